@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "generation/generate_job.h"
+#include "generation/settings.h"
+
+// What the command line asks for.
+struct CCommandLine {
+    enum class EAction { Generate, Help, Version, BadUsage };
+    EAction m_eAction = EAction::Generate;
+    CGenerationSettings m_settings;
+    CRenderOptions m_options;
+    std::string m_strError; // with BadUsage: one line naming the option and what is wrong
+};
+
+// Parses the arguments after the program name. Numbers are read in the C locale as the whole
+// argument; the duration, sample rate and Nyquist factor must lie in their inclusive ranges.
+CCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The --help text, starting with "Usage:".
+std::string UsageText();

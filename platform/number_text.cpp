@@ -1,0 +1,85 @@
+#include "platform/number_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Drops one leading '+' (from_chars takes only '-'), but not "+-5" or a lone "+".
+std::optional<std::string_view> NumberBody(std::string_view text) {
+    text = TrimBlanks(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '-' || text.front() == '+') {
+            return std::nullopt;
+        }
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+} // namespace
+
+std::string FormatFixed6(double value) {
+    char buffer[400]; // the widest %6.0f of a double is 309 digits plus a sign
+    const int length = std::snprintf(buffer, sizeof buffer, "%6.0f", value);
+    return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+std::string FormatGeneral15(double value) {
+    char buffer[64];
+    const int length = std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    // %g already drops trailing zeros and a trailing decimal point.
+    return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+std::optional<double> ParseDouble(std::string_view text) {
+    const auto body = NumberBody(text);
+    if (!body) {
+        return std::nullopt;
+    }
+    // Only digits, a point, an exponent and a sign may appear: this rules out "nan", "inf" and
+    // "infinity", which from_chars would otherwise accept.
+    for (char c : *body) {
+        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) {
+            return std::nullopt;
+        }
+    }
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(body->data(), body->data() + body->size(), value);
+    if (error != std::errc{} || end != body->data() + body->size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint32_t> ParseUnsigned32(std::string_view text) {
+    const auto body = NumberBody(text);
+    if (!body || body->front() == '-') {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(body->data(), body->data() + body->size(), value);
+    if (error != std::errc{} || end != body->data() + body->size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace platform

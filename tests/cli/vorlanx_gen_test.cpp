@@ -1,0 +1,184 @@
+// End-to-end: runs the vorlanx-gen executable and checks its files, messages and exit statuses.
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "generation/generate_job.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct CRun {
+    int m_nStatus = -1;
+    std::string m_strOut;
+    std::string m_strErr;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+CRun RunGenerator(const test::CTempDir& dir, const std::vector<std::string>& arguments,
+                  const char* env = "") {
+    std::string command = std::string(env) + " " + Quote(VORLANX_GEN_PATH);
+    for (const std::string& argument : arguments) {
+        command += ' ';
+        command += Quote(argument); // appended separately: GCC 12 warns falsely on "x" + std::string&&
+    }
+    command +=
+        " >" + Quote((dir / "stdout").string()) + " 2>" + Quote((dir / "stderr").string()) + " </dev/null";
+    CRun run;
+    const int raw = std::system(command.c_str());
+    run.m_nStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.m_strOut = Slurp(dir / "stdout");
+    run.m_strErr = Slurp(dir / "stderr");
+    return run;
+}
+
+} // namespace
+
+TEST(VorlanxGen, HelpAndVersion) {
+    test::CTempDir dir;
+    for (const char* flag : {"-h", "--help"}) {
+        const CRun run = RunGenerator(dir, {flag});
+        EXPECT_EQ(run.m_nStatus, 0);
+        EXPECT_EQ(run.m_strOut.rfind("Usage:", 0), 0u);
+    }
+    const CRun run = RunGenerator(dir, {"--version"});
+    EXPECT_EQ(run.m_nStatus, 0);
+    EXPECT_EQ(run.m_strOut, "vorlanx-gen 1.0.0.1\n");
+}
+
+TEST(VorlanxGen, WritesTheSameBytesAsTheCoreWithBothOptionForms) {
+    test::CTempDir dir;
+    const CRun spaced = RunGenerator(dir, {"-o",
+                                           (dir / "a.wav").string(),
+                                           "--duration",
+                                           "0.5",
+                                           "--sample-rate",
+                                           "8000",
+                                           "--fundamental",
+                                           "100",
+                                           "--mother-amplitude",
+                                           "0.5",
+                                           "--carrier1",
+                                           "1000",
+                                           "--daughter-amplitude1",
+                                           "0.2",
+                                           "--carrier2",
+                                           "-1500",
+                                           "--daughter-amplitude2",
+                                           "0.1",
+                                           "--nyquist-factor",
+                                           "0.8"});
+    const CRun joined = RunGenerator(
+        dir, {"--output=" + (dir / "b.wav").string(), "--duration= 0.5 ", "--sample-rate=8000",
+              "--fundamental=100", "--mother-amplitude=0.5", "--carrier1=1000", "--daughter-amplitude1=0.2",
+              "--carrier2=-1500", "--daughter-amplitude2=0.1", "--nyquist-factor=0.8"});
+    EXPECT_EQ(spaced.m_nStatus, 0) << spaced.m_strErr;
+    EXPECT_EQ(joined.m_nStatus, 0) << joined.m_strErr;
+    EXPECT_EQ(spaced.m_strErr, "");
+
+    CGenerationSettings settings;
+    settings.m_strFileName = (dir / "core.wav").string();
+    settings.m_dDuration = 0.5;
+    settings.m_nSampleRate = 8000;
+    settings.m_dFundamentalFreq = 100;
+    settings.m_dMotherAmplitude = 0.5;
+    settings.m_dCarrierFreq1 = 1000;
+    settings.m_dDaughterAmplitude1 = 0.2;
+    settings.m_dCarrierFreq2 = -1500;
+    settings.m_dDaughterAmplitude2 = 0.1;
+    settings.m_dNyquistFactor = 0.8;
+    test::CRecordingFeedback feedback;
+    ASSERT_TRUE(GenerateTestFile(settings, feedback));
+    const auto core = test::ReadBytes(dir / "core.wav");
+    EXPECT_EQ(core.size(), 44u + 4 * 4000);
+    EXPECT_EQ(test::ReadBytes(dir / "a.wav"), core);
+    EXPECT_EQ(test::ReadBytes(dir / "b.wav"), core);
+}
+
+TEST(VorlanxGen, DefaultOutputGoesToHome) {
+    test::CTempDir dir;
+    const std::string env = "HOME=" + Quote((dir / "").string());
+    const CRun run = RunGenerator(dir, {"--duration", "0.01"}, env.c_str());
+    EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    EXPECT_EQ(std::filesystem::file_size(dir / "Ombrel.wav"), 44u + 4 * 441);
+}
+
+struct UsageCase {
+    std::vector<std::string> arguments;
+    int status;
+    const char* phrase; // expected on standard error ("" for none)
+};
+
+std::ostream& operator<<(std::ostream& out, const UsageCase& c) {
+    for (const std::string& argument : c.arguments) {
+        out << argument << ' ';
+    }
+    return out << "-> " << c.status;
+}
+
+class VorlanxGenStatusTest : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(VorlanxGenStatusTest, ExitStatusAndMessage) {
+    const UsageCase c = GetParam();
+    test::CTempDir dir;
+    const auto output = dir / "out.wav";
+    test::WriteBytes(output, {1, 2, 3});
+    std::vector<std::string> arguments = {"-o", output.string()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CRun run = RunGenerator(dir, arguments);
+    EXPECT_EQ(run.m_nStatus, c.status) << run.m_strErr;
+    EXPECT_NE(run.m_strErr.find(c.phrase), std::string::npos) << run.m_strErr;
+    if (c.status != 0) {
+        EXPECT_EQ(test::ReadBytes(output), (std::vector<unsigned char>{1, 2, 3})) << "file must be untouched";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VorlanxGenStatusTest,
+    testing::Values(
+        UsageCase{{"--duration", "0.01"}, 0, ""}, UsageCase{{"--duration", "0"}, 0, ""},
+        UsageCase{{"--duration", "0.01", "--mother-amplitude", "3"}, 0, "Warning! Clipped samples detected"},
+        UsageCase{{"--nyquist-factor", "1", "--duration", "0.01"}, 0, ""},
+        UsageCase{{"--sample-rate", "1000000", "--duration", "0.001"}, 0, ""},
+        UsageCase{{"--bogus"}, 2, "unknown option '--bogus'"}, UsageCase{{"stray"}, 2, "unexpected argument"},
+        UsageCase{{"--duration"}, 2, "--duration needs a value"},
+        UsageCase{{"--duration", "abc"}, 2, "--duration expects a number"},
+        UsageCase{{"--duration", "5s"}, 2, "--duration expects a number"},
+        UsageCase{{"--duration", "nan"}, 2, "--duration expects a number"},
+        UsageCase{{"--fundamental", "inf"}, 2, "--fundamental expects a number"},
+        UsageCase{{"--carrier1", "1e999"}, 2, "--carrier1 expects a number"},
+        UsageCase{{"--duration", "-1"}, 2, "--duration must be between 0 and 1000000"},
+        UsageCase{{"--duration", "1000001"}, 2, "between 0 and 1000000"},
+        UsageCase{{"--nyquist-factor", "2"}, 2, "--nyquist-factor must be between 0 and 1"},
+        UsageCase{
+            {"--sample-rate", "44100.5"}, 2, "--sample-rate must be a whole number between 0 and 1000000"},
+        UsageCase{{"--sample-rate", "1000001"}, 2, "--sample-rate must be a whole number"},
+        UsageCase{{"--duration", "1000000"}, 1, "4 GiB"},
+        UsageCase{{"--fundamental", "0", "--duration", "1"}, 1, "fundamental frequency 0 Hz"},
+        UsageCase{{"--fundamental", "-3", "--duration", "1"}, 1, "fundamental frequency -3 Hz"}));
+
+TEST(VorlanxGen, OpenAndWriteFailuresExitWithOne) {
+    test::CTempDir dir;
+    const CRun open = RunGenerator(dir, {"-o", (dir / "no/such/x.wav").string(), "--duration", "0.01"});
+    EXPECT_EQ(open.m_nStatus, 1);
+    EXPECT_EQ(open.m_strErr, "File open failed!\n");
+    const CRun write = RunGenerator(dir, {"-o", "/dev/full"});
+    EXPECT_EQ(write.m_nStatus, 1);
+    EXPECT_EQ(write.m_strErr.rfind("File write failed! ", 0), 0u) << write.m_strErr;
+}

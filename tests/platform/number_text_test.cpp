@@ -1,0 +1,55 @@
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "platform/number_text.h"
+
+using platform::ParseDouble;
+using platform::ParseUnsigned32;
+
+struct DoubleCase {
+    const char* text;
+    bool valid;
+    double value;
+};
+
+class ParseDoubleTest : public testing::TestWithParam<DoubleCase> {};
+
+TEST_P(ParseDoubleTest, AcceptsWholeFiniteDecimalsOnly) {
+    const auto [text, valid, value] = GetParam();
+    const auto parsed = ParseDouble(text);
+    ASSERT_EQ(parsed.has_value(), valid) << text;
+    if (valid) {
+        EXPECT_EQ(*parsed, value) << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ParseDoubleTest,
+                         testing::Values(DoubleCase{"30", true, 30.0}, DoubleCase{"  0.95\t", true, 0.95},
+                                         DoubleCase{"-12.5", true, -12.5}, DoubleCase{"+3", true, 3.0},
+                                         DoubleCase{"1e3", true, 1000.0}, DoubleCase{".5", true, 0.5},
+                                         DoubleCase{"", false, 0}, DoubleCase{"   ", false, 0},
+                                         DoubleCase{"abc", false, 0}, DoubleCase{"12abc", false, 0},
+                                         DoubleCase{"1,5", false, 0}, DoubleCase{"nan", false, 0},
+                                         DoubleCase{"inf", false, 0}, DoubleCase{"-infinity", false, 0},
+                                         DoubleCase{"1e400", false, 0}, DoubleCase{"0x10", false, 0},
+                                         DoubleCase{"+-1", false, 0}, DoubleCase{"+", false, 0},
+                                         DoubleCase{"1 2", false, 0}));
+
+TEST(ParseUnsigned32, TakesWholeNumbersThatFit) {
+    EXPECT_EQ(ParseUnsigned32("44100"), 44100u);
+    EXPECT_EQ(ParseUnsigned32(" 0 "), 0u);
+    EXPECT_EQ(ParseUnsigned32("4294967295"), 4294967295u);
+    for (const char* bad : {"4294967296", "-1", "44100.5", "1e3", "", "x", "nan"}) {
+        EXPECT_FALSE(ParseUnsigned32(bad).has_value()) << bad;
+    }
+}
+
+TEST(Format, GeneralAndFixedMatchTheDisplayRules) {
+    EXPECT_EQ(platform::FormatGeneral15(30.0), "30");
+    EXPECT_EQ(platform::FormatGeneral15(0.95), "0.95");
+    EXPECT_EQ(platform::FormatGeneral15(0.1 + 0.2), "0.3");
+    EXPECT_EQ(platform::FormatGeneral15(1e-20), "1e-20");
+    EXPECT_EQ(platform::FormatFixed6(32767.2), " 32767");
+    EXPECT_EQ(platform::FormatFixed6(40000.0), " 40000");
+    EXPECT_EQ(platform::FormatFixed6(1234567.0), "1234567");
+}

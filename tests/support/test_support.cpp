@@ -1,0 +1,56 @@
+#include "tests/support/test_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sndfile.h>
+
+namespace test {
+
+CTempDir::CTempDir() {
+    std::random_device random;
+    m_path = std::filesystem::temp_directory_path() / ("vorlanx-test-" + std::to_string(random()));
+    std::filesystem::create_directories(m_path);
+}
+
+CTempDir::~CTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+CDecodedWav DecodeWithSndfile(const std::filesystem::path& path) {
+    CDecodedWav wav;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        return wav;
+    }
+    wav.m_bOpened = true;
+    wav.m_nChannels = info.channels;
+    wav.m_nSampleRate = info.samplerate;
+    wav.m_nFormat = info.format;
+    wav.m_aSamples.resize(static_cast<std::size_t>(info.frames * info.channels));
+    const sf_count_t read = sf_readf_short(file, wav.m_aSamples.data(), info.frames);
+    wav.m_aSamples.resize(static_cast<std::size_t>(read * info.channels));
+    sf_close(file);
+    return wav;
+}
+
+CGenerationSettings ShortSettings(const std::filesystem::path& path, double duration) {
+    CGenerationSettings settings;
+    settings.m_strFileName = path.string();
+    settings.m_dDuration = duration;
+    return settings;
+}
+
+} // namespace test

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "generation/feedback.h"
+#include "generation/settings.h"
+
+namespace test {
+
+// Records every feedback call in order: "BeginWait", "EndWait", "Message:<type>:<text>".
+class CRecordingFeedback : public CGenerationFeedback {
+public:
+    void BeginWait() override { m_aEvents.push_back("BeginWait"); }
+    void EndWait() override { m_aEvents.push_back("EndWait"); }
+    void ShowMessage(const std::string& text, unsigned type) override {
+        m_aEvents.push_back("Message:" + std::to_string(type) + ":" + text);
+        m_aTexts.push_back(text);
+        m_aTypes.push_back(type);
+    }
+    std::vector<std::string> m_aEvents;
+    std::vector<std::string> m_aTexts;
+    std::vector<unsigned> m_aTypes;
+};
+
+// A fresh empty folder under the system's temporary folder, removed with the object.
+class CTempDir {
+public:
+    CTempDir();
+    ~CTempDir();
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::vector<unsigned char> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+
+// A WAV file as libsndfile reads it: format facts and the interleaved 16-bit samples.
+struct CDecodedWav {
+    bool m_bOpened = false;
+    int m_nChannels = 0;
+    int m_nSampleRate = 0;
+    int m_nFormat = 0;
+    std::vector<std::int16_t> m_aSamples; // left, right, left, right, ...
+};
+CDecodedWav DecodeWithSndfile(const std::filesystem::path& path);
+
+// Settings for a short file at `path` with the given duration; the rest default.
+CGenerationSettings ShortSettings(const std::filesystem::path& path, double duration = 0.05);
+
+} // namespace test
