@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -63,6 +64,26 @@ const std::vector<COption>& Options() {
         {"--daughter-amplitude2", nullptr, DoubleSetter(&S::m_dDaughterAmplitude2)},
         {"--nyquist-factor", nullptr,
          DoubleSetter(&S::m_dNyquistFactor, kMinNyquistFactor, kMaxNyquistFactor)},
+        // Hidden, for benchmarks and tests: how the frames are computed (never what they are).
+        {"--threads", nullptr,
+         [](CCommandLine& line, const std::string& text) -> std::optional<std::string> {
+             const auto value = platform::ParseUnsigned32(text);
+             if (!value || *value < 1 || *value > 64) {
+                 return "must be a whole number between 1 and 64, not '" + text + "'";
+             }
+             line.m_options.m_nThreads = *value;
+             return std::nullopt;
+         }},
+        {"--kernel", nullptr,
+         [](CCommandLine& line, const std::string& text) -> std::optional<std::string> {
+             static const std::vector<std::string> names = {"avx512", "avx2", "sse2", "scalar"};
+             const auto known = std::find(names.begin(), names.end(), text);
+             if (known == names.end()) {
+                 return "must be one of avx512, avx2, sse2, scalar, not '" + text + "'";
+             }
+             line.m_options.m_szKernel = known->c_str();
+             return std::nullopt;
+         }},
     };
     return options;
 }
@@ -83,6 +104,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         if (argument == "-h" || argument == "--help") {
             line.m_eAction = CCommandLine::EAction::Help;
             return line;
+        }
+        if (argument == "--per-frame") {
+            line.m_options.m_ePath = ERenderPath::PerFrame;
+            continue;
         }
         if (argument == "--version") {
             line.m_eAction = CCommandLine::EAction::Version;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "generation/block_renderer.h"
 #include "generation/job_sources.h"
 #include "generation/wav_format.h"
 #include "platform/number_text.h"
@@ -77,8 +78,11 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         file.Write(header.m_aRiff.data(), header.m_aRiff.size());
         file.Write(header.m_aFormat.data(), header.m_aFormat.size());
         file.Write(header.m_aData.data(), header.m_aData.size());
-        (void)options;
-        peak = WriteFramesPerFrame(sources, frameCount, file);
+        if (options.m_ePath == ERenderPath::PerFrame) {
+            peak = WriteFramesPerFrame(sources, frameCount, file);
+        } else {
+            peak = WriteFramesBlocked(sources, frameCount, file, options);
+        }
         file.Close();
     } catch (const platform::CFileException& error) {
         wait.End();

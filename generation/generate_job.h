@@ -5,11 +5,14 @@
 
 // How the frames are computed. Every choice gives the same bytes; the choice only changes speed.
 enum class ERenderPath {
+    Block,    // vectorized sines over blocks of frames, on all hardware threads
     PerFrame, // one frame at a time with the standard library's sine: the plain reference
 };
 
 struct CRenderOptions {
-    ERenderPath m_ePath = ERenderPath::PerFrame;
+    ERenderPath m_ePath = ERenderPath::Block;
+    unsigned m_nThreads = 0;          // 0: one per hardware thread
+    const char* m_szKernel = nullptr; // nullptr: the fastest this CPU runs; else a kernel name
 };
 
 // Runs one generation: writes the stereo 16-bit WAV file that `settings` describe to

@@ -1,0 +1,141 @@
+// The kernel bodies, included by one source file per instruction set with its own compiler
+// flags. Everything here has internal linkage, so no inline function compiled for a wider
+// instruction set can be picked by the linker for code that runs on any CPU.
+#pragma once
+
+#include "generation/signal_sources.h"
+#include "generation/sine_kernels.h"
+
+namespace {
+
+template <class V, int W> V Splat(double x) {
+    V v;
+    for (int i = 0; i < W; ++i) {
+        v[i] = x;
+    }
+    return v;
+}
+
+template <class V> V Load(const double* p) {
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V> void Store(double* p, V v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+// The oscillator step on W lanes: the same addition and single wrap as CSine, lane by lane.
+template <class V> V Step(V phase, V increment, V twoPi) {
+    phase = phase + increment;
+    return phase > twoPi ? phase - twoPi : phase;
+}
+
+template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
+    const V twoPi = Splat<V, W>(TWO_PI);
+    const V zero = Splat<V, W>(0.0);
+    const std::size_t frames = b.m_nFrames;
+    V mother[kLaneFrames];
+    V daughters[kLaneFrames];
+    for (std::size_t k = 0; k < frames; ++k) {
+        mother[k] = zero;
+        daughters[k] = zero;
+    }
+    // Mother: sum = step + sum over the harmonics in ascending order, lanes being frames. Four
+    // harmonics share a pass over the frames (in order, so the sums are unchanged): a quarter of
+    // the loads and stores of the sums, and four phase chains that overlap.
+    std::size_t h = 0;
+    for (; h + 4 <= b.m_nHarmonics; h += 4) {
+        V phase[4];
+        V increment[4];
+        V amplitude[4];
+        for (int i = 0; i < 4; ++i) {
+            phase[i] = Load<V>(b.m_pStartPhases + (h + i) * W);
+            increment[i] = Splat<V, W>(b.m_pIncrements[h + i]);
+            amplitude[i] = Splat<V, W>(b.m_pAmplitudes[h + i]);
+        }
+        for (std::size_t k = 0; k < frames; ++k) {
+            V sum = mother[k];
+            for (int i = 0; i < 4; ++i) {
+                sum = Sin(phase[i]) * amplitude[i] + sum;
+                phase[i] = Step(phase[i], increment[i], twoPi);
+            }
+            mother[k] = sum;
+        }
+    }
+    for (; h < b.m_nHarmonics; ++h) {
+        V phase = Load<V>(b.m_pStartPhases + h * W);
+        const V increment = Splat<V, W>(b.m_pIncrements[h]);
+        const V amplitude = Splat<V, W>(b.m_pAmplitudes[h]);
+        for (std::size_t k = 0; k < frames; ++k) {
+            mother[k] = Sin(phase) * amplitude + mother[k];
+            phase = Step(phase, increment, twoPi);
+        }
+    }
+    // Daughters: sum = sum + (modulator x carrier) x level, in daughter order.
+    for (std::size_t d = 0; d < b.m_nDaughters; ++d) {
+        const std::size_t carrierIndex = b.m_nHarmonics + 1 + 2 * d;
+        V carrier = Load<V>(b.m_pStartPhases + carrierIndex * W);
+        V modulator = Load<V>(b.m_pStartPhases + (carrierIndex + 1) * W);
+        const V carrierIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex]);
+        const V modulatorIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex + 1]);
+        const V level = Splat<V, W>(b.m_pLevels[d]);
+        for (std::size_t k = 0; k < frames; ++k) {
+            const V vc = Sin(carrier);
+            const V vm = Sin(modulator);
+            daughters[k] = daughters[k] + (vm * vc) * level;
+            carrier = Step(carrier, carrierIncrement, twoPi);
+            modulator = Step(modulator, modulatorIncrement, twoPi);
+        }
+    }
+    const V fullScale = Splat<V, W>(32767.0);
+    const V referenceLevel = Splat<V, W>(0.9);
+    V reference = Load<V>(b.m_pStartPhases + b.m_nHarmonics * W);
+    const V referenceIncrement = Splat<V, W>(b.m_pIncrements[b.m_nHarmonics]);
+    for (std::size_t k = 0; k < frames; ++k) {
+        const V right = (Sin(reference) * fullScale) * referenceLevel;
+        reference = Step(reference, referenceIncrement, twoPi);
+        const V left = daughters[k] * fullScale + mother[k] * fullScale;
+        Store(b.m_pLeft + k * W, left);
+        Store(b.m_pRight + k * W, right);
+    }
+}
+
+template <class V, int W>
+void AdvancePhases(double* phases, const double* increments, std::size_t count, std::size_t steps) {
+    const V twoPi = Splat<V, W>(TWO_PI);
+    const std::size_t vectorCount = count / W * W;
+    // Up to 16 vectors are stepped side by side so their dependency chains overlap.
+    constexpr std::size_t kGroup = 16 * W;
+    for (std::size_t start = 0; start < vectorCount; start += kGroup) {
+        const std::size_t end = start + kGroup < vectorCount ? start + kGroup : vectorCount;
+        V phase[16];
+        V increment[16];
+        const std::size_t n = (end - start) / W;
+        for (std::size_t i = 0; i < n; ++i) {
+            phase[i] = Load<V>(phases + start + i * W);
+            increment[i] = Load<V>(increments + start + i * W);
+        }
+        for (std::size_t s = 0; s < steps; ++s) {
+            for (std::size_t i = 0; i < n; ++i) {
+                phase[i] = Step(phase[i], increment[i], twoPi);
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            Store(phases + start + i * W, phase[i]);
+        }
+    }
+    for (std::size_t o = vectorCount; o < count; ++o) {
+        double phase = phases[o];
+        for (std::size_t s = 0; s < steps; ++s) {
+            phase = phase + increments[o];
+            if (phase > TWO_PI) {
+                phase = phase - TWO_PI;
+            }
+        }
+        phases[o] = phase;
+    }
+}
+
+} // namespace

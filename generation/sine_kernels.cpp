@@ -1,0 +1,62 @@
+#include "generation/sine_kernels.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "generation/sine_kernel_template.h"
+
+extern const CSineKernel kAvx512Kernel;
+extern const CSineKernel kAvx2Kernel;
+extern const CSineKernel kSse2Kernel;
+
+namespace {
+
+// One lane with the standard library's sine: the reference arithmetic, block by block.
+using Scalar = double __attribute__((vector_size(8)));
+Scalar ScalarSin(Scalar x) {
+    Scalar result;
+    result[0] = std::sin(x[0]);
+    return result;
+}
+
+const CSineKernel kScalarKernel = {"scalar", 1, true, &RenderLanes<Scalar, 1, ScalarSin>,
+                                   &AdvancePhases<Scalar, 1>};
+
+bool CpuRuns(const CSineKernel& kernel) {
+    __builtin_cpu_init();
+    if (&kernel == &kAvx512Kernel) {
+        // libgcc's check includes the operating system's support for the AVX-512 register state.
+        return __builtin_cpu_supports("avx512f");
+    }
+    if (&kernel == &kAvx2Kernel) {
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<const CSineKernel*> AvailableKernels() {
+    std::vector<const CSineKernel*> kernels;
+    for (const CSineKernel* kernel : {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel}) {
+        if (CpuRuns(*kernel)) {
+            kernels.push_back(kernel);
+        }
+    }
+    return kernels;
+}
+
+const CSineKernel& SelectKernel(const std::string& name) {
+    for (const CSineKernel* kernel : {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel}) {
+        if (name.empty() && CpuRuns(*kernel)) {
+            return *kernel;
+        }
+        if (name == kernel->m_szName) {
+            if (!CpuRuns(*kernel)) {
+                throw std::invalid_argument("this CPU cannot run the " + name + " kernel");
+            }
+            return *kernel;
+        }
+    }
+    throw std::invalid_argument("unknown kernel '" + name + "' (known: avx512, avx2, sse2, scalar)");
+}

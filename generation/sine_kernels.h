@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Frames each lane of a kernel renders per call. 128 keeps a call's scratch (3 x 128 x 8 lanes x
+// 8 bytes = 24 KiB) inside the first-level cache.
+inline constexpr std::size_t kLaneFrames = 128;
+
+// One call of a kernel: `width` lanes, each lane a run of m_nFrames consecutive frames starting at
+// its own phases. Oscillators are ordered: the bank's harmonics [0, H) ascending, the reference tone
+// at H, then per active daughter its carrier and its modulator.
+struct CLaneBlock {
+    const double* m_pIncrements = nullptr;  // per oscillator, radians per frame
+    const double* m_pAmplitudes = nullptr;  // per harmonic, A / n
+    const double* m_pLevels = nullptr;      // per active daughter
+    std::size_t m_nHarmonics = 0;           // H
+    std::size_t m_nDaughters = 0;           // active daughters, 0 to 2
+    const double* m_pStartPhases = nullptr; // oscillator-major: [oscillator x width + lane]
+    std::size_t m_nFrames = 0;              // 1 to kLaneFrames
+    double* m_pLeft = nullptr;              // out, frame-major: [frame x width + lane]
+    double* m_pRight = nullptr;             // out, same layout
+};
+
+struct CSineKernel {
+    const char* m_szName; // "avx512", "avx2", "sse2" or "scalar"
+    std::size_t m_nWidth; // lanes, doubles per vector
+    bool m_bExact;        // uses the standard library's sine, so its values are the reference's
+    // Left and right channel values before rounding, by the per-frame arithmetic of the job with
+    // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9.
+    void (*m_pRender)(const CLaneBlock& block);
+    // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
+    void (*m_pAdvance)(double* phases, const double* increments, std::size_t count, std::size_t steps);
+};
+
+// The kernels this CPU can run, fastest first; "scalar" is always last.
+std::vector<const CSineKernel*> AvailableKernels();
+
+// The kernel named `name`, or the fastest available for an empty name. Throws
+// std::invalid_argument naming the kernel when it is unknown or this CPU cannot run it.
+const CSineKernel& SelectKernel(const std::string& name);
