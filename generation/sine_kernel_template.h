@@ -102,31 +102,45 @@ template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
     }
 }
 
+// N vectors of phases stepped side by side, held in registers, so their dependency chains overlap.
+template <class V, int W, int N>
+void AdvanceGroup(double* phases, const double* increments, std::size_t steps, V twoPi) {
+    V phase[N];
+    V increment[N];
+    for (int i = 0; i < N; ++i) {
+        phase[i] = Load<V>(phases + i * W);
+        increment[i] = Load<V>(increments + i * W);
+    }
+    for (std::size_t s = 0; s < steps; ++s) {
+        for (int i = 0; i < N; ++i) {
+            phase[i] = Step(phase[i], increment[i], twoPi);
+        }
+    }
+    for (int i = 0; i < N; ++i) {
+        Store(phases + i * W, phase[i]);
+    }
+}
+
 template <class V, int W>
 void AdvancePhases(double* phases, const double* increments, std::size_t count, std::size_t steps) {
     const V twoPi = Splat<V, W>(TWO_PI);
-    const std::size_t vectorCount = count / W * W;
-    // Up to 16 vectors are stepped side by side so their dependency chains overlap.
-    constexpr std::size_t kGroup = 16 * W;
-    for (std::size_t start = 0; start < vectorCount; start += kGroup) {
-        const std::size_t end = start + kGroup < vectorCount ? start + kGroup : vectorCount;
-        V phase[16];
-        V increment[16];
-        const std::size_t n = (end - start) / W;
-        for (std::size_t i = 0; i < n; ++i) {
-            phase[i] = Load<V>(phases + start + i * W);
-            increment[i] = Load<V>(increments + start + i * W);
-        }
-        for (std::size_t s = 0; s < steps; ++s) {
-            for (std::size_t i = 0; i < n; ++i) {
-                phase[i] = Step(phase[i], increment[i], twoPi);
-            }
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            Store(phases + start + i * W, phase[i]);
-        }
+    std::size_t o = 0;
+    for (; o + 8 * W <= count; o += 8 * W) {
+        AdvanceGroup<V, W, 8>(phases + o, increments + o, steps, twoPi);
     }
-    for (std::size_t o = vectorCount; o < count; ++o) {
+    // The rest as one group, so every chain overlaps with the others.
+    switch ((count - o) / W) {
+    case 7: AdvanceGroup<V, W, 7>(phases + o, increments + o, steps, twoPi); break;
+    case 6: AdvanceGroup<V, W, 6>(phases + o, increments + o, steps, twoPi); break;
+    case 5: AdvanceGroup<V, W, 5>(phases + o, increments + o, steps, twoPi); break;
+    case 4: AdvanceGroup<V, W, 4>(phases + o, increments + o, steps, twoPi); break;
+    case 3: AdvanceGroup<V, W, 3>(phases + o, increments + o, steps, twoPi); break;
+    case 2: AdvanceGroup<V, W, 2>(phases + o, increments + o, steps, twoPi); break;
+    case 1: AdvanceGroup<V, W, 1>(phases + o, increments + o, steps, twoPi); break;
+    default: break;
+    }
+    o += (count - o) / W * W;
+    for (; o < count; ++o) {
         double phase = phases[o];
         for (std::size_t s = 0; s < steps; ++s) {
             phase = phase + increments[o];

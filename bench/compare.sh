@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Times whole processes writing the default 30 s file, in one run on one machine:
+#   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
+#   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference).
+# Prints a Markdown table of the median wall time of RUNS runs (default 5) and peak memory.
+# Usage: bench/compare.sh [BUILD_DIR]     (after scripts/bootstrap.sh; RUNS=9 for more runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${RUNS:-5}
+gen="$build/cli/vorlanx-gen"
+[ -x "$gen" ] || { echo "build first: $gen is missing" >&2; exit 1; }
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+# Median wall time in seconds of `runs` runs of the command; the output is removed between runs.
+median() {
+    local times=() start end
+    for _ in $(seq "$runs"); do
+        rm -f "$out"/*.wav
+        start=${EPOCHREALTIME/[.,]/} # microseconds, read by bash itself: no process is started
+        "$@" >/dev/null 2>&1
+        end=${EPOCHREALTIME/[.,]/}
+        times+=("$((end - start))")
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p" | awk '{ printf "%.4f", $1 / 1e6 }'
+}
+
+# Peak resident memory in MiB of one run, when GNU time is installed.
+peak_mib() {
+    if [ -x /usr/bin/time ]; then
+        /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }'
+    else
+        printf 'n/a'
+    fi
+}
+
+block=$(median "$gen" -o "$out/block.wav")
+frame=$(median "$gen" --per-frame -o "$out/frame.wav")
+"$gen" -o "$out/block.wav" && "$gen" --per-frame -o "$out/frame.wav"
+cmp -s "$out/block.wav" "$out/frame.wav" && same="identical" || same="DIFFERENT"
+
+echo "| command | median wall time (s) | vs vorlanx-gen | peak memory (MiB) |"
+echo "|---|---|---|---|"
+echo "| vorlanx-gen | $block | 1.0x | $(peak_mib "$gen" -o "$out/block.wav") |"
+echo "| vorlanx-gen --per-frame | $frame | $(awk "BEGIN { printf \"%.1f\", $frame / $block }")x | $(peak_mib "$gen" --per-frame -o "$out/frame.wav") |"
+if command -v sox >/dev/null; then
+    tones=() mix=""
+    channel=1
+    for n in $(seq 3 2 75); do
+        tones+=(sine $((277 * n)))
+        mix+="${mix:+,}${channel}v$(awk "BEGIN { printf \"%.17g\", 1 / $n }")"
+        channel=$((channel + 1))
+    done
+    sox_cmd=(sox -c 38 -r 44100 -n -b 16 "$out/sox.wav" synth 30 "${tones[@]}" sine 277 remix "$mix" 38v0.9)
+    soxtime=$(median "${sox_cmd[@]}")
+    echo "| sox (same 38 tones) | $soxtime | $(awk "BEGIN { printf \"%.1f\", $soxtime / $block }")x | $(peak_mib "${sox_cmd[@]}") |"
+fi
+echo
+echo "Block and per-frame files: $same. Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
