@@ -1,0 +1,276 @@
+#include "app/vorlanx_dlg.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <exception>
+
+#include "app/about_dlg.h"
+#include "app/app_icon.h"
+#include "app/dialog_units.h"
+#include "generation/generate_job.h"
+#include "platform/number_text.h"
+
+namespace {
+
+struct CControl {
+    int m_nId;   // 0 for labels and group boxes
+    char m_cKind; // 'e' edit, 'b' push button, 'l' label, 'g' group box
+    const char* m_szText;
+    int m_nX, m_nY, m_nWidth, m_nHeight; // dialog units
+};
+
+// The dialog's controls in tab order; the About button is last.
+constexpr CControl kControls[] = {
+    {CVorlanxDlg::IDC_FILE_NAME, 'e', "", 66, 24, 198, 12},
+    {CVorlanxDlg::IDC_DURATION, 'e', "", 66, 42, 60, 12},
+    {CVorlanxDlg::IDC_SAMPLE_RATE, 'e', "", 66, 60, 60, 12},
+    {CVorlanxDlg::IDC_FUNDAMENTAL_FREQ, 'e', "", 84, 96, 60, 12},
+    {CVorlanxDlg::IDC_MOTHER_AMPLITUDE, 'e', "", 84, 114, 60, 12},
+    {CVorlanxDlg::IDC_NYQUIST_FACTOR, 'e', "", 204, 114, 60, 12},
+    {CVorlanxDlg::IDC_CARRIER_FREQ1, 'e', "", 66, 150, 60, 12},
+    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1, 'e', "", 66, 168, 60, 12},
+    {CVorlanxDlg::IDC_CARRIER_FREQ2, 'e', "", 192, 150, 60, 12},
+    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2, 'e', "", 192, 168, 60, 12},
+    {CVorlanxDlg::IDC_GENERATE, 'b', "Generate!", 7, 197, 48, 14},
+    {CVorlanxDlg::IDCANCEL, 'b', "Done", 217, 197, 50, 14},
+    {0, 'l', "File name", 12, 24, 36, 8},
+    {0, 'l', "Duration/sec", 12, 42, 42, 8},
+    {0, 'l', "Sample rate/Hz", 12, 60, 54, 12},
+    {0, 'l', "Carrier freq/Hz", 12, 150, 54, 8},
+    {0, 'g', "Mother signal", 6, 84, 261, 48},
+    {0, 'g', "General parameters", 6, 12, 261, 66},
+    {0, 'g', "Doughter signal(s)", 6, 138, 261, 54},
+    {0, 'l', "Amplitude", 12, 168, 54, 8},
+    {0, 'l', "Fundamental freq/Hz", 12, 96, 72, 8},
+    {0, 'l', "Amplitude", 12, 114, 54, 8},
+    {0, 'l', "Carrier freq/Hz", 138, 150, 54, 8},
+    {0, 'l', "Amplitude", 138, 168, 54, 8},
+    {0, 'l', "Nyquist factor", 150, 114, 48, 8},
+};
+
+// Between "Generate!" and "Done" in the bottom row, as wide as "Done".
+constexpr CControl kAboutButton = {0, 'b', "About...", 112, 197, 50, 14};
+
+QString RangeMessage(const char* what, const char* low, const char* high) {
+    return QStringLiteral("Please enter %1 between %2 and %3.").arg(what, low, high);
+}
+
+} // namespace
+
+CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("102"));
+    setWindowTitle(QStringLiteral("Ombrel test signal generator V1.0 - by Vorlanx"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+    setFont(DialogFont());
+    const CDialogUnits units(font());
+    setFixedSize(units.ToPixels(274, 218));
+
+    QWidget* previous = nullptr;
+    const auto place = [&](const CControl& control) {
+        QWidget* widget = nullptr;
+        const QString text = QString::fromUtf8(control.m_szText);
+        switch (control.m_cKind) {
+        case 'e': {
+            auto* edit = new QLineEdit(this);
+            m_edits[control.m_nId] = edit;
+            widget = edit;
+            break;
+        }
+        case 'b': {
+            auto* button = new QPushButton(text, this);
+            button->setAutoDefault(false); // neither button is the default: Enter is the OK command
+            widget = button;
+            break;
+        }
+        case 'l': {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            widget = label;
+            break;
+        }
+        default: {
+            auto* group = new QGroupBox(text, this);
+            group->lower(); // behind the controls it frames, so it never takes their clicks
+            widget = group;
+            break;
+        }
+        }
+        if (control.m_nId != 0) {
+            widget->setObjectName(QString::number(control.m_nId));
+        }
+        widget->setGeometry(units.ToPixels(control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight));
+        if (control.m_cKind == 'e' || control.m_cKind == 'b') {
+            if (previous != nullptr) {
+                setTabOrder(previous, widget);
+            }
+            previous = widget;
+        }
+        return widget;
+    };
+    for (const CControl& control : kControls) {
+        place(control);
+    }
+    QWidget* about = place(kAboutButton);
+    about->setObjectName(QStringLiteral("about"));
+
+    connect(findChild<QPushButton*>(QString::number(IDC_GENERATE)), &QPushButton::clicked, this,
+            &CVorlanxDlg::OnGenerate);
+    connect(findChild<QPushButton*>(QString::number(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
+    connect(static_cast<QPushButton*>(about), &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
+
+    UpdateData(false);
+    Edit(IDC_FILE_NAME)->setFocus();
+}
+
+bool CVorlanxDlg::SaveFailed(int id, const QString& message) {
+    ShowMessage(message.toStdString(), MB_ICONEXCLAMATION);
+    QLineEdit* edit = Edit(id);
+    edit->setFocus();
+    edit->selectAll();
+    return false;
+}
+
+bool CVorlanxDlg::UpdateData(bool save) {
+    struct CDoubleField {
+        int m_nId;
+        double CGenerationSettings::*m_pField;
+    };
+    if (!save) {
+        Edit(IDC_FILE_NAME)->setText(QString::fromStdString(m_settings.m_strFileName));
+        Edit(IDC_SAMPLE_RATE)->setText(QString::number(m_settings.m_nSampleRate));
+        const CDoubleField doubles[] = {
+            {IDC_DURATION, &CGenerationSettings::m_dDuration},
+            {IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq},
+            {IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude},
+            {IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1},
+            {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1},
+            {IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2},
+            {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2},
+            {IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor},
+        };
+        for (const CDoubleField& field : doubles) {
+            Edit(field.m_nId)->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
+        }
+        return true;
+    }
+
+    // The order matters: a failure stops the transfer, and the later fields keep their values.
+    m_settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
+
+    const auto duration = platform::ParseDouble(Edit(IDC_DURATION)->text().toStdString());
+    if (!duration) {
+        return SaveFailed(IDC_DURATION, QStringLiteral("Please enter a number for the duration in seconds."));
+    }
+    m_settings.m_dDuration = *duration;
+    if (*duration < kMinDuration || *duration > kMaxDuration) {
+        return SaveFailed(IDC_DURATION, RangeMessage("a duration", "0", "1000000 seconds"));
+    }
+
+    const QString rateText = Edit(IDC_SAMPLE_RATE)->text();
+    const auto rate = platform::ParseUnsigned32(rateText.toStdString());
+    if (!rate) {
+        return SaveFailed(IDC_SAMPLE_RATE, QStringLiteral("Please enter a whole number for the sample rate in Hz."));
+    }
+    m_settings.m_nSampleRate = *rate;
+    if (*rate > kMaxSampleRate) {
+        return SaveFailed(IDC_SAMPLE_RATE, RangeMessage("a sample rate", "0", "1000000 Hz"));
+    }
+
+    const struct {
+        int m_nId;
+        double CGenerationSettings::*m_pField;
+        const char* m_szName;
+    } numbers[] = {
+        {IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq, "the fundamental frequency in Hz"},
+        {IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude, "the mother signal's amplitude"},
+        {IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1, "the first carrier frequency in Hz"},
+        {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1, "the first daughter's amplitude"},
+        {IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2, "the second carrier frequency in Hz"},
+        {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2, "the second daughter's amplitude"},
+    };
+    for (const auto& field : numbers) {
+        const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
+        if (!value) {
+            return SaveFailed(field.m_nId, QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
+        }
+        m_settings.*field.m_pField = *value;
+    }
+
+    const auto factor = platform::ParseDouble(Edit(IDC_NYQUIST_FACTOR)->text().toStdString());
+    if (!factor) {
+        return SaveFailed(IDC_NYQUIST_FACTOR, QStringLiteral("Please enter a number for the Nyquist factor."));
+    }
+    m_settings.m_dNyquistFactor = *factor;
+    if (*factor < kMinNyquistFactor || *factor > kMaxNyquistFactor) {
+        return SaveFailed(IDC_NYQUIST_FACTOR, RangeMessage("a Nyquist factor", "0", "1"));
+    }
+    return true;
+}
+
+void CVorlanxDlg::BeginWait() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void CVorlanxDlg::EndWait() { QGuiApplication::restoreOverrideCursor(); }
+
+void CVorlanxDlg::ShowMessage(const std::string& text, unsigned type) {
+    QMessageBox box(type == MB_ICONEXCLAMATION ? QMessageBox::Warning : QMessageBox::Critical,
+                    QStringLiteral("Vorlanx"), QString::fromStdString(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void CVorlanxDlg::OnGenerate() {
+    if (!UpdateData(true)) {
+        return; // the user was told what is wrong; no file from settings that failed the checks
+    }
+    // No exception may leave a Qt slot: whatever the job lets through becomes one message.
+    try {
+        GenerateTestFile(m_settings, *this);
+    } catch (const std::exception& error) {
+        ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
+    } catch (...) {
+        ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
+    }
+}
+
+void CVorlanxDlg::OnOK() {
+    if (UpdateData(true)) {
+        accept();
+    }
+}
+
+void CVorlanxDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CVorlanxDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click(); // Enter on a focused button presses it, as Space does
+        } else {
+            OnOK();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event); // Escape: close without a transfer
+}
+
+void CVorlanxDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bCentred && parentWidget() == nullptr) {
+        m_bCentred = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+}
