@@ -12,13 +12,15 @@ int MulDiv(int a, int b, int c) {
 
 CDialogUnits::CDialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int total = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int total =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_nBaseX = (total / 26 + 1) / 2;
     m_nBaseY = metrics.height();
 }
 
 QRect CDialogUnits::ToPixels(int x, int y, int width, int height) const {
-    return {MulDiv(x, m_nBaseX, 4), MulDiv(y, m_nBaseY, 8), MulDiv(width, m_nBaseX, 4), MulDiv(height, m_nBaseY, 8)};
+    return {MulDiv(x, m_nBaseX, 4), MulDiv(y, m_nBaseY, 8), MulDiv(width, m_nBaseX, 4),
+            MulDiv(height, m_nBaseY, 8)};
 }
 
 QSize CDialogUnits::ToPixels(int width, int height) const {

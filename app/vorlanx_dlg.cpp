@@ -19,7 +19,7 @@
 namespace {
 
 struct CControl {
-    int m_nId;   // 0 for labels and group boxes
+    int m_nId;    // 0 for labels and group boxes
     char m_cKind; // 'e' edit, 'b' push button, 'l' label, 'g' group box
     const char* m_szText;
     int m_nX, m_nY, m_nWidth, m_nHeight; // dialog units
@@ -66,8 +66,8 @@ QString RangeMessage(const char* what, const char* low, const char* high) {
 CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("102"));
     setWindowTitle(QStringLiteral("Ombrel test signal generator V1.0 - by Vorlanx"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
     setFont(DialogFont());
     const CDialogUnits units(font());
@@ -123,7 +123,8 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
 
     connect(findChild<QPushButton*>(QString::number(IDC_GENERATE)), &QPushButton::clicked, this,
             &CVorlanxDlg::OnGenerate);
-    connect(findChild<QPushButton*>(QString::number(IDCANCEL)), &QPushButton::clicked, this, &QDialog::reject);
+    connect(findChild<QPushButton*>(QString::number(IDCANCEL)), &QPushButton::clicked, this,
+            &QDialog::reject);
     connect(static_cast<QPushButton*>(about), &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
 
     UpdateData(false);
@@ -157,7 +158,8 @@ bool CVorlanxDlg::UpdateData(bool save) {
             {IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor},
         };
         for (const CDoubleField& field : doubles) {
-            Edit(field.m_nId)->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
+            Edit(field.m_nId)
+                ->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
         }
         return true;
     }
@@ -177,7 +179,8 @@ bool CVorlanxDlg::UpdateData(bool save) {
     const QString rateText = Edit(IDC_SAMPLE_RATE)->text();
     const auto rate = platform::ParseUnsigned32(rateText.toStdString());
     if (!rate) {
-        return SaveFailed(IDC_SAMPLE_RATE, QStringLiteral("Please enter a whole number for the sample rate in Hz."));
+        return SaveFailed(IDC_SAMPLE_RATE,
+                          QStringLiteral("Please enter a whole number for the sample rate in Hz."));
     }
     m_settings.m_nSampleRate = *rate;
     if (*rate > kMaxSampleRate) {
@@ -192,21 +195,25 @@ bool CVorlanxDlg::UpdateData(bool save) {
         {IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq, "the fundamental frequency in Hz"},
         {IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude, "the mother signal's amplitude"},
         {IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1, "the first carrier frequency in Hz"},
-        {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1, "the first daughter's amplitude"},
+        {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1,
+         "the first daughter's amplitude"},
         {IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2, "the second carrier frequency in Hz"},
-        {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2, "the second daughter's amplitude"},
+        {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2,
+         "the second daughter's amplitude"},
     };
     for (const auto& field : numbers) {
         const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
         if (!value) {
-            return SaveFailed(field.m_nId, QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
+            return SaveFailed(field.m_nId,
+                              QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
         }
         m_settings.*field.m_pField = *value;
     }
 
     const auto factor = platform::ParseDouble(Edit(IDC_NYQUIST_FACTOR)->text().toStdString());
     if (!factor) {
-        return SaveFailed(IDC_NYQUIST_FACTOR, QStringLiteral("Please enter a number for the Nyquist factor."));
+        return SaveFailed(IDC_NYQUIST_FACTOR,
+                          QStringLiteral("Please enter a number for the Nyquist factor."));
     }
     m_settings.m_dNyquistFactor = *factor;
     if (*factor < kMinNyquistFactor || *factor > kMaxNyquistFactor) {
@@ -215,9 +222,13 @@ bool CVorlanxDlg::UpdateData(bool save) {
     return true;
 }
 
-void CVorlanxDlg::BeginWait() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+void CVorlanxDlg::BeginWait() {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-void CVorlanxDlg::EndWait() { QGuiApplication::restoreOverrideCursor(); }
+void CVorlanxDlg::EndWait() {
+    QGuiApplication::restoreOverrideCursor();
+}
 
 void CVorlanxDlg::ShowMessage(const std::string& text, unsigned type) {
     QMessageBox box(type == MB_ICONEXCLAMATION ? QMessageBox::Warning : QMessageBox::Critical,

@@ -53,8 +53,8 @@ void AdvanceDefaultPhases(benchmark::State& state, const CSineKernel* kernel) {
 
 const bool kRegistered = [] {
     for (const CSineKernel* kernel : AvailableKernels()) {
-        benchmark::RegisterBenchmark((std::string("MotherBank/") + kernel->m_szName).c_str(), RenderDefaultBank,
-                                     kernel);
+        benchmark::RegisterBenchmark((std::string("MotherBank/") + kernel->m_szName).c_str(),
+                                     RenderDefaultBank, kernel);
         benchmark::RegisterBenchmark((std::string("PhaseStepping/") + kernel->m_szName).c_str(),
                                      AdvanceDefaultPhases, kernel);
     }

@@ -130,14 +130,29 @@ void AdvancePhases(double* phases, const double* increments, std::size_t count, 
     }
     // The rest as one group, so every chain overlaps with the others.
     switch ((count - o) / W) {
-    case 7: AdvanceGroup<V, W, 7>(phases + o, increments + o, steps, twoPi); break;
-    case 6: AdvanceGroup<V, W, 6>(phases + o, increments + o, steps, twoPi); break;
-    case 5: AdvanceGroup<V, W, 5>(phases + o, increments + o, steps, twoPi); break;
-    case 4: AdvanceGroup<V, W, 4>(phases + o, increments + o, steps, twoPi); break;
-    case 3: AdvanceGroup<V, W, 3>(phases + o, increments + o, steps, twoPi); break;
-    case 2: AdvanceGroup<V, W, 2>(phases + o, increments + o, steps, twoPi); break;
-    case 1: AdvanceGroup<V, W, 1>(phases + o, increments + o, steps, twoPi); break;
-    default: break;
+    case 7:
+        AdvanceGroup<V, W, 7>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 6:
+        AdvanceGroup<V, W, 6>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 5:
+        AdvanceGroup<V, W, 5>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 4:
+        AdvanceGroup<V, W, 4>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 3:
+        AdvanceGroup<V, W, 3>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 2:
+        AdvanceGroup<V, W, 2>(phases + o, increments + o, steps, twoPi);
+        break;
+    case 1:
+        AdvanceGroup<V, W, 1>(phases + o, increments + o, steps, twoPi);
+        break;
+    default:
+        break;
     }
     o += (count - o) / W * W;
     for (; o < count; ++o) {

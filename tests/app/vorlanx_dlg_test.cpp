@@ -1,0 +1,355 @@
+// The dialogs on the offscreen platform: controls found by object name, filled, buttons pressed,
+// message boxes answered by a timer, and the settings and files compared.
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "app/about_dlg.h"
+#include "app/vorlanx_app.h"
+#include "app/vorlanx_dlg.h"
+#include "generation/generate_job.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct CSeenBox {
+    QString m_strTitle;
+    QString m_strText;
+    QMessageBox::Icon m_eIcon;
+};
+
+// Answers every modal message box (and About box) that opens while it lives, recording it.
+class CModalAnswerer {
+public:
+    CModalAnswerer() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Answer(); });
+        m_timer.start(5);
+    }
+    std::vector<CSeenBox> m_aBoxes;
+    int m_nAboutBoxes = 0;
+    QString m_strAboutText;
+
+private:
+    void Answer() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            m_aBoxes.push_back({box->windowTitle(), box->text(), box->icon()});
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* about = qobject_cast<CAboutDlg*>(modal)) {
+            ++m_nAboutBoxes;
+            m_strAboutText = about->windowTitle() + "|" + about->findChild<QLabel*>("name")->text();
+            auto* ok = about->findChild<QPushButton*>("1");
+            if (ok && ok->isDefault() && ok->text() == "Suostun") {
+                ok->click();
+            } else {
+                about->reject();
+            }
+        }
+    }
+    QTimer m_timer;
+};
+
+QLineEdit* Edit(const QDialog& dialog, int id) {
+    return dialog.findChild<QLineEdit*>(QString::number(id));
+}
+QPushButton* Button(const QDialog& dialog, const QString& name) {
+    return dialog.findChild<QPushButton*>(name);
+}
+
+// Edit IDs in tab order.
+const int kEdits[] = {1000, 1001, 1002, 1006, 1007, 1010, 1004, 1005, 1008, 1009};
+
+class VorlanxDlgTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dialog));
+    }
+    void Fill(int id, const QString& text) {
+        QLineEdit* edit = Edit(m_dialog, id);
+        edit->setFocus();
+        edit->selectAll();
+        if (text.isEmpty()) {
+            QTest::keyClick(edit, Qt::Key_Delete);
+        } else {
+            QTest::keyClicks(edit, text); // typing replaces the selection
+        }
+    }
+    // Short, quick settings for a file in `dir`.
+    void FillShort(const std::string& path) {
+        Edit(m_dialog, 1000)->setText(QString::fromStdString(path));
+        Edit(m_dialog, 1001)->setText("0.05");
+    }
+    CVorlanxDlg m_dialog;
+};
+
+} // namespace
+
+TEST_F(VorlanxDlgTest, ShowsTheDefaultsInTabOrder) {
+    const QString expected[] = {QString::fromStdString(DefaultOutputPath()),
+                                "30",
+                                "44100",
+                                "277",
+                                "1",
+                                "0.95",
+                                "3878",
+                                "0",
+                                "4155",
+                                "0"};
+    for (std::size_t i = 0; i < std::size(kEdits); ++i) {
+        ASSERT_NE(Edit(m_dialog, kEdits[i]), nullptr) << kEdits[i];
+        EXPECT_EQ(Edit(m_dialog, kEdits[i])->text(), expected[i]) << kEdits[i];
+    }
+    EXPECT_TRUE(QDir::isAbsolutePath(expected[0]));
+    EXPECT_TRUE(m_dialog.windowTitle().startsWith("Ombrel test signal generator V1.0"));
+    EXPECT_EQ(m_dialog.focusWidget(), Edit(m_dialog, 1000));
+}
+
+TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
+    // Base units measured here, independently of the dialog's own conversion.
+    const QFontMetrics metrics(m_dialog.font());
+    const int baseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
+    const int baseY = metrics.height();
+    const auto px = [&](int x, int y, int w, int h) {
+        return QRect(qRound(x * baseX / 4.0), qRound(y * baseY / 8.0), qRound(w * baseX / 4.0),
+                     qRound(h * baseY / 8.0));
+    };
+    EXPECT_EQ(m_dialog.size(), px(0, 0, 274, 218).size());
+    EXPECT_EQ(m_dialog.minimumSize(), m_dialog.maximumSize()) << "fixed size";
+    EXPECT_FALSE(m_dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
+    const struct {
+        const char* name;
+        QRect rect;
+    } controls[] = {
+        {"1000", px(66, 24, 198, 12)},  {"1001", px(66, 42, 60, 12)},  {"1002", px(66, 60, 60, 12)},
+        {"1006", px(84, 96, 60, 12)},   {"1007", px(84, 114, 60, 12)}, {"1010", px(204, 114, 60, 12)},
+        {"1004", px(66, 150, 60, 12)},  {"1005", px(66, 168, 60, 12)}, {"1008", px(192, 150, 60, 12)},
+        {"1009", px(192, 168, 60, 12)}, {"1003", px(7, 197, 48, 14)},  {"2", px(217, 197, 50, 14)},
+    };
+    for (const auto& control : controls) {
+        const QWidget* widget = m_dialog.findChild<QWidget*>(control.name);
+        ASSERT_NE(widget, nullptr) << control.name;
+        EXPECT_EQ(widget->geometry(), control.rect) << control.name;
+    }
+    // Labels and group boxes with their texts, typo included.
+    QStringList groups;
+    for (const QGroupBox* group : m_dialog.findChildren<QGroupBox*>()) {
+        groups << group->title();
+    }
+    groups.sort();
+    EXPECT_EQ(groups, QStringList({"Doughter signal(s)", "General parameters", "Mother signal"}));
+    int amplitudes = 0;
+    for (const QLabel* label : m_dialog.findChildren<QLabel*>()) {
+        amplitudes += label->text() == "Amplitude";
+    }
+    EXPECT_EQ(amplitudes, 3);
+    EXPECT_EQ(Button(m_dialog, "1003")->text(), "Generate!");
+    EXPECT_EQ(Button(m_dialog, "2")->text(), "Done");
+    EXPECT_FALSE(Button(m_dialog, "1003")->isDefault() || Button(m_dialog, "1003")->autoDefault());
+    EXPECT_FALSE(Button(m_dialog, "2")->isDefault() || Button(m_dialog, "2")->autoDefault());
+}
+
+TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
+    QStringList order;
+    QWidget* widget = Edit(m_dialog, 1000);
+    for (int i = 0; i < 13; ++i) {
+        order << widget->objectName();
+        do {
+            widget = widget->nextInFocusChain();
+        } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&m_dialog));
+    }
+    EXPECT_EQ(order, QStringList({"1000", "1001", "1002", "1006", "1007", "1010", "1004", "1005", "1008",
+                                  "1009", "1003", "2", "about"}));
+    EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
+}
+
+TEST_F(VorlanxDlgTest, TransferStopsAtTheFirstBadField) {
+    test::CTempDir dir;
+    Fill(1000, QString::fromStdString((dir / "x.wav").string()));
+    Fill(1001, "abc");
+    Fill(1002, "8000");
+    Fill(1010, "0.5");
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_TRUE(answerer.m_aBoxes[0].m_strText.contains("duration"));
+    EXPECT_EQ(answerer.m_aBoxes[0].m_strTitle, "Vorlanx");
+    // The file name before it is stored; the duration and everything after it are not.
+    EXPECT_EQ(m_dialog.Settings().m_strFileName, (dir / "x.wav").string());
+    const CGenerationSettings defaults;
+    EXPECT_EQ(m_dialog.Settings().m_dDuration, defaults.m_dDuration);
+    EXPECT_EQ(m_dialog.Settings().m_nSampleRate, defaults.m_nSampleRate);
+    EXPECT_EQ(m_dialog.Settings().m_dNyquistFactor, defaults.m_dNyquistFactor);
+    EXPECT_EQ(m_dialog.focusWidget(), Edit(m_dialog, 1001));
+    EXPECT_EQ(Edit(m_dialog, 1001)->selectedText(), "abc");
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
+}
+
+struct BadInputCase {
+    int id;
+    const char* text;
+    const char* phrase;
+};
+
+std::ostream& operator<<(std::ostream& out, const BadInputCase& c) {
+    return out << c.id << " '" << c.text << "'";
+}
+
+class VorlanxDlgBadInputTest : public VorlanxDlgTest, public testing::WithParamInterface<BadInputCase> {};
+
+TEST_P(VorlanxDlgBadInputTest, RangeAndSyntaxMessagesNameTheField) {
+    const BadInputCase c = GetParam();
+    test::CTempDir dir;
+    FillShort((dir / "bad.wav").string());
+    Fill(c.id, c.text);
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_TRUE(answerer.m_aBoxes[0].m_strText.contains(c.phrase))
+        << answerer.m_aBoxes[0].m_strText.toStdString();
+    EXPECT_EQ(answerer.m_aBoxes[0].m_eIcon, QMessageBox::Warning);
+    EXPECT_EQ(m_dialog.focusWidget(), Edit(m_dialog, c.id));
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.wav")) << "no file from settings that failed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VorlanxDlgBadInputTest,
+                         testing::Values(BadInputCase{1001, "-1", "between 0 and 1000000"},
+                                         BadInputCase{1001, "nan", "number for the duration"},
+                                         BadInputCase{1002, "44100.5", "whole number"},
+                                         BadInputCase{1002, "1000001", "between 0 and 1000000"},
+                                         BadInputCase{1006, "inf", "fundamental frequency"},
+                                         BadInputCase{1007, "1,5", "mother signal"},
+                                         BadInputCase{1004, "", "first carrier"},
+                                         BadInputCase{1009, "x", "second daughter"},
+                                         BadInputCase{1010, "2", "between 0 and 1"}));
+
+TEST_F(VorlanxDlgTest, NyquistFactorIsStoredBeforeItsCheck) {
+    test::CTempDir dir;
+    FillShort((dir / "n.wav").string());
+    Fill(1010, "2");
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    EXPECT_EQ(m_dialog.Settings().m_dNyquistFactor, 2.0);
+    EXPECT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "n.wav"));
+}
+
+TEST_F(VorlanxDlgTest, GenerateWritesTheCoresBytes) {
+    test::CTempDir dir;
+    FillShort((dir / "gui.wav").string());
+    Fill(1005, "0.25");
+    Fill(1004, "-1000");
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    EXPECT_TRUE(answerer.m_aBoxes.empty());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
+
+    CGenerationSettings settings;
+    settings.m_strFileName = (dir / "core.wav").string();
+    settings.m_dDuration = 0.05;
+    settings.m_dDaughterAmplitude1 = 0.25;
+    settings.m_dCarrierFreq1 = -1000;
+    test::CRecordingFeedback feedback;
+    GenerateTestFile(settings, feedback);
+    const auto core = test::ReadBytes(dir / "core.wav");
+    EXPECT_EQ(core.size(), 44u + 4 * 2205);
+    EXPECT_EQ(test::ReadBytes(dir / "gui.wav"), core);
+}
+
+TEST_F(VorlanxDlgTest, JobMessagesKeepTheirTexts) {
+    test::CTempDir dir;
+    FillShort((dir / "missing/x.wav").string());
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_EQ(answerer.m_aBoxes[0].m_strText, "File open failed!");
+    EXPECT_EQ(answerer.m_aBoxes[0].m_eIcon, QMessageBox::Critical);
+
+    FillShort((dir / "clip.wav").string());
+    Fill(1007, "3");
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 2u);
+    EXPECT_TRUE(answerer.m_aBoxes[1].m_strText.startsWith("Warning! Clipped samples detected, Max = "));
+    EXPECT_EQ(answerer.m_aBoxes[1].m_eIcon, QMessageBox::Warning);
+    EXPECT_TRUE(std::filesystem::exists(dir / "clip.wav"));
+    EXPECT_TRUE(m_dialog.isVisible()) << "the dialog stays for the next generation";
+}
+
+TEST_F(VorlanxDlgTest, EnterIsOkOnlyWhenTheTransferSucceeds) {
+    CModalAnswerer answerer;
+    Fill(1002, "fast");
+    QTest::keyClick(Edit(m_dialog, 1002), Qt::Key_Return);
+    EXPECT_TRUE(m_dialog.isVisible());
+    EXPECT_EQ(answerer.m_aBoxes.size(), 1u);
+    Fill(1002, "48000");
+    QTest::keyClick(Edit(m_dialog, 1007), Qt::Key_Enter);
+    EXPECT_FALSE(m_dialog.isVisible());
+    EXPECT_EQ(m_dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(m_dialog.Settings().m_nSampleRate, 48000u);
+}
+
+TEST_F(VorlanxDlgTest, EscapeAndDoneCloseWithoutATransfer) {
+    Fill(1001, "12");
+    QTest::keyClick(Edit(m_dialog, 1001), Qt::Key_Escape);
+    EXPECT_FALSE(m_dialog.isVisible());
+    EXPECT_EQ(m_dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(m_dialog.Settings().m_dDuration, 30.0);
+
+    m_dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dialog));
+    QTest::mouseClick(Button(m_dialog, "2"), Qt::LeftButton);
+    EXPECT_FALSE(m_dialog.isVisible());
+    EXPECT_EQ(m_dialog.Settings().m_dDuration, 30.0);
+
+    m_dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dialog));
+    m_dialog.close(); // the window's close button
+    EXPECT_FALSE(m_dialog.isVisible());
+    EXPECT_EQ(m_dialog.Settings().m_dDuration, 30.0);
+}
+
+TEST_F(VorlanxDlgTest, AboutOpensAndReturnsUnchanged) {
+    Fill(1001, "7");
+    CModalAnswerer answerer;
+    QTest::mouseClick(Button(m_dialog, "about"), Qt::LeftButton);
+    EXPECT_EQ(answerer.m_nAboutBoxes, 1);
+    EXPECT_EQ(answerer.m_strAboutText, "About Vorlanx|Ombrel test signal generator, Version 1.0");
+    EXPECT_TRUE(m_dialog.isVisible());
+    EXPECT_EQ(Edit(m_dialog, 1001)->text(), "7");
+    EXPECT_EQ(m_dialog.Settings().m_dDuration, 30.0);
+    EXPECT_TRUE(answerer.m_aBoxes.empty());
+}
+
+TEST(VorlanxApp, InitInstanceRunsTheDialogUntilItClosesThenEnds) {
+    bool sawDialog = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<CVorlanxDlg*>(QApplication::activeModalWidget())) {
+            sawDialog = true;
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        }
+    });
+    closer.start(5);
+    EXPECT_FALSE(theApp.InitInstance()) << "no event loop follows the dialog";
+    EXPECT_TRUE(sawDialog);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
+                             [](QWidget* w) { return w->isVisible(); }));
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Vorlanx");
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
