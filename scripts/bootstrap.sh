@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config libsleef-dev qt6-base-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libsndfile1-dev)
+          libbenchmark-dev libsndfile1-dev fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
