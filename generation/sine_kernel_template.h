@@ -121,6 +121,18 @@ void AdvanceGroup(double* phases, const double* increments, std::size_t steps, V
     }
 }
 
+// The last `vectors` (fewer than 8) vectors as one group, so all their chains overlap.
+template <class V, int W, int N>
+void AdvanceRest(double* phases, const double* increments, std::size_t vectors, std::size_t steps, V twoPi) {
+    if constexpr (N > 0) {
+        if (vectors == N) {
+            AdvanceGroup<V, W, N>(phases, increments, steps, twoPi);
+        } else {
+            AdvanceRest<V, W, N - 1>(phases, increments, vectors, steps, twoPi);
+        }
+    }
+}
+
 template <class V, int W>
 void AdvancePhases(double* phases, const double* increments, std::size_t count, std::size_t steps) {
     const V twoPi = Splat<V, W>(TWO_PI);
@@ -128,43 +140,7 @@ void AdvancePhases(double* phases, const double* increments, std::size_t count, 
     for (; o + 8 * W <= count; o += 8 * W) {
         AdvanceGroup<V, W, 8>(phases + o, increments + o, steps, twoPi);
     }
-    // The rest as one group, so every chain overlaps with the others.
-    switch ((count - o) / W) {
-    case 7:
-        AdvanceGroup<V, W, 7>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 6:
-        AdvanceGroup<V, W, 6>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 5:
-        AdvanceGroup<V, W, 5>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 4:
-        AdvanceGroup<V, W, 4>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 3:
-        AdvanceGroup<V, W, 3>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 2:
-        AdvanceGroup<V, W, 2>(phases + o, increments + o, steps, twoPi);
-        break;
-    case 1:
-        AdvanceGroup<V, W, 1>(phases + o, increments + o, steps, twoPi);
-        break;
-    default:
-        break;
-    }
-    o += (count - o) / W * W;
-    for (; o < count; ++o) {
-        double phase = phases[o];
-        for (std::size_t s = 0; s < steps; ++s) {
-            phase = phase + increments[o];
-            if (phase > TWO_PI) {
-                phase = phase - TWO_PI;
-            }
-        }
-        phases[o] = phase;
-    }
+    AdvanceRest<V, W, 7>(phases + o, increments + o, (count - o) / W, steps, twoPi);
 }
 
 } // namespace

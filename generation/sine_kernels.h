@@ -31,6 +31,7 @@ struct CSineKernel {
     // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9.
     void (*m_pRender)(const CLaneBlock& block);
     // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
+    // `count` must be a multiple of 8, so it is one of every kernel's width.
     void (*m_pAdvance)(double* phases, const double* increments, std::size_t count, std::size_t steps);
 };
 
