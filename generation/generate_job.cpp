@@ -4,6 +4,7 @@
 
 #include "generation/block_renderer.h"
 #include "generation/job_sources.h"
+#include "generation/sine_kernels.h"
 #include "generation/wav_format.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
@@ -61,6 +62,10 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         wait.End();
         feedback.ShowMessage(*refusal, MB_ICONEXCLAMATION);
         return false;
+    }
+    if (options.m_ePath == ERenderPath::Block) {
+        // An unknown or unsupported kernel is a caller's error: report it before the file is touched.
+        SelectKernel(options.m_szKernel ? options.m_szKernel : "");
     }
     const std::uint32_t frameCount = FrameCount(settings.m_nSampleRate, settings.m_dDuration);
     CJobSources sources;

@@ -32,6 +32,27 @@ template <class V> V Step(V phase, V increment, V twoPi) {
     return phase > twoPi ? phase - twoPi : phase;
 }
 
+// Adds harmonics first .. first + G - 1 of the bank, in that order, to the mother sums.
+template <class V, int W, int G, V (*Sin)(V)>
+void AddHarmonics(const CLaneBlock& b, std::size_t first, V* mother, V twoPi) {
+    V phase[G];
+    V increment[G];
+    V amplitude[G];
+    for (int i = 0; i < G; ++i) {
+        phase[i] = Load<V>(b.m_pStartPhases + (first + i) * W);
+        increment[i] = Splat<V, W>(b.m_pIncrements[first + i]);
+        amplitude[i] = Splat<V, W>(b.m_pAmplitudes[first + i]);
+    }
+    for (std::size_t k = 0; k < b.m_nFrames; ++k) {
+        V sum = mother[k];
+        for (int i = 0; i < G; ++i) {
+            sum = Sin(phase[i]) * amplitude[i] + sum;
+            phase[i] = Step(phase[i], increment[i], twoPi);
+        }
+        mother[k] = sum;
+    }
+}
+
 template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
     const V twoPi = Splat<V, W>(TWO_PI);
     const V zero = Splat<V, W>(0.0);
@@ -42,36 +63,18 @@ template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
         mother[k] = zero;
         daughters[k] = zero;
     }
-    // Mother: sum = step + sum over the harmonics in ascending order, lanes being frames. Four
-    // harmonics share a pass over the frames (in order, so the sums are unchanged): a quarter of
-    // the loads and stores of the sums, and four phase chains that overlap.
+    // Mother: sum = step + sum over the harmonics in ascending order, lanes being frames. Groups
+    // of harmonics share a pass over the frames (in order, so the sums are unchanged): fewer loads
+    // and stores of the sums, and phase chains that overlap.
     std::size_t h = 0;
+    for (; h + 8 <= b.m_nHarmonics; h += 8) {
+        AddHarmonics<V, W, 8, Sin>(b, h, mother, twoPi);
+    }
     for (; h + 4 <= b.m_nHarmonics; h += 4) {
-        V phase[4];
-        V increment[4];
-        V amplitude[4];
-        for (int i = 0; i < 4; ++i) {
-            phase[i] = Load<V>(b.m_pStartPhases + (h + i) * W);
-            increment[i] = Splat<V, W>(b.m_pIncrements[h + i]);
-            amplitude[i] = Splat<V, W>(b.m_pAmplitudes[h + i]);
-        }
-        for (std::size_t k = 0; k < frames; ++k) {
-            V sum = mother[k];
-            for (int i = 0; i < 4; ++i) {
-                sum = Sin(phase[i]) * amplitude[i] + sum;
-                phase[i] = Step(phase[i], increment[i], twoPi);
-            }
-            mother[k] = sum;
-        }
+        AddHarmonics<V, W, 4, Sin>(b, h, mother, twoPi);
     }
     for (; h < b.m_nHarmonics; ++h) {
-        V phase = Load<V>(b.m_pStartPhases + h * W);
-        const V increment = Splat<V, W>(b.m_pIncrements[h]);
-        const V amplitude = Splat<V, W>(b.m_pAmplitudes[h]);
-        for (std::size_t k = 0; k < frames; ++k) {
-            mother[k] = Sin(phase) * amplitude + mother[k];
-            phase = Step(phase, increment, twoPi);
-        }
+        AddHarmonics<V, W, 1, Sin>(b, h, mother, twoPi);
     }
     // Daughters: sum = sum + (modulator x carrier) x level, in daughter order.
     for (std::size_t d = 0; d < b.m_nDaughters; ++d) {
