@@ -139,25 +139,56 @@ bool CVorlanxDlg::SaveFailed(int id, const QString& message) {
     return false;
 }
 
+// The double fields in transfer order; the sample rate goes between the first and the second.
+struct CDoubleField {
+    int m_nId;
+    double CGenerationSettings::*m_pField;
+    const char* m_szName; // for "Please enter a number for ..."
+    const char* m_szWhat; // for the range message; nullptr when the field has no range
+    double m_dMin, m_dMax;
+    const char* m_szHigh; // the upper end as the message shows it
+};
+
+namespace {
+
+constexpr CDoubleField kDoubleFields[] = {
+    {CVorlanxDlg::IDC_DURATION, &CGenerationSettings::m_dDuration, "the duration in seconds", "a duration",
+     kMinDuration, kMaxDuration, "1000000 seconds"},
+    {CVorlanxDlg::IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq,
+     "the fundamental frequency in Hz", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude,
+     "the mother signal's amplitude", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1,
+     "the first carrier frequency in Hz", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1,
+     "the first daughter's amplitude", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2,
+     "the second carrier frequency in Hz", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2,
+     "the second daughter's amplitude", nullptr, 0, 0, nullptr},
+    {CVorlanxDlg::IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor, "the Nyquist factor",
+     "a Nyquist factor", kMinNyquistFactor, kMaxNyquistFactor, "1"},
+};
+
+} // namespace
+
+bool CVorlanxDlg::SaveDouble(const CDoubleField& field) {
+    const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
+    if (!value) {
+        return SaveFailed(field.m_nId, QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
+    }
+    m_settings.*field.m_pField = *value; // stored before its range check
+    if (field.m_szWhat != nullptr && (*value < field.m_dMin || *value > field.m_dMax)) {
+        return SaveFailed(field.m_nId, RangeMessage(field.m_szWhat, "0", field.m_szHigh));
+    }
+    return true;
+}
+
 bool CVorlanxDlg::UpdateData(bool save) {
-    struct CDoubleField {
-        int m_nId;
-        double CGenerationSettings::*m_pField;
-    };
     if (!save) {
         Edit(IDC_FILE_NAME)->setText(QString::fromStdString(m_settings.m_strFileName));
         Edit(IDC_SAMPLE_RATE)->setText(QString::number(m_settings.m_nSampleRate));
-        const CDoubleField doubles[] = {
-            {IDC_DURATION, &CGenerationSettings::m_dDuration},
-            {IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq},
-            {IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude},
-            {IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1},
-            {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1},
-            {IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2},
-            {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2},
-            {IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor},
-        };
-        for (const CDoubleField& field : doubles) {
+        for (const CDoubleField& field : kDoubleFields) {
             Edit(field.m_nId)
                 ->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
         }
@@ -166,18 +197,10 @@ bool CVorlanxDlg::UpdateData(bool save) {
 
     // The order matters: a failure stops the transfer, and the later fields keep their values.
     m_settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
-
-    const auto duration = platform::ParseDouble(Edit(IDC_DURATION)->text().toStdString());
-    if (!duration) {
-        return SaveFailed(IDC_DURATION, QStringLiteral("Please enter a number for the duration in seconds."));
+    if (!SaveDouble(kDoubleFields[0])) {
+        return false;
     }
-    m_settings.m_dDuration = *duration;
-    if (*duration < kMinDuration || *duration > kMaxDuration) {
-        return SaveFailed(IDC_DURATION, RangeMessage("a duration", "0", "1000000 seconds"));
-    }
-
-    const QString rateText = Edit(IDC_SAMPLE_RATE)->text();
-    const auto rate = platform::ParseUnsigned32(rateText.toStdString());
+    const auto rate = platform::ParseUnsigned32(Edit(IDC_SAMPLE_RATE)->text().toStdString());
     if (!rate) {
         return SaveFailed(IDC_SAMPLE_RATE,
                           QStringLiteral("Please enter a whole number for the sample rate in Hz."));
@@ -186,38 +209,10 @@ bool CVorlanxDlg::UpdateData(bool save) {
     if (*rate > kMaxSampleRate) {
         return SaveFailed(IDC_SAMPLE_RATE, RangeMessage("a sample rate", "0", "1000000 Hz"));
     }
-
-    const struct {
-        int m_nId;
-        double CGenerationSettings::*m_pField;
-        const char* m_szName;
-    } numbers[] = {
-        {IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq, "the fundamental frequency in Hz"},
-        {IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude, "the mother signal's amplitude"},
-        {IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1, "the first carrier frequency in Hz"},
-        {IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1,
-         "the first daughter's amplitude"},
-        {IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2, "the second carrier frequency in Hz"},
-        {IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2,
-         "the second daughter's amplitude"},
-    };
-    for (const auto& field : numbers) {
-        const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
-        if (!value) {
-            return SaveFailed(field.m_nId,
-                              QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
+    for (std::size_t i = 1; i < std::size(kDoubleFields); ++i) {
+        if (!SaveDouble(kDoubleFields[i])) {
+            return false;
         }
-        m_settings.*field.m_pField = *value;
-    }
-
-    const auto factor = platform::ParseDouble(Edit(IDC_NYQUIST_FACTOR)->text().toStdString());
-    if (!factor) {
-        return SaveFailed(IDC_NYQUIST_FACTOR,
-                          QStringLiteral("Please enter a number for the Nyquist factor."));
-    }
-    m_settings.m_dNyquistFactor = *factor;
-    if (*factor < kMinNyquistFactor || *factor > kMaxNyquistFactor) {
-        return SaveFailed(IDC_NYQUIST_FACTOR, RangeMessage("a Nyquist factor", "0", "1"));
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include "generation/settings.h"
 
 class QLineEdit;
+struct CDoubleField;
 class QPushButton;
 
 // The main window: the ten settings in edit controls, "Generate!", "About..." and "Done".
@@ -64,6 +65,8 @@ protected:
 private:
     QLineEdit* Edit(int id) const { return m_edits.at(id); }
     bool SaveFailed(int id, const QString& message);
+    // Stores one double field, then checks its range if it has one; false after a message.
+    bool SaveDouble(const CDoubleField& field);
 
     CGenerationSettings m_settings;
     std::map<int, QLineEdit*> m_edits;

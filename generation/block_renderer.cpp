@@ -182,8 +182,6 @@ public:
         }
     }
 
-    std::size_t SuperBlocksPerRound() const { return m_nSuperBlocksPerRound; }
-
 private:
     CLaneBlock MakeBlock(const double* phases, std::size_t frames, double* left, double* right) const {
         CLaneBlock block;
@@ -207,13 +205,13 @@ private:
         for (std::size_t o = 0; o < m_nOscillators; ++o) {
             phases[o] = snapshot[o * m_nWidth + lane];
         }
-        const CSineKernel& exact = SelectKernel("scalar");
-        exact.m_pAdvance(phases.data(), m_plan.m_aIncrements.data(), m_nOscillators, k);
-        exact.m_pRender(MakeBlock(phases.data(), 1, &left, &right));
+        m_exactKernel.m_pAdvance(phases.data(), m_plan.m_aIncrements.data(), m_nOscillators, k);
+        m_exactKernel.m_pRender(MakeBlock(phases.data(), 1, &left, &right));
     }
 
     const CPlan& m_plan;
     const CSineKernel& m_kernel;
+    const CSineKernel& m_exactKernel = SelectKernel("scalar"); // runs on every CPU
     std::uint32_t m_nFrameCount;
     std::size_t m_nWidth;
     std::size_t m_nOscillators;
