@@ -5,6 +5,7 @@
 
 #include "generation/signal_sources.h"
 #include "generation/sine_kernels.h"
+#include "generation/wrapped_sine.h"
 
 namespace {
 
@@ -53,7 +54,59 @@ void AddHarmonics(const CLaneBlock& b, std::size_t first, V* mother, V twoPi) {
     }
 }
 
-template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
+// Adds daughter d, (modulator x carrier) x level, to the daughter sums.
+template <class V, int W, V (*Sin)(V)>
+void AddDaughter(const CLaneBlock& b, std::size_t d, V* daughters, V twoPi) {
+    const std::size_t carrierIndex = b.m_nHarmonics + 1 + 2 * d;
+    V carrier = Load<V>(b.m_pStartPhases + carrierIndex * W);
+    V modulator = Load<V>(b.m_pStartPhases + (carrierIndex + 1) * W);
+    const V carrierIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex]);
+    const V modulatorIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex + 1]);
+    const V level = Splat<V, W>(b.m_pLevels[d]);
+    for (std::size_t k = 0; k < b.m_nFrames; ++k) {
+        const V vc = Sin(carrier);
+        const V vm = Sin(modulator);
+        daughters[k] = daughters[k] + (vm * vc) * level;
+        carrier = Step(carrier, carrierIncrement, twoPi);
+        modulator = Step(modulator, modulatorIncrement, twoPi);
+    }
+}
+
+// The reference tone, and both channels' values stored frame by frame.
+template <class V, int W, V (*Sin)(V)>
+void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V twoPi) {
+    const V fullScale = Splat<V, W>(32767.0);
+    const V referenceLevel = Splat<V, W>(0.9);
+    V reference = Load<V>(b.m_pStartPhases + b.m_nHarmonics * W);
+    const V referenceIncrement = Splat<V, W>(b.m_pIncrements[b.m_nHarmonics]);
+    for (std::size_t k = 0; k < b.m_nFrames; ++k) {
+        const V right = (Sin(reference) * fullScale) * referenceLevel;
+        reference = Step(reference, referenceIncrement, twoPi);
+        const V left = daughters[k] * fullScale + mother[k] * fullScale;
+        Store(b.m_pLeft + k * W, left);
+        Store(b.m_pRight + k * W, right);
+    }
+}
+
+// True when the phases of oscillators first .. first + count - 1 in every lane, and their
+// increments, lie in [0, TWO_PI]. The rule keeps them there: p + i is at most 2 x TWO_PI (exact),
+// and when it is above TWO_PI, subtracting TWO_PI is exact (Sterbenz) and leaves (0, TWO_PI].
+template <int W> bool StaysWrapped(const CLaneBlock& b, std::size_t first, std::size_t count) {
+    bool wrapped = true;
+    for (std::size_t o = first; o < first + count; ++o) {
+        wrapped &= b.m_pIncrements[o] >= 0.0 && b.m_pIncrements[o] <= TWO_PI;
+        for (int lane = 0; lane < W; ++lane) {
+            const double phase = b.m_pStartPhases[o * W + lane];
+            wrapped &= phase >= 0.0 && phase <= TWO_PI;
+        }
+    }
+    return wrapped;
+}
+
+// Mother, daughters and reference with `Sin`, or with `WrappedSin` for the oscillators whose
+// phases stay in [0, TWO_PI] in this block (all of them, unless a frequency is negative or above
+// the sample rate).
+template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V)> void RenderLanes(const CLaneBlock& b) {
     const V twoPi = Splat<V, W>(TWO_PI);
     const V zero = Splat<V, W>(0.0);
     const std::size_t frames = b.m_nFrames;
@@ -68,40 +121,30 @@ template <class V, int W, V (*Sin)(V)> void RenderLanes(const CLaneBlock& b) {
     // and stores of the sums, and phase chains that overlap.
     std::size_t h = 0;
     for (; h + 8 <= b.m_nHarmonics; h += 8) {
-        AddHarmonics<V, W, 8, Sin>(b, h, mother, twoPi);
+        StaysWrapped<W>(b, h, 8) ? AddHarmonics<V, W, 8, WrappedSin>(b, h, mother, twoPi)
+                                 : AddHarmonics<V, W, 8, Sin>(b, h, mother, twoPi);
     }
     for (; h + 4 <= b.m_nHarmonics; h += 4) {
-        AddHarmonics<V, W, 4, Sin>(b, h, mother, twoPi);
+        StaysWrapped<W>(b, h, 4) ? AddHarmonics<V, W, 4, WrappedSin>(b, h, mother, twoPi)
+                                 : AddHarmonics<V, W, 4, Sin>(b, h, mother, twoPi);
     }
     for (; h < b.m_nHarmonics; ++h) {
-        AddHarmonics<V, W, 1, Sin>(b, h, mother, twoPi);
+        StaysWrapped<W>(b, h, 1) ? AddHarmonics<V, W, 1, WrappedSin>(b, h, mother, twoPi)
+                                 : AddHarmonics<V, W, 1, Sin>(b, h, mother, twoPi);
     }
     // Daughters: sum = sum + (modulator x carrier) x level, in daughter order.
     for (std::size_t d = 0; d < b.m_nDaughters; ++d) {
         const std::size_t carrierIndex = b.m_nHarmonics + 1 + 2 * d;
-        V carrier = Load<V>(b.m_pStartPhases + carrierIndex * W);
-        V modulator = Load<V>(b.m_pStartPhases + (carrierIndex + 1) * W);
-        const V carrierIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex]);
-        const V modulatorIncrement = Splat<V, W>(b.m_pIncrements[carrierIndex + 1]);
-        const V level = Splat<V, W>(b.m_pLevels[d]);
-        for (std::size_t k = 0; k < frames; ++k) {
-            const V vc = Sin(carrier);
-            const V vm = Sin(modulator);
-            daughters[k] = daughters[k] + (vm * vc) * level;
-            carrier = Step(carrier, carrierIncrement, twoPi);
-            modulator = Step(modulator, modulatorIncrement, twoPi);
-        }
+        StaysWrapped<W>(b, carrierIndex, 2) ? AddDaughter<V, W, WrappedSin>(b, d, daughters, twoPi)
+                                            : AddDaughter<V, W, Sin>(b, d, daughters, twoPi);
     }
-    const V fullScale = Splat<V, W>(32767.0);
-    const V referenceLevel = Splat<V, W>(0.9);
-    V reference = Load<V>(b.m_pStartPhases + b.m_nHarmonics * W);
-    const V referenceIncrement = Splat<V, W>(b.m_pIncrements[b.m_nHarmonics]);
-    for (std::size_t k = 0; k < frames; ++k) {
-        const V right = (Sin(reference) * fullScale) * referenceLevel;
-        reference = Step(reference, referenceIncrement, twoPi);
-        const V left = daughters[k] * fullScale + mother[k] * fullScale;
-        Store(b.m_pLeft + k * W, left);
-        Store(b.m_pRight + k * W, right);
+    StaysWrapped<W>(b, b.m_nHarmonics, 1) ? FinishLanes<V, W, WrappedSin>(b, mother, daughters, twoPi)
+                                          : FinishLanes<V, W, Sin>(b, mother, daughters, twoPi);
+}
+
+template <class V, int W, V (*Sin)(V)> void SinesOf(const double* phases, double* sines, std::size_t count) {
+    for (std::size_t i = 0; i < count; i += W) {
+        Store(sines + i, Sin(Load<V>(phases + i)));
     }
 }
 

@@ -19,8 +19,12 @@ Scalar ScalarSin(Scalar x) {
     return result;
 }
 
-const CSineKernel kScalarKernel = {"scalar", 1, true, &RenderLanes<Scalar, 1, ScalarSin>,
-                                   &AdvancePhases<Scalar, 1>};
+const CSineKernel kScalarKernel = {"scalar",
+                                   1,
+                                   true,
+                                   &RenderLanes<Scalar, 1, ScalarSin, ScalarSin>,
+                                   &AdvancePhases<Scalar, 1>,
+                                   &SinesOf<Scalar, 1, ScalarSin>};
 
 bool CpuRuns(const CSineKernel& kernel) {
     __builtin_cpu_init();

@@ -33,6 +33,9 @@ struct CSineKernel {
     // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
     // `count` must be a multiple of 8, so it is one of every kernel's width.
     void (*m_pAdvance)(double* phases, const double* increments, std::size_t count, std::size_t steps);
+    // The sines of `count` phases in [0, TWO_PI] as the renderer computes them for oscillators
+    // that stay wrapped: within 2e-15 of sin. `count` must be a multiple of 8.
+    void (*m_pWrappedSines)(const double* phases, double* sines, std::size_t count);
 };
 
 // The kernels this CPU can run, fastest first; "scalar" is always last.
