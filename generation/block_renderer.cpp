@@ -4,7 +4,9 @@
 #include <array>
 #include <atomic>
 #include <barrier>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -81,25 +83,6 @@ CPlan MakePlan(const CJobSources& sources, std::uint32_t frameCount) {
     return plan;
 }
 
-// True when `value` is within `margin` of a place where a last-bit change alters the output: a
-// half (the rounding edge; the same for either sign), or full scale (the clipping test and the
-// warning's threshold).
-bool NearAnEdge(double value, double margin) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < 1e300)) {
-        return true; // NaN, infinity, or so large that rounding of the terms could overflow
-    }
-    if (!(magnitude < 4e15)) {
-        // Beyond 2^51 every double is a whole number and far past clipping: only an error of a
-        // whole unit could change anything.
-        return !(margin < 1.0);
-    }
-    // Truncation through an integer (one instruction on any x86-64) rather than floor(), which
-    // is a library call without SSE4.1.
-    const double fraction = magnitude - static_cast<double>(static_cast<std::int64_t>(magnitude));
-    return std::fabs(fraction - 0.5) < margin || std::fabs(magnitude - 32767.0) < margin;
-}
-
 // The work of one round: super-blocks of `width` lanes x kLaneFrames frames, their lanes' start
 // phases, and the output bytes.
 struct CRound {
@@ -154,30 +137,51 @@ public:
     // Renders super-blocks of `round` until none is left; returns this worker's peak.
     double Work(CRound& round) const {
         double peak = 0.0;
-        std::vector<double> left(kLaneFrames * m_nWidth);
-        std::vector<double> right(kLaneFrames * m_nWidth);
+        const std::size_t values = kLaneFrames * m_nWidth;
+        std::vector<double> left(values), right(values), peaks(m_nWidth);
+        std::vector<std::uint32_t> samples(values);
+        std::vector<unsigned char> edgeLanes(kLaneFrames);
         for (;;) {
             const std::size_t superBlock = round.m_nNext.fetch_add(1, std::memory_order_relaxed);
             if (superBlock >= round.m_nSuperBlocks) {
                 return peak;
             }
             const double* snapshot = &round.m_aSnapshots[superBlock * m_nOscillators * m_nWidth];
+            const std::size_t first = superBlock * values; // the super-block's first frame in the round
             CLaneBlock block = MakeBlock(snapshot, kLaneFrames, left.data(), right.data());
+            block.m_nValidFrames = std::min(values, round.m_nFrames - first);
+            block.m_dLeftMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dLeftMargin;
+            block.m_dRightMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dRightMargin;
+            block.m_pSamples = samples.data();
+            block.m_pEdgeLanes = edgeLanes.data();
+            block.m_pPeaks = peaks.data();
             m_kernel.m_pRender(block);
+
+            // The kernel's packed pairs are the file's little-endian bytes on x86-64.
+            static_assert(std::endian::native == std::endian::little);
+            unsigned char* bytes = &round.m_aBytes[first * kBytesPerFrame];
             for (std::size_t lane = 0; lane < m_nWidth; ++lane) {
-                const std::size_t laneFirst = (superBlock * m_nWidth + lane) * kLaneFrames;
-                for (std::size_t k = 0; k < kLaneFrames && laneFirst + k < round.m_nFrames; ++k) {
+                peak = std::max(peak, peaks[lane]);
+                const std::size_t laneFirst = lane * kLaneFrames;
+                const std::size_t valid = block.m_nValidFrames;
+                const std::size_t frames = laneFirst < valid ? std::min(kLaneFrames, valid - laneFirst) : 0;
+                for (std::size_t k = 0; k < frames; ++k) {
+                    std::memcpy(bytes + (laneFirst + k) * kBytesPerFrame, &samples[k * m_nWidth + lane],
+                                kBytesPerFrame);
+                }
+            }
+            // Frames near an edge, or not finite, from the standard library's sine.
+            for (std::size_t k = 0; k < kLaneFrames; ++k) {
+                for (unsigned lanes = edgeLanes[k]; lanes != 0; lanes &= lanes - 1) {
+                    const auto lane = static_cast<std::size_t>(std::countr_zero(lanes));
                     double l = left[k * m_nWidth + lane];
                     double r = right[k * m_nWidth + lane];
-                    if (!m_kernel.m_bExact &&
-                        (NearAnEdge(l, m_plan.m_dLeftMargin) || NearAnEdge(r, m_plan.m_dRightMargin))) {
-                        ExactFrame(snapshot, lane, k, l, r);
-                    }
+                    ExactFrame(snapshot, lane, k, l, r);
                     if (std::fabs(l) > peak) {
                         peak = std::fabs(l);
                     }
                     PackFrame(LeftSample(l), RightSample(r),
-                              &round.m_aBytes[(laneFirst + k) * kBytesPerFrame]);
+                              bytes + (lane * kLaneFrames + k) * kBytesPerFrame);
                 }
             }
         }
@@ -207,7 +211,15 @@ private:
             phases[o] = snapshot[o * m_nWidth + lane];
         }
         m_exactKernel.m_pAdvance(phases.data(), m_plan.m_aIncrements.data(), m_nOscillators, k);
-        m_exactKernel.m_pRender(MakeBlock(phases.data(), 1, &left, &right));
+        CLaneBlock block = MakeBlock(phases.data(), 1, &left, &right);
+        std::uint32_t samples = 0;
+        unsigned char edgeLanes = 0;
+        double peak = 0.0;
+        block.m_nValidFrames = 1;
+        block.m_pSamples = &samples;
+        block.m_pEdgeLanes = &edgeLanes;
+        block.m_pPeaks = &peak;
+        m_exactKernel.m_pRender(block);
     }
 
     const CPlan& m_plan;

@@ -72,11 +72,43 @@ void AddDaughter(const CLaneBlock& b, std::size_t d, V* daughters, V twoPi) {
     }
 }
 
-// The reference tone, and both channels' values stored frame by frame.
+// Bit i set when lane i of `mask` (all ones or all zeros per lane) is set.
+template <class Mask, int W> unsigned LaneBits(Mask mask) {
+    unsigned bits = 0;
+    for (int i = 0; i < W; ++i) {
+        bits |= static_cast<unsigned>(mask[i] & 1) << i;
+    }
+    return bits;
+}
+
+// Lanes whose |value| is within `margin` of a place where a last-bit change alters the output: a
+// half (the rounding edge, the same for either sign) or full scale (the clipping test and the
+// warning's threshold); also NaN, infinite, or beyond 4e15, where only whole units matter
+// (flagging more frames than needed only costs time).
+template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin) {
+    // Below 2^52, adding and subtracting 2^52 rounds to the nearest whole number, exactly.
+    const V nearest = (magnitude + 4503599627370496.0) - 4503599627370496.0;
+    const Mask fractionBits = (Mask)(magnitude - nearest) & 0x7FFFFFFFFFFFFFFF;
+    const Mask scaleBits = (Mask)(magnitude - 32767.0) & 0x7FFFFFFFFFFFFFFF;
+    return ~(magnitude < 4e15) | (0.5 - (V)fractionBits < margin) | ((V)scaleBits < margin);
+}
+
+// The reference tone, both channels' values, and their samples: left clipped to [-32768, 32767]
+// and both rounded half away from zero, as the per-frame path does, for every frame not flagged.
 template <class V, int W, V (*Sin)(V)>
 void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V twoPi) {
+    typedef long long Mask __attribute__((vector_size(sizeof(V))));
+    typedef int Int32 __attribute__((vector_size(W * 4)));
     const V fullScale = Splat<V, W>(32767.0);
     const V referenceLevel = Splat<V, W>(0.9);
+    const V leftMargin = Splat<V, W>(b.m_dLeftMargin);
+    const V rightMargin = Splat<V, W>(b.m_dRightMargin);
+    const V validFrames = Splat<V, W>(static_cast<double>(b.m_nValidFrames));
+    V frameInBlock; // lane-major index of each lane's frame k
+    for (int i = 0; i < W; ++i) {
+        frameInBlock[i] = static_cast<double>(i * b.m_nFrames);
+    }
+    V peak = Splat<V, W>(0.0);
     V reference = Load<V>(b.m_pStartPhases + b.m_nHarmonics * W);
     const V referenceIncrement = Splat<V, W>(b.m_pIncrements[b.m_nHarmonics]);
     for (std::size_t k = 0; k < b.m_nFrames; ++k) {
@@ -85,7 +117,28 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V two
         const V left = daughters[k] * fullScale + mother[k] * fullScale;
         Store(b.m_pLeft + k * W, left);
         Store(b.m_pRight + k * W, right);
+
+        const V leftMagnitude = (V)((Mask)left & 0x7FFFFFFFFFFFFFFF);
+        const V rightMagnitude = (V)((Mask)right & 0x7FFFFFFFFFFFFFFF);
+        const Mask inFile = frameInBlock < validFrames;
+        frameInBlock = frameInBlock + 1.0;
+        const Mask edge = (NearAnEdge<V, Mask>(leftMagnitude, leftMargin) |
+                           NearAnEdge<V, Mask>(rightMagnitude, rightMargin)) &
+                          inFile;
+        b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
+        peak = (inFile & ~edge & (leftMagnitude > peak)) ? leftMagnitude : peak;
+
+        V clipped = left > 32767.0 ? Splat<V, W>(32767.0) : left;
+        clipped = clipped < -32768.0 ? Splat<V, W>(-32768.0) : clipped;
+        const V leftRounded = clipped + (left >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
+        const V rightRounded = right + (right >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
+        // Truncation toward zero; flagged lanes (NaN among them) are redone by the caller.
+        const Int32 leftSample = __builtin_convertvector(leftRounded, Int32);
+        const Int32 rightSample = __builtin_convertvector(rightRounded, Int32);
+        const Int32 packed = (leftSample & 0xFFFF) | (rightSample << 16);
+        __builtin_memcpy(b.m_pSamples + k * W, &packed, sizeof packed);
     }
+    Store(b.m_pPeaks, peak);
 }
 
 // True when the phases of oscillators first .. first + count - 1 in every lane, and their

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,15 @@ struct CLaneBlock {
     std::size_t m_nFrames = 0;              // 1 to kLaneFrames
     double* m_pLeft = nullptr;              // out, frame-major: [frame x width + lane]
     double* m_pRight = nullptr;             // out, same layout
+    // Finishing. Frames of the block that lie in the file: lane-major, the first m_nValidFrames
+    // of lane 0's frames, then lane 1's, and so on (the last block of a file may be short).
+    std::size_t m_nValidFrames = 0;
+    double m_dLeftMargin = 0.0;            // a |left| within this of an edge needs the exact value
+    double m_dRightMargin = 0.0;           // likewise for right
+    std::uint32_t* m_pSamples = nullptr;   // out, frame-major: left sample | right sample << 16
+    unsigned char* m_pEdgeLanes = nullptr; // out, per frame: bit `lane` set when that frame (in
+                                           // the file) is near an edge or not finite
+    double* m_pPeaks = nullptr;            // out, per lane: largest |left| of its other frames
 };
 
 struct CSineKernel {
@@ -28,7 +38,8 @@ struct CSineKernel {
     std::size_t m_nWidth; // lanes, doubles per vector
     bool m_bExact;        // uses the standard library's sine, so its values are the reference's
     // Left and right channel values before rounding, by the per-frame arithmetic of the job with
-    // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9.
+    // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9; and
+    // from them the samples, the frames near a rounding or clipping edge, and the peaks.
     void (*m_pRender)(const CLaneBlock& block);
     // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
     // `count` must be a multiple of 8, so it is one of every kernel's width.
