@@ -43,7 +43,7 @@ void COutputFile::Write(const void* data, std::size_t count) {
         throw CFileException("file is not open");
     }
     const auto* bytes = static_cast<const unsigned char*>(data);
-    if (count >= kBufferBytes) {
+    if (count >= kDirectBytes) {
         Flush();
         WriteAll(bytes, count);
         return;

@@ -14,12 +14,15 @@ public:
 };
 
 // A file opened for writing only, created or truncated to length 0 (never appended to).
-// Writes go to a buffer of kBufferBytes and reach the system in large writes, so callers may
-// write a few bytes at a time without paying a system call each.
+// Small writes go to a buffer of kBufferBytes and reach the system in large writes, so callers may
+// write a few bytes at a time without paying a system call each; writes of kDirectBytes or more
+// go to the system as they are (after what is buffered), without a copy.
 class COutputFile {
 public:
     // 1 MiB: large enough that the system call cost vanishes, small enough for the memory budget.
     static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+    // 64 KiB: past this a system call costs less than copying the bytes into the buffer.
+    static constexpr std::size_t kDirectBytes = std::size_t{1} << 16;
 
     COutputFile() = default;
     COutputFile(const COutputFile&) = delete;
