@@ -23,17 +23,21 @@ TEST(OutputFile, TruncatesAndKeepsSmallWritesInOrder) {
     platform::COutputFile file;
     ASSERT_TRUE(file.Open(path.string()));
     EXPECT_EQ(SizeOf(path), 0u) << "opening must truncate";
-    // Enough small writes to cross the buffer size several times, plus one larger than it.
+    // Small writes that cross the buffer size several times, with writes that bypass the buffer
+    // (one of exactly the direct size, one larger than the buffer) landing while it holds bytes.
     std::vector<unsigned char> expected;
+    auto write = [&](const std::vector<unsigned char>& bytes) {
+        file.Write(bytes.data(), bytes.size());
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    };
     for (unsigned i = 0; i < 700000; ++i) {
-        const unsigned char frame[4] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 1,
-                                        2};
-        file.Write(frame, 4);
-        expected.insert(expected.end(), frame, frame + 4);
+        write({static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8), 1, 2});
+        if (i == 1000) {
+            write(std::vector<unsigned char>(platform::COutputFile::kDirectBytes, 5));
+        }
     }
-    const std::vector<unsigned char> big(platform::COutputFile::kBufferBytes + 3, 7);
-    file.Write(big.data(), big.size());
-    expected.insert(expected.end(), big.begin(), big.end());
+    write(std::vector<unsigned char>(platform::COutputFile::kBufferBytes + 3, 7));
+    write({9, 9});
     file.Close();
     EXPECT_FALSE(file.IsOpen());
     std::ifstream in(path, std::ios::binary);
