@@ -2,11 +2,9 @@
 // kernel this CPU runs, at one and at two threads, on settings that exercise every rule.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "generation/generate_job.h"
-#include "generation/signal_sources.h"
 #include "generation/sine_kernels.h"
 #include "tests/support/test_support.h"
 
@@ -143,51 +141,3 @@ INSTANTIATE_TEST_SUITE_P(Battery, BlockRendererTest, testing::ValuesIn(AllCases(
                              return std::string(info.param.battery.name) + "_" + info.param.kernel + "_" +
                                     std::to_string(info.param.threads) + "threads";
                          });
-
-TEST(SineKernels, SelectionByName) {
-    EXPECT_STREQ(SelectKernel("scalar").m_szName, "scalar");
-    EXPECT_STREQ(SelectKernel("").m_szName, AvailableKernels().front()->m_szName);
-    EXPECT_EQ(AvailableKernels().back()->m_szName, std::string("scalar"));
-    EXPECT_THROW(SelectKernel("neon"), std::invalid_argument);
-}
-
-// The sine the renderer uses for wrapped phases, against the long double sine: a dense grid over
-// [0, TWO_PI] and the neighbours of every multiple of pi/2, where the reduction changes quadrant.
-TEST(SineKernels, WrappedSineStaysWithinItsBound) {
-    std::vector<double> phases;
-    constexpr int kGrid = 1 << 19;
-    for (int i = 0; i <= kGrid; ++i) {
-        phases.push_back(std::fmin(TWO_PI * i / kGrid, TWO_PI));
-    }
-    for (int quarter = 0; quarter <= 4; ++quarter) {
-        double x = quarter * (TWO_PI / 4.0);
-        double below = x;
-        double above = x;
-        for (int step = 0; step < 64; ++step) {
-            below = std::nextafter(below, 0.0);
-            above = std::nextafter(above, TWO_PI);
-            phases.push_back(below);
-            phases.push_back(above);
-        }
-        phases.push_back(x);
-    }
-    phases.push_back(std::numeric_limits<double>::denorm_min());
-    phases.push_back(TWO_PI);
-    while (phases.size() % 8 != 0) {
-        phases.push_back(0.0);
-    }
-    std::vector<double> sines(phases.size());
-    for (const CSineKernel* kernel : AvailableKernels()) {
-        kernel->m_pWrappedSines(phases.data(), sines.data(), phases.size());
-        long double worst = 0.0L;
-        double worstAt = 0.0;
-        for (std::size_t i = 0; i < phases.size(); ++i) {
-            const long double error = std::fabs(sines[i] - std::sin(static_cast<long double>(phases[i])));
-            if (error > worst) {
-                worst = error;
-                worstAt = phases[i];
-            }
-        }
-        EXPECT_LT(worst, 1e-15L) << kernel->m_szName << " at " << worstAt;
-    }
-}

@@ -1,0 +1,155 @@
+// The kernels on their own: selection, the wrapped sine's accuracy, and the finishing contract
+// (samples, edge flags and peaks) against the scalar rounding rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "generation/job_sources.h"
+#include "generation/signal_sources.h"
+#include "generation/sine_kernels.h"
+#include "generation/wav_format.h"
+
+namespace {
+
+TEST(SineKernels, SelectionByName) {
+    EXPECT_STREQ(SelectKernel("scalar").m_szName, "scalar");
+    EXPECT_STREQ(SelectKernel("").m_szName, AvailableKernels().front()->m_szName);
+    EXPECT_EQ(AvailableKernels().back()->m_szName, std::string("scalar"));
+    EXPECT_THROW(SelectKernel("neon"), std::invalid_argument);
+}
+
+// The sine the renderer uses for wrapped phases, against the long double sine: a dense grid over
+// [0, TWO_PI] and the neighbours of every multiple of pi/2, where the reduction changes quadrant.
+TEST(SineKernels, WrappedSineStaysWithinItsBound) {
+    std::vector<double> phases;
+    constexpr int kGrid = 1 << 19;
+    for (int i = 0; i <= kGrid; ++i) {
+        phases.push_back(std::fmin(TWO_PI * i / kGrid, TWO_PI));
+    }
+    for (int quarter = 0; quarter <= 4; ++quarter) {
+        double x = quarter * (TWO_PI / 4.0);
+        double below = x;
+        double above = x;
+        for (int step = 0; step < 64; ++step) {
+            below = std::nextafter(below, 0.0);
+            above = std::nextafter(above, TWO_PI);
+            phases.push_back(below);
+            phases.push_back(above);
+        }
+        phases.push_back(x);
+    }
+    phases.push_back(std::numeric_limits<double>::denorm_min());
+    phases.push_back(TWO_PI);
+    while (phases.size() % 8 != 0) {
+        phases.push_back(0.0);
+    }
+    std::vector<double> sines(phases.size());
+    for (const CSineKernel* kernel : AvailableKernels()) {
+        kernel->m_pWrappedSines(phases.data(), sines.data(), phases.size());
+        long double worst = 0.0L;
+        double worstAt = 0.0;
+        for (std::size_t i = 0; i < phases.size(); ++i) {
+            const long double error = std::fabs(sines[i] - std::sin(static_cast<long double>(phases[i])));
+            if (error > worst) {
+                worst = error;
+                worstAt = phases[i];
+            }
+        }
+        EXPECT_LT(worst, 1e-15L) << kernel->m_szName << " at " << worstAt;
+    }
+}
+
+// Within `margin` of a half or of full scale, or not finite: what the kernels must flag.
+bool NearAnEdge(double value, double margin) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 4e15)) {
+        return true;
+    }
+    return std::fabs(magnitude - std::floor(magnitude) - 0.5) < margin ||
+           std::fabs(magnitude - 32767.0) < margin;
+}
+
+class KernelFinishingTest : public testing::TestWithParam<const CSineKernel*> {};
+
+// The default bank at twice its amplitudes (so some frames clip), distinct phases per lane,
+// the last lane poisoned with a NaN phase, and only the first half of the frames (plus 5) in the
+// file, so that lanes end early or lie wholly past the end. Every frame in the file must be flagged
+// exactly when near an edge; every other frame must carry LeftSample and RightSample of its values,
+// and the peaks must be the largest |left| of those frames only.
+TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
+    const CSineKernel& kernel = *GetParam();
+    const std::size_t width = kernel.m_nWidth;
+    CJobSources sources;
+    PrepareSources(CGenerationSettings{}, sources);
+    std::vector<double> increments, amplitudes;
+    for (const CSine& sine : sources.m_bank.m_aSines) {
+        increments.push_back(sine.m_dPhaseIncrement);
+        amplitudes.push_back(2.0 * sine.m_dAmplitude);
+    }
+    increments.push_back(sources.m_reference.m_dPhaseIncrement);
+    std::vector<double> phases(increments.size() * width);
+    for (std::size_t o = 0; o < increments.size(); ++o) {
+        for (std::size_t lane = 0; lane < width; ++lane) {
+            phases[o * width + lane] =
+                std::fmod(0.37 * static_cast<double>(lane + 1) * static_cast<double>(o + 1), TWO_PI);
+        }
+    }
+    if (width > 1) {
+        phases[3 * width + width - 1] = std::numeric_limits<double>::quiet_NaN();
+    }
+    const std::size_t values = kLaneFrames * width;
+    std::vector<double> left(values), right(values), peaks(width, -1.0);
+    std::vector<std::uint32_t> samples(values);
+    std::vector<unsigned char> edgeLanes(kLaneFrames);
+    CLaneBlock block;
+    block.m_pIncrements = increments.data();
+    block.m_pAmplitudes = amplitudes.data();
+    block.m_nHarmonics = amplitudes.size();
+    block.m_pStartPhases = phases.data();
+    block.m_nFrames = kLaneFrames;
+    block.m_pLeft = left.data();
+    block.m_pRight = right.data();
+    block.m_nValidFrames = values / 2 + 5;
+    block.m_dLeftMargin = 0.05;
+    block.m_dRightMargin = 0.01;
+    block.m_pSamples = samples.data();
+    block.m_pEdgeLanes = edgeLanes.data();
+    block.m_pPeaks = peaks.data();
+    kernel.m_pRender(block);
+
+    std::size_t flagged = 0, clipped = 0;
+    for (std::size_t lane = 0; lane < width; ++lane) {
+        double peak = 0.0;
+        for (std::size_t k = 0; k < kLaneFrames; ++k) {
+            const double l = left[k * width + lane];
+            const double r = right[k * width + lane];
+            const bool inFile = lane * kLaneFrames + k < block.m_nValidFrames;
+            const bool edge = inFile && (NearAnEdge(l, 0.05) || NearAnEdge(r, 0.01));
+            ASSERT_EQ((edgeLanes[k] >> lane) & 1u, edge ? 1u : 0u)
+                << "lane " << lane << " frame " << k << " left " << l << " right " << r;
+            if (!inFile || edge) {
+                flagged += edge;
+                continue;
+            }
+            const std::uint32_t expected =
+                static_cast<std::uint16_t>(LeftSample(l)) |
+                static_cast<std::uint32_t>(static_cast<std::uint16_t>(RightSample(r))) << 16;
+            ASSERT_EQ(samples[k * width + lane], expected)
+                << "lane " << lane << " frame " << k << " left " << l;
+            peak = std::max(peak, std::fabs(l));
+            clipped += std::fabs(l) > 32767.0;
+        }
+        EXPECT_EQ(peaks[lane], peak) << "lane " << lane;
+    }
+    EXPECT_GT(flagged, 0u);
+    EXPECT_GT(clipped, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelFinishingTest, testing::ValuesIn(AvailableKernels()),
+                         [](const testing::TestParamInfo<const CSineKernel*>& info) {
+                             return std::string(info.param->m_szName);
+                         });
+
+} // namespace
