@@ -24,26 +24,20 @@ void RenderDefaultBank(benchmark::State& state, const CSineKernel* kernel) {
             phases[o * width + lane] = 0.001 * static_cast<double>(lane * (o + 1)); // distinct lanes
         }
     }
-    std::vector<double> left(kLaneFrames * width), right(kLaneFrames * width), peaks(width);
-    std::vector<std::uint32_t> samples(kLaneFrames * width);
-    std::vector<unsigned char> edgeLanes(kLaneFrames);
+    CLaneOutputs out(width);
     CLaneBlock block;
     block.m_pIncrements = increments.data();
     block.m_pAmplitudes = amplitudes.data();
     block.m_nHarmonics = amplitudes.size();
     block.m_pStartPhases = phases.data();
     block.m_nFrames = kLaneFrames;
-    block.m_pLeft = left.data();
-    block.m_pRight = right.data();
     block.m_nValidFrames = kLaneFrames * width;
     block.m_dLeftMargin = 1e-6;
     block.m_dRightMargin = 1e-6;
-    block.m_pSamples = samples.data();
-    block.m_pEdgeLanes = edgeLanes.data();
-    block.m_pPeaks = peaks.data();
+    out.AttachTo(block);
     for (auto _ : state) {
         kernel->m_pRender(block);
-        benchmark::DoNotOptimize(left.data());
+        benchmark::DoNotOptimize(out.m_aSamples.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLaneFrames * width));

@@ -138,9 +138,7 @@ public:
     double Work(CRound& round) const {
         double peak = 0.0;
         const std::size_t values = kLaneFrames * m_nWidth;
-        std::vector<double> left(values), right(values), peaks(m_nWidth);
-        std::vector<std::uint32_t> samples(values);
-        std::vector<unsigned char> edgeLanes(kLaneFrames);
+        CLaneOutputs out(m_nWidth);
         for (;;) {
             const std::size_t superBlock = round.m_nNext.fetch_add(1, std::memory_order_relaxed);
             if (superBlock >= round.m_nSuperBlocks) {
@@ -148,34 +146,31 @@ public:
             }
             const double* snapshot = &round.m_aSnapshots[superBlock * m_nOscillators * m_nWidth];
             const std::size_t first = superBlock * values; // the super-block's first frame in the round
-            CLaneBlock block = MakeBlock(snapshot, kLaneFrames, left.data(), right.data());
+            CLaneBlock block = MakeBlock(snapshot, kLaneFrames, out);
             block.m_nValidFrames = std::min(values, round.m_nFrames - first);
             block.m_dLeftMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dLeftMargin;
             block.m_dRightMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dRightMargin;
-            block.m_pSamples = samples.data();
-            block.m_pEdgeLanes = edgeLanes.data();
-            block.m_pPeaks = peaks.data();
             m_kernel.m_pRender(block);
 
             // The kernel's packed pairs are the file's little-endian bytes on x86-64.
             static_assert(std::endian::native == std::endian::little);
             unsigned char* bytes = &round.m_aBytes[first * kBytesPerFrame];
             for (std::size_t lane = 0; lane < m_nWidth; ++lane) {
-                peak = std::max(peak, peaks[lane]);
+                peak = std::max(peak, out.m_aPeaks[lane]);
                 const std::size_t laneFirst = lane * kLaneFrames;
                 const std::size_t valid = block.m_nValidFrames;
                 const std::size_t frames = laneFirst < valid ? std::min(kLaneFrames, valid - laneFirst) : 0;
                 for (std::size_t k = 0; k < frames; ++k) {
-                    std::memcpy(bytes + (laneFirst + k) * kBytesPerFrame, &samples[k * m_nWidth + lane],
-                                kBytesPerFrame);
+                    std::memcpy(bytes + (laneFirst + k) * kBytesPerFrame,
+                                &out.m_aSamples[k * m_nWidth + lane], kBytesPerFrame);
                 }
             }
             // Frames near an edge, or not finite, from the standard library's sine.
             for (std::size_t k = 0; k < kLaneFrames; ++k) {
-                for (unsigned lanes = edgeLanes[k]; lanes != 0; lanes &= lanes - 1) {
+                for (unsigned lanes = out.m_aEdgeLanes[k]; lanes != 0; lanes &= lanes - 1) {
                     const auto lane = static_cast<std::size_t>(std::countr_zero(lanes));
-                    double l = left[k * m_nWidth + lane];
-                    double r = right[k * m_nWidth + lane];
+                    double l = 0.0;
+                    double r = 0.0;
                     ExactFrame(snapshot, lane, k, l, r);
                     if (std::fabs(l) > peak) {
                         peak = std::fabs(l);
@@ -188,7 +183,7 @@ public:
     }
 
 private:
-    CLaneBlock MakeBlock(const double* phases, std::size_t frames, double* left, double* right) const {
+    CLaneBlock MakeBlock(const double* phases, std::size_t frames, CLaneOutputs& out) const {
         CLaneBlock block;
         block.m_pIncrements = m_plan.m_aIncrements.data();
         block.m_pAmplitudes = m_plan.m_aAmplitudes.data();
@@ -197,8 +192,7 @@ private:
         block.m_nDaughters = m_plan.m_nDaughters;
         block.m_pStartPhases = phases;
         block.m_nFrames = frames;
-        block.m_pLeft = left;
-        block.m_pRight = right;
+        out.AttachTo(block);
         return block;
     }
 
@@ -211,15 +205,12 @@ private:
             phases[o] = snapshot[o * m_nWidth + lane];
         }
         m_exactKernel.m_pAdvance(phases.data(), m_plan.m_aIncrements.data(), m_nOscillators, k);
-        CLaneBlock block = MakeBlock(phases.data(), 1, &left, &right);
-        std::uint32_t samples = 0;
-        unsigned char edgeLanes = 0;
-        double peak = 0.0;
+        CLaneOutputs out(1);
+        CLaneBlock block = MakeBlock(phases.data(), 1, out);
         block.m_nValidFrames = 1;
-        block.m_pSamples = &samples;
-        block.m_pEdgeLanes = &edgeLanes;
-        block.m_pPeaks = &peak;
         m_exactKernel.m_pRender(block);
+        left = out.m_aLeft[0];
+        right = out.m_aRight[0];
     }
 
     const CPlan& m_plan;

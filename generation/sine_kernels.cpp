@@ -40,6 +40,18 @@ bool CpuRuns(const CSineKernel& kernel) {
 
 } // namespace
 
+CLaneOutputs::CLaneOutputs(std::size_t width)
+    : m_aLeft(kLaneFrames * width), m_aRight(kLaneFrames * width), m_aSamples(kLaneFrames * width),
+      m_aEdgeLanes(kLaneFrames), m_aPeaks(width) {}
+
+void CLaneOutputs::AttachTo(CLaneBlock& block) {
+    block.m_pLeft = m_aLeft.data();
+    block.m_pRight = m_aRight.data();
+    block.m_pSamples = m_aSamples.data();
+    block.m_pEdgeLanes = m_aEdgeLanes.data();
+    block.m_pPeaks = m_aPeaks.data();
+}
+
 std::vector<const CSineKernel*> AvailableKernels() {
     std::vector<const CSineKernel*> kernels;
     for (const CSineKernel* kernel : {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel}) {

@@ -33,6 +33,18 @@ struct CLaneBlock {
     double* m_pPeaks = nullptr;            // out, per lane: largest |left| of its other frames
 };
 
+// The output buffers of one kernel call on `width` lanes of kLaneFrames frames.
+struct CLaneOutputs {
+    explicit CLaneOutputs(std::size_t width);
+    // Points the block's outputs at these buffers.
+    void AttachTo(CLaneBlock& block);
+
+    std::vector<double> m_aLeft, m_aRight;   // kLaneFrames x width each
+    std::vector<std::uint32_t> m_aSamples;   // kLaneFrames x width
+    std::vector<unsigned char> m_aEdgeLanes; // kLaneFrames
+    std::vector<double> m_aPeaks;            // width
+};
+
 struct CSineKernel {
     const char* m_szName; // "avx512", "avx2", "sse2" or "scalar"
     std::size_t m_nWidth; // lanes, doubles per vector

@@ -100,34 +100,29 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
         phases[3 * width + width - 1] = std::numeric_limits<double>::quiet_NaN();
     }
     const std::size_t values = kLaneFrames * width;
-    std::vector<double> left(values), right(values), peaks(width, -1.0);
-    std::vector<std::uint32_t> samples(values);
-    std::vector<unsigned char> edgeLanes(kLaneFrames);
+    CLaneOutputs out(width);
+    out.m_aPeaks.assign(width, -1.0); // a lane whose peak is never stored must fail
     CLaneBlock block;
     block.m_pIncrements = increments.data();
     block.m_pAmplitudes = amplitudes.data();
     block.m_nHarmonics = amplitudes.size();
     block.m_pStartPhases = phases.data();
     block.m_nFrames = kLaneFrames;
-    block.m_pLeft = left.data();
-    block.m_pRight = right.data();
     block.m_nValidFrames = values / 2 + 5;
     block.m_dLeftMargin = 0.05;
     block.m_dRightMargin = 0.01;
-    block.m_pSamples = samples.data();
-    block.m_pEdgeLanes = edgeLanes.data();
-    block.m_pPeaks = peaks.data();
+    out.AttachTo(block);
     kernel.m_pRender(block);
 
     std::size_t flagged = 0, clipped = 0;
     for (std::size_t lane = 0; lane < width; ++lane) {
         double peak = 0.0;
         for (std::size_t k = 0; k < kLaneFrames; ++k) {
-            const double l = left[k * width + lane];
-            const double r = right[k * width + lane];
+            const double l = out.m_aLeft[k * width + lane];
+            const double r = out.m_aRight[k * width + lane];
             const bool inFile = lane * kLaneFrames + k < block.m_nValidFrames;
             const bool edge = inFile && (NearAnEdge(l, 0.05) || NearAnEdge(r, 0.01));
-            ASSERT_EQ((edgeLanes[k] >> lane) & 1u, edge ? 1u : 0u)
+            ASSERT_EQ((out.m_aEdgeLanes[k] >> lane) & 1u, edge ? 1u : 0u)
                 << "lane " << lane << " frame " << k << " left " << l << " right " << r;
             if (!inFile || edge) {
                 flagged += edge;
@@ -136,12 +131,12 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
             const std::uint32_t expected =
                 static_cast<std::uint16_t>(LeftSample(l)) |
                 static_cast<std::uint32_t>(static_cast<std::uint16_t>(RightSample(r))) << 16;
-            ASSERT_EQ(samples[k * width + lane], expected)
+            ASSERT_EQ(out.m_aSamples[k * width + lane], expected)
                 << "lane " << lane << " frame " << k << " left " << l;
             peak = std::max(peak, std::fabs(l));
             clipped += std::fabs(l) > 32767.0;
         }
-        EXPECT_EQ(peaks[lane], peak) << "lane " << lane;
+        EXPECT_EQ(out.m_aPeaks[lane], peak) << "lane " << lane;
     }
     EXPECT_GT(flagged, 0u);
     EXPECT_GT(clipped, 0u);
