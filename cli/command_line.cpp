@@ -23,7 +23,8 @@ DoubleSetter(double CGenerationSettings::*field, std::optional<double> min = {},
     return [=](CCommandLine& line, const std::string& text) -> std::optional<std::string> {
         const auto value = platform::ParseDouble(text);
         if (!value) {
-            return "expects a number, not '" + text + "'";
+            return "expects a number, not '" + text + "'" +
+                   (platform::HasDecimalComma(text) ? " (use a decimal point, not a comma)" : "");
         }
         if (min && (*value < *min || *value > *max)) {
             return "must be between " + FormatGeneral15(*min) + " and " + FormatGeneral15(*max) + ", not " +

@@ -1,8 +1,8 @@
 #include "platform/number_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace platform {
 
@@ -36,17 +36,23 @@ std::optional<std::string_view> NumberBody(std::string_view text) {
 
 } // namespace
 
+// std::to_chars never consults the process locale (printf does: a program whose locale was set
+// from the environment would write "0,95"), and with a precision it gives printf's digits.
 std::string FormatFixed6(double value) {
-    char buffer[400]; // the widest %6.0f of a double is 309 digits plus a sign
-    const int length = std::snprintf(buffer, sizeof buffer, "%6.0f", value);
-    return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+    char buffer[400]; // the widest fixed form of a double is 309 digits plus a sign
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
+    std::string text(buffer, result.ptr);
+    if (text.size() < 6) {
+        text.insert(0, 6 - text.size(), ' ');
+    }
+    return text;
 }
 
 std::string FormatGeneral15(double value) {
     char buffer[64];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    // %g already drops trailing zeros and a trailing decimal point.
-    return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+    // Like %g, the general form drops trailing zeros and a trailing decimal point.
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    return std::string(buffer, result.ptr);
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
@@ -67,6 +73,15 @@ std::optional<double> ParseDouble(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+bool HasDecimalComma(std::string_view text) {
+    if (text.find(',') == std::string_view::npos || ParseDouble(text)) {
+        return false;
+    }
+    std::string pointed(text);
+    std::replace(pointed.begin(), pointed.end(), ',', '.');
+    return ParseDouble(pointed).has_value();
 }
 
 std::optional<std::uint32_t> ParseUnsigned32(std::string_view text) {

@@ -7,17 +7,24 @@
 
 namespace platform {
 
-// printf-style "%6.0f": no decimals, right-aligned in at least 6 characters, C locale.
+// Formatting and parsing here never consult the process locale: numbers always use a decimal point,
+// whatever LANG, LC_ALL or LC_NUMERIC say.
+
+// printf-style "%6.0f": no decimals, right-aligned in at least 6 characters.
 std::string FormatFixed6(double value);
 
 // General format rounded to 15 significant digits ("%.15g"), trailing zeros and a trailing
-// decimal point removed, C locale: 30.0 -> "30", 0.95 -> "0.95".
+// decimal point removed: 30.0 -> "30", 0.95 -> "0.95".
 std::string FormatGeneral15(double value);
 
-// Parses the whole of `text` as a finite decimal number in the C locale, whatever the user's
-// locale. Blanks (spaces, tabs) around the number are allowed, a leading '+' too; anything else
+// Parses the whole of `text` as a finite decimal number with a decimal point, whatever the
+// user's locale. Blanks (spaces, tabs) around the number are allowed, a leading '+' too; anything else
 // after it is an error. "nan", "inf", hexadecimal and values that overflow a double give nullopt.
 std::optional<double> ParseDouble(std::string_view text);
+
+// True when `text` is not a number as ParseDouble reads it but would be with each comma read as a
+// decimal point ("0,95"): the user wrote a decimal comma, and a message should say so.
+bool HasDecimalComma(std::string_view text);
 
 // Parses the whole of `text` as an unsigned decimal integer that fits 32 bits, with the same
 // blank and sign rules as ParseDouble; a fraction or an exponent gives nullopt.

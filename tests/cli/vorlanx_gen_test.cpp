@@ -162,6 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--duration", "5s"}, 2, "--duration expects a number"},
         UsageCase{{"--duration", "nan"}, 2, "--duration expects a number"},
         UsageCase{{"--fundamental", "inf"}, 2, "--fundamental expects a number"},
+        UsageCase{{"--nyquist-factor", "0,9"}, 2, "use a decimal point"},
         UsageCase{{"--carrier1", "1e999"}, 2, "--carrier1 expects a number"},
         UsageCase{{"--duration", "-1"}, 2, "--duration must be between 0 and 1000000"},
         UsageCase{{"--duration", "1000001"}, 2, "between 0 and 1000000"},

@@ -1,5 +1,8 @@
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "platform/number_text.h"
 
@@ -52,4 +55,30 @@ TEST(Format, GeneralAndFixedMatchTheDisplayRules) {
     EXPECT_EQ(platform::FormatFixed6(32767.2), " 32767");
     EXPECT_EQ(platform::FormatFixed6(40000.0), " 40000");
     EXPECT_EQ(platform::FormatFixed6(1234567.0), "1234567");
+}
+
+TEST(Format, DecimalCommaIsRecognisedForTheMessage) {
+    EXPECT_TRUE(platform::HasDecimalComma("0,95"));
+    EXPECT_TRUE(platform::HasDecimalComma(" 1,5e3 "));
+    for (const char* text : {"0.95", "1,2,3", "abc,", ",", "1.5,5", ""}) {
+        EXPECT_FALSE(platform::HasDecimalComma(text)) << text;
+    }
+}
+
+// A program whose locale comes from a German desktop still formats and parses with a point.
+TEST(Format, ProcessLocaleWithADecimalCommaChangesNothing) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+        << "the de_DE.UTF-8 locale is missing; scripts/bootstrap.sh generates it";
+    char printed[16];
+    std::snprintf(printed, sizeof printed, "%.2f", 0.5);
+    const std::string localePrinted = printed;
+    const std::string general = platform::FormatGeneral15(0.95);
+    const std::string fixed = platform::FormatFixed6(-1234.6);
+    const auto parsed = ParseDouble("0.95");
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(localePrinted, "0,50") << "the locale really uses a decimal comma";
+    EXPECT_EQ(general, "0.95");
+    EXPECT_EQ(fixed, " -1235");
+    EXPECT_EQ(parsed, 0.95);
 }
