@@ -18,44 +18,57 @@
 
 namespace {
 
+enum class EControlKind { Edit, PushButton, Label, GroupBox };
+
 struct CControl {
-    int m_nId;    // 0 for labels and group boxes
-    char m_cKind; // 'e' edit, 'b' push button, 'l' label, 'g' group box
+    EControlKind m_eKind;
+    int m_nId; // 0 for labels and group boxes
     const char* m_szText;
     int m_nX, m_nY, m_nWidth, m_nHeight; // dialog units
+    // An edit's accessible name (what a screen reader says it edits), or the ID of the edit that a
+    // label names; the three "Amplitude" and two "Carrier freq/Hz" labels need names that differ.
+    const char* m_szAccessibleName = nullptr;
+    int m_nBuddy = 0;
 };
+
+constexpr auto kEdit = EControlKind::Edit;
+constexpr auto kButton = EControlKind::PushButton;
+constexpr auto kLabel = EControlKind::Label;
+constexpr auto kGroup = EControlKind::GroupBox;
 
 // The dialog's controls in tab order; the About button is last.
 constexpr CControl kControls[] = {
-    {CVorlanxDlg::IDC_FILE_NAME, 'e', "", 66, 24, 198, 12},
-    {CVorlanxDlg::IDC_DURATION, 'e', "", 66, 42, 60, 12},
-    {CVorlanxDlg::IDC_SAMPLE_RATE, 'e', "", 66, 60, 60, 12},
-    {CVorlanxDlg::IDC_FUNDAMENTAL_FREQ, 'e', "", 84, 96, 60, 12},
-    {CVorlanxDlg::IDC_MOTHER_AMPLITUDE, 'e', "", 84, 114, 60, 12},
-    {CVorlanxDlg::IDC_NYQUIST_FACTOR, 'e', "", 204, 114, 60, 12},
-    {CVorlanxDlg::IDC_CARRIER_FREQ1, 'e', "", 66, 150, 60, 12},
-    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1, 'e', "", 66, 168, 60, 12},
-    {CVorlanxDlg::IDC_CARRIER_FREQ2, 'e', "", 192, 150, 60, 12},
-    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2, 'e', "", 192, 168, 60, 12},
-    {CVorlanxDlg::IDC_GENERATE, 'b', "Generate!", 7, 197, 48, 14},
-    {CVorlanxDlg::IDCANCEL, 'b', "Done", 217, 197, 50, 14},
-    {0, 'l', "File name", 12, 24, 36, 8},
-    {0, 'l', "Duration/sec", 12, 42, 42, 8},
-    {0, 'l', "Sample rate/Hz", 12, 60, 54, 12},
-    {0, 'l', "Carrier freq/Hz", 12, 150, 54, 8},
-    {0, 'g', "Mother signal", 6, 84, 261, 48},
-    {0, 'g', "General parameters", 6, 12, 261, 66},
-    {0, 'g', "Doughter signal(s)", 6, 138, 261, 54},
-    {0, 'l', "Amplitude", 12, 168, 54, 8},
-    {0, 'l', "Fundamental freq/Hz", 12, 96, 72, 8},
-    {0, 'l', "Amplitude", 12, 114, 54, 8},
-    {0, 'l', "Carrier freq/Hz", 138, 150, 54, 8},
-    {0, 'l', "Amplitude", 138, 168, 54, 8},
-    {0, 'l', "Nyquist factor", 150, 114, 48, 8},
+    {kEdit, CVorlanxDlg::IDC_FILE_NAME, "", 66, 24, 198, 12, "File name"},
+    {kEdit, CVorlanxDlg::IDC_DURATION, "", 66, 42, 60, 12, "Duration in seconds"},
+    {kEdit, CVorlanxDlg::IDC_SAMPLE_RATE, "", 66, 60, 60, 12, "Sample rate in Hz"},
+    {kEdit, CVorlanxDlg::IDC_FUNDAMENTAL_FREQ, "", 84, 96, 60, 12, "Fundamental frequency in Hz"},
+    {kEdit, CVorlanxDlg::IDC_MOTHER_AMPLITUDE, "", 84, 114, 60, 12, "Amplitude, mother signal"},
+    {kEdit, CVorlanxDlg::IDC_NYQUIST_FACTOR, "", 204, 114, 60, 12, "Nyquist factor"},
+    {kEdit, CVorlanxDlg::IDC_CARRIER_FREQ1, "", 66, 150, 60, 12,
+     "Carrier frequency in Hz, daughter signal 1"},
+    {kEdit, CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1, "", 66, 168, 60, 12, "Amplitude, daughter signal 1"},
+    {kEdit, CVorlanxDlg::IDC_CARRIER_FREQ2, "", 192, 150, 60, 12,
+     "Carrier frequency in Hz, daughter signal 2"},
+    {kEdit, CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2, "", 192, 168, 60, 12, "Amplitude, daughter signal 2"},
+    {kButton, CVorlanxDlg::IDC_GENERATE, "Generate!", 7, 197, 48, 14},
+    {kButton, CVorlanxDlg::IDCANCEL, "Done", 217, 197, 50, 14},
+    {kLabel, 0, "File name", 12, 24, 36, 8, nullptr, CVorlanxDlg::IDC_FILE_NAME},
+    {kLabel, 0, "Duration/sec", 12, 42, 42, 8, nullptr, CVorlanxDlg::IDC_DURATION},
+    {kLabel, 0, "Sample rate/Hz", 12, 60, 54, 12, nullptr, CVorlanxDlg::IDC_SAMPLE_RATE},
+    {kLabel, 0, "Carrier freq/Hz", 12, 150, 54, 8, nullptr, CVorlanxDlg::IDC_CARRIER_FREQ1},
+    {kGroup, 0, "Mother signal", 6, 84, 261, 48},
+    {kGroup, 0, "General parameters", 6, 12, 261, 66},
+    {kGroup, 0, "Doughter signal(s)", 6, 138, 261, 54},
+    {kLabel, 0, "Amplitude", 12, 168, 54, 8, nullptr, CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1},
+    {kLabel, 0, "Fundamental freq/Hz", 12, 96, 72, 8, nullptr, CVorlanxDlg::IDC_FUNDAMENTAL_FREQ},
+    {kLabel, 0, "Amplitude", 12, 114, 54, 8, nullptr, CVorlanxDlg::IDC_MOTHER_AMPLITUDE},
+    {kLabel, 0, "Carrier freq/Hz", 138, 150, 54, 8, nullptr, CVorlanxDlg::IDC_CARRIER_FREQ2},
+    {kLabel, 0, "Amplitude", 138, 168, 54, 8, nullptr, CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2},
+    {kLabel, 0, "Nyquist factor", 150, 114, 48, 8, nullptr, CVorlanxDlg::IDC_NYQUIST_FACTOR},
 };
 
 // Between "Generate!" and "Done" in the bottom row, as wide as "Done".
-constexpr CControl kAboutButton = {0, 'b', "About...", 112, 197, 50, 14};
+constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
 
 QString RangeMessage(const char* what, const char* low, const char* high) {
     return QStringLiteral("Please enter %1 between %2 and %3.").arg(what, low, high);
@@ -74,29 +87,31 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     setFixedSize(units.ToPixels(274, 218));
 
     QWidget* previous = nullptr;
-    const auto place = [&](const CControl& control) {
+    const auto place = [&](const CControl& control) -> QWidget* {
         QWidget* widget = nullptr;
         const QString text = QString::fromUtf8(control.m_szText);
-        switch (control.m_cKind) {
-        case 'e': {
+        switch (control.m_eKind) {
+        case EControlKind::Edit: {
             auto* edit = new QLineEdit(this);
+            edit->setAccessibleName(QString::fromUtf8(control.m_szAccessibleName));
             m_edits[control.m_nId] = edit;
             widget = edit;
             break;
         }
-        case 'b': {
+        case EControlKind::PushButton: {
             auto* button = new QPushButton(text, this);
             button->setAutoDefault(false); // neither button is the default: Enter is the OK command
             widget = button;
             break;
         }
-        case 'l': {
+        case EControlKind::Label: {
             auto* label = new QLabel(text, this);
             label->setTextFormat(Qt::PlainText);
+            label->setBuddy(Edit(control.m_nBuddy)); // the edits come first in the table
             widget = label;
             break;
         }
-        default: {
+        case EControlKind::GroupBox: {
             auto* group = new QGroupBox(text, this);
             group->lower(); // behind the controls it frames, so it never takes their clicks
             widget = group;
@@ -107,7 +122,7 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
             widget->setObjectName(QString::number(control.m_nId));
         }
         widget->setGeometry(units.ToPixels(control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight));
-        if (control.m_cKind == 'e' || control.m_cKind == 'b') {
+        if (control.m_eKind == EControlKind::Edit || control.m_eKind == EControlKind::PushButton) {
             if (previous != nullptr) {
                 setTabOrder(previous, widget);
             }
@@ -118,14 +133,14 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     for (const CControl& control : kControls) {
         place(control);
     }
-    QWidget* about = place(kAboutButton);
-    about->setObjectName(QStringLiteral("about"));
+    m_pGenerate = findChild<QPushButton*>(QString::number(IDC_GENERATE));
+    m_pDone = findChild<QPushButton*>(QString::number(IDCANCEL));
+    m_pAbout = static_cast<QPushButton*>(place(kAboutButton));
+    m_pAbout->setObjectName(QStringLiteral("about"));
 
-    connect(findChild<QPushButton*>(QString::number(IDC_GENERATE)), &QPushButton::clicked, this,
-            &CVorlanxDlg::OnGenerate);
-    connect(findChild<QPushButton*>(QString::number(IDCANCEL)), &QPushButton::clicked, this,
-            &QDialog::reject);
-    connect(static_cast<QPushButton*>(about), &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
+    connect(m_pGenerate, &QPushButton::clicked, this, &CVorlanxDlg::OnGenerate);
+    connect(m_pDone, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_pAbout, &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
 
     UpdateData(false);
     Edit(IDC_FILE_NAME)->setFocus();
@@ -175,7 +190,11 @@ constexpr CDoubleField kDoubleFields[] = {
 bool CVorlanxDlg::SaveDouble(const CDoubleField& field) {
     const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
     if (!value) {
-        return SaveFailed(field.m_nId, QStringLiteral("Please enter a number for %1.").arg(field.m_szName));
+        const QString hint = platform::HasDecimalComma(Edit(field.m_nId)->text().toStdString())
+                                 ? QStringLiteral(" Use a decimal point, not a comma.")
+                                 : QString();
+        return SaveFailed(field.m_nId,
+                          QStringLiteral("Please enter a number for %1.%2").arg(field.m_szName, hint));
     }
     m_settings.*field.m_pField = *value; // stored before its range check
     if (field.m_szWhat != nullptr && (*value < field.m_dMin || *value > field.m_dMax)) {

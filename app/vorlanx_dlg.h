@@ -69,6 +69,9 @@ private:
     bool SaveDouble(const CDoubleField& field);
 
     CGenerationSettings m_settings;
-    std::map<int, QLineEdit*> m_edits;
+    std::map<int, QLineEdit*> m_edits; // by control ID
+    QPushButton* m_pGenerate = nullptr;
+    QPushButton* m_pDone = nullptr;
+    QPushButton* m_pAbout = nullptr;
     bool m_bCentred = false;
 };

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Starts the dialog program in a virtual X server (Xvfb) and saves a PNG of its window.
-# Usage: scripts/screenshot.sh [OUTPUT.png]   (default docs/vorlanx-dialog.png; build first)
+# Starts the dialog program in a virtual X server (Xvfb) with a window manager, so the title bar
+# shows the window's icon, and saves PNGs of the main dialog and of the About box.
+# Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png]]
+#        (defaults docs/vorlanx-dialog.png and docs/vorlanx-about.png; build first)
+# The program runs in the caller's locale: LANG=de_DE.UTF-8 scripts/screenshot.sh shows a German desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=${1:-docs/vorlanx-dialog.png}
+about_output=${2:-docs/vorlanx-about.png}
 program=build/app/vorlanx
 [ -x "$program" ] || { echo "build first: $program is missing" >&2; exit 1; }
 
 missing=()
-for tool in Xvfb:xvfb import:imagemagick xwininfo:x11-utils; do
+for tool in Xvfb:xvfb import:imagemagick xwininfo:x11-utils openbox:openbox xdotool:xdotool; do
     command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -21,16 +25,40 @@ fi
 display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
 xvfb=$!
-trap 'kill "$program_pid" "$xvfb" 2>/dev/null || true' EXIT
+program_pid=""
+wm=""
+trap 'kill $program_pid $wm "$xvfb" 2>/dev/null || true' EXIT
 sleep 1
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$program" &
+export DISPLAY=$display
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 0.5
+QT_QPA_PLATFORM=xcb "$program" &
 program_pid=$!
-title="Ombrel test signal generator V1.0 - by Vorlanx"
-for _ in $(seq 50); do
-    DISPLAY=$display xwininfo -name "$title" >/dev/null 2>&1 && break
-    sleep 0.2
-done
+
+# Waits for a top-level window with this title and prints its id.
+wait_for() {
+    for _ in $(seq 50); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) && [ -n "$id" ] && {
+            echo "$id"
+            return
+        }
+        sleep 0.2
+    done
+    echo "no window titled '$1'" >&2
+    return 1
+}
+
+dialog=$(wait_for "Ombrel test signal generator V1.0 - by Vorlanx")
 sleep 1 # let the first paint finish
-mkdir -p "$(dirname "$output")"
-DISPLAY=$display import -window "$title" "$output"
+mkdir -p "$(dirname "$output")" "$(dirname "$about_output")"
+import -frame -window "$dialog" "$output"
 echo "saved $output"
+
+# About... is the last control in the tab order, twelve steps after the file name field.
+xdotool windowactivate --sync "$dialog"
+xdotool key --window "$dialog" --delay 50 $(printf 'Tab %.0s' $(seq 12)) space
+about=$(wait_for "About Vorlanx")
+sleep 1
+import -frame -window "$about" "$about_output"
+echo "saved $about_output"

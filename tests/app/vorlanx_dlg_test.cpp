@@ -15,46 +15,10 @@
 #include "app/vorlanx_app.h"
 #include "app/vorlanx_dlg.h"
 #include "generation/generate_job.h"
+#include "tests/app/modal_answerer.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-struct CSeenBox {
-    QString m_strTitle;
-    QString m_strText;
-    QMessageBox::Icon m_eIcon;
-};
-
-// Answers every modal message box (and About box) that opens while it lives, recording it.
-class CModalAnswerer {
-public:
-    CModalAnswerer() {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { Answer(); });
-        m_timer.start(5);
-    }
-    std::vector<CSeenBox> m_aBoxes;
-    int m_nAboutBoxes = 0;
-    QString m_strAboutText;
-
-private:
-    void Answer() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            m_aBoxes.push_back({box->windowTitle(), box->text(), box->icon()});
-            box->button(QMessageBox::Ok)->click();
-        } else if (auto* about = qobject_cast<CAboutDlg*>(modal)) {
-            ++m_nAboutBoxes;
-            m_strAboutText = about->windowTitle() + "|" + about->findChild<QLabel*>("name")->text();
-            auto* ok = about->findChild<QPushButton*>("1");
-            if (ok && ok->isDefault() && ok->text() == "Suostun") {
-                ok->click();
-            } else {
-                about->reject();
-            }
-        }
-    }
-    QTimer m_timer;
-};
 
 QLineEdit* Edit(const QDialog& dialog, int id) {
     return dialog.findChild<QLineEdit*>(QString::number(id));
@@ -177,7 +141,7 @@ TEST_F(VorlanxDlgTest, TransferStopsAtTheFirstBadField) {
     Fill(1001, "abc");
     Fill(1002, "8000");
     Fill(1010, "0.5");
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
     EXPECT_TRUE(answerer.m_aBoxes[0].m_strText.contains("duration"));
@@ -210,7 +174,7 @@ TEST_P(VorlanxDlgBadInputTest, RangeAndSyntaxMessagesNameTheField) {
     test::CTempDir dir;
     FillShort((dir / "bad.wav").string());
     Fill(c.id, c.text);
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
     EXPECT_TRUE(answerer.m_aBoxes[0].m_strText.contains(c.phrase))
@@ -235,7 +199,7 @@ TEST_F(VorlanxDlgTest, NyquistFactorIsStoredBeforeItsCheck) {
     test::CTempDir dir;
     FillShort((dir / "n.wav").string());
     Fill(1010, "2");
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
     EXPECT_EQ(m_dialog.Settings().m_dNyquistFactor, 2.0);
     EXPECT_EQ(answerer.m_aBoxes.size(), 1u);
@@ -247,7 +211,7 @@ TEST_F(VorlanxDlgTest, GenerateWritesTheCoresBytes) {
     FillShort((dir / "gui.wav").string());
     Fill(1005, "0.25");
     Fill(1004, "-1000");
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
     EXPECT_TRUE(answerer.m_aBoxes.empty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
@@ -267,7 +231,7 @@ TEST_F(VorlanxDlgTest, GenerateWritesTheCoresBytes) {
 TEST_F(VorlanxDlgTest, JobMessagesKeepTheirTexts) {
     test::CTempDir dir;
     FillShort((dir / "missing/x.wav").string());
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
     EXPECT_EQ(answerer.m_aBoxes[0].m_strText, "File open failed!");
@@ -284,7 +248,7 @@ TEST_F(VorlanxDlgTest, JobMessagesKeepTheirTexts) {
 }
 
 TEST_F(VorlanxDlgTest, EnterIsOkOnlyWhenTheTransferSucceeds) {
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     Fill(1002, "fast");
     QTest::keyClick(Edit(m_dialog, 1002), Qt::Key_Return);
     EXPECT_TRUE(m_dialog.isVisible());
@@ -318,7 +282,7 @@ TEST_F(VorlanxDlgTest, EscapeAndDoneCloseWithoutATransfer) {
 
 TEST_F(VorlanxDlgTest, AboutOpensAndReturnsUnchanged) {
     Fill(1001, "7");
-    CModalAnswerer answerer;
+    test::CModalAnswerer answerer;
     QTest::mouseClick(Button(m_dialog, "about"), Qt::LeftButton);
     EXPECT_EQ(answerer.m_nAboutBoxes, 1);
     EXPECT_EQ(answerer.m_strAboutText, "About Vorlanx|Ombrel test signal generator, Version 1.0");

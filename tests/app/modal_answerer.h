@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <vector>
+
+#include "app/about_dlg.h"
+
+namespace test {
+
+struct CSeenBox {
+    QString m_strTitle;
+    QString m_strText;
+    QMessageBox::Icon m_eIcon;
+};
+
+// Answers every modal message box (and About box) that opens while it lives, recording it.
+class CModalAnswerer {
+public:
+    CModalAnswerer() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Answer(); });
+        m_timer.start(5);
+    }
+    std::vector<CSeenBox> m_aBoxes;
+    int m_nAboutBoxes = 0;
+    QString m_strAboutText;
+
+private:
+    void Answer() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            m_aBoxes.push_back({box->windowTitle(), box->text(), box->icon()});
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* about = qobject_cast<CAboutDlg*>(modal)) {
+            ++m_nAboutBoxes;
+            m_strAboutText = about->windowTitle() + "|" + about->findChild<QLabel*>("name")->text();
+            auto* ok = about->findChild<QPushButton*>("1");
+            if (ok && ok->isDefault() && ok->text() == "Suostun") {
+                ok->click();
+            } else {
+                about->reject();
+            }
+        }
+    }
+    QTimer m_timer;
+};
+
+} // namespace test
