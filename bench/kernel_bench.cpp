@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "generation/job_sources.h"
-#include "generation/sine_kernels.h"
+#include "generation/render/sine_kernels.h"
 
 namespace {
+
+using namespace render;
 
 void RenderDefaultBank(benchmark::State& state, const CSineKernel* kernel) {
     CJobSources sources;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "generation/render/sine_kernels.h"
 #include "platform/number_text.h"
 
 namespace {
@@ -77,12 +78,15 @@ const std::vector<COption>& Options() {
          }},
         {"--kernel", nullptr,
          [](CCommandLine& line, const std::string& text) -> std::optional<std::string> {
-             static const std::vector<std::string> names = {"avx512", "avx2", "sse2", "scalar"};
-             const auto known = std::find(names.begin(), names.end(), text);
-             if (known == names.end()) {
-                 return "must be one of avx512, avx2, sse2, scalar, not '" + text + "'";
+             const std::vector<std::string>& names = render::KernelNames();
+             if (std::find(names.begin(), names.end(), text) == names.end()) {
+                 std::string known;
+                 for (const std::string& name : names) {
+                     known += (known.empty() ? "" : ", ") + name;
+                 }
+                 return "must be one of " + known + ", not '" + text + "'";
              }
-             line.m_options.m_szKernel = known->c_str();
+             line.m_options.m_strKernel = text;
              return std::nullopt;
          }},
     };
@@ -107,7 +111,7 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             return line;
         }
         if (argument == "--per-frame") {
-            line.m_options.m_ePath = ERenderPath::PerFrame;
+            line.m_options.m_ePath = render::ERenderPath::PerFrame;
             continue;
         }
         if (argument == "--version") {

@@ -11,7 +11,7 @@ struct CCommandLine {
     enum class EAction { Generate, Help, Version, BadUsage };
     EAction m_eAction = EAction::Generate;
     CGenerationSettings m_settings;
-    CRenderOptions m_options;
+    render::CRenderOptions m_options;
     std::string m_strError; // with BadUsage: one line naming the option and what is wrong
 };
 

@@ -2,9 +2,8 @@
 
 #include <cmath>
 
-#include "generation/block_renderer.h"
 #include "generation/job_sources.h"
-#include "generation/sine_kernels.h"
+#include "generation/render/block_renderer.h"
 #include "generation/wav_format.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
@@ -45,27 +44,35 @@ double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platf
     return peak;
 }
 
+// Hands the engine's rounds to the file.
+class CFileSink : public render::CFrameSink {
+public:
+    explicit CFileSink(platform::COutputFile& file) : m_file(file) {}
+    void Consume(const unsigned char* bytes, std::size_t frameCount) override {
+        m_file.Write(bytes, frameCount * kBytesPerFrame);
+    }
+
+private:
+    platform::COutputFile& m_file;
+};
+
 } // namespace
 
 std::string ClippingWarning(double peak) {
     return "Warning! Clipped samples detected, Max = " + platform::FormatFixed6(peak) + " (clipped to 32767)";
 }
 
-bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback) {
-    return GenerateTestFile(settings, feedback, CRenderOptions{});
-}
-
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
-                      const CRenderOptions& options) {
+                      const render::CRenderOptions& options) {
+    if (options.m_ePath == render::ERenderPath::Block && options.m_pTestHooks == nullptr) {
+        // An unknown or unsupported kernel is a caller's error: report it before anything starts.
+        render::SelectKernel(options.m_strKernel);
+    }
     CWaitScope wait(feedback);
     if (const auto refusal = RefusalReason(settings)) {
         wait.End();
         feedback.ShowMessage(*refusal, MB_ICONEXCLAMATION);
         return false;
-    }
-    if (options.m_ePath == ERenderPath::Block) {
-        // An unknown or unsupported kernel is a caller's error: report it before the file is touched.
-        SelectKernel(options.m_szKernel ? options.m_szKernel : "");
     }
     const std::uint32_t frameCount = FrameCount(settings.m_nSampleRate, settings.m_dDuration);
     CJobSources sources;
@@ -83,10 +90,12 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         file.Write(header.m_aRiff.data(), header.m_aRiff.size());
         file.Write(header.m_aFormat.data(), header.m_aFormat.size());
         file.Write(header.m_aData.data(), header.m_aData.size());
-        if (options.m_ePath == ERenderPath::PerFrame) {
+        if (options.m_ePath == render::ERenderPath::PerFrame) {
             peak = WriteFramesPerFrame(sources, frameCount, file);
         } else {
-            peak = WriteFramesBlocked(sources, frameCount, file, options);
+            CFileSink sink(file);
+            const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
+            peak = render::RenderFrames(view, frameCount, sink, options);
         }
         file.Close();
     } catch (const platform::CFileException& error) {

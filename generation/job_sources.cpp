@@ -7,10 +7,9 @@
 
 std::optional<std::string> RefusalReason(const CGenerationSettings& settings) {
     const std::int64_t frames = FrameCountProduct(settings.m_nSampleRate, settings.m_dDuration);
-    const double product = static_cast<double>(settings.m_nSampleRate) * settings.m_dDuration;
     // A product of magnitude 2^63 or more counts as 0 frames in the frame count, but it asks for
-    // no short file: it is refused like any other that does not fit (false for NaN).
-    const bool hugeProduct = std::fabs(product) >= 9223372036854775808.0;
+    // no short file: it is refused like any other that does not fit.
+    const bool hugeProduct = FrameCountProductOverflows(settings.m_nSampleRate, settings.m_dDuration);
     if (frames < 0 || static_cast<std::uint64_t>(frames) > kMaxWavFrames || hugeProduct) {
         return "The file would exceed the 4 GiB limit of a WAV file: at most " +
                std::to_string(kMaxWavFrames) + " frames fit (sample rate x duration). " +

@@ -39,11 +39,14 @@ CWavHeader MakeWavHeader(std::uint32_t sampleRate, std::uint32_t frameCount) {
     return header;
 }
 
+bool FrameCountProductOverflows(std::uint32_t sampleRate, double duration) {
+    constexpr double kLimit = 9223372036854775808.0; // 2^63 as a double
+    return std::fabs(static_cast<double>(sampleRate) * duration) >= kLimit;
+}
+
 std::int64_t FrameCountProduct(std::uint32_t sampleRate, double duration) {
     const double product = static_cast<double>(sampleRate) * duration;
-    // 2^63 as a double; the range test is false for NaN.
-    constexpr double kLimit = 9223372036854775808.0;
-    if (!(std::fabs(product) < kLimit)) {
+    if (std::isnan(product) || FrameCountProductOverflows(sampleRate, duration)) {
         return 0;
     }
     return static_cast<std::int64_t>(product);

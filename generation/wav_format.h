@@ -27,6 +27,10 @@ struct CWavHeader {
 // modulo 2^32.
 CWavHeader MakeWavHeader(std::uint32_t sampleRate, std::uint32_t frameCount);
 
+// True when rate x duration has a magnitude of 2^63 or more (false for NaN): no 64-bit frame
+// count holds it.
+bool FrameCountProductOverflows(std::uint32_t sampleRate, double duration);
+
 // The frame count of a job as a signed 64-bit value: rate x duration truncated toward zero;
 // a product that is NaN or of magnitude 2^63 or more gives 0. The job keeps the low 32 bits.
 std::int64_t FrameCountProduct(std::uint32_t sampleRate, double duration);

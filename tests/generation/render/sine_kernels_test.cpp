@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "generation/job_sources.h"
+#include "generation/render/sine_kernels.h"
 #include "generation/signal_sources.h"
-#include "generation/sine_kernels.h"
 #include "generation/wav_format.h"
 
 namespace {
+
+using namespace render;
 
 TEST(SineKernels, SelectionByName) {
     EXPECT_STREQ(SelectKernel("scalar").m_szName, "scalar");

@@ -5,10 +5,12 @@
 #include <limits>
 
 #include "generation/generate_job.h"
-#include "generation/sine_kernels.h"
+#include "generation/render/sine_kernels.h"
 #include "tests/support/test_support.h"
 
 namespace {
+
+using namespace render;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -119,14 +121,14 @@ TEST_P(BlockRendererTest, SameBytesAndMessagesAsThePerFrameReference) {
 
     settings.m_strFileName = (dir / "reference.wav").string();
     test::CRecordingFeedback referenceFeedback;
-    CRenderOptions reference;
-    reference.m_ePath = ERenderPath::PerFrame;
+    render::CRenderOptions reference;
+    reference.m_ePath = render::ERenderPath::PerFrame;
     GenerateTestFile(settings, referenceFeedback, reference);
 
     settings.m_strFileName = (dir / "block.wav").string();
     test::CRecordingFeedback blockFeedback;
-    CRenderOptions block;
-    block.m_szKernel = c.kernel.c_str();
+    render::CRenderOptions block;
+    block.m_strKernel = c.kernel;
     block.m_nThreads = c.threads;
     GenerateTestFile(settings, blockFeedback, block);
 

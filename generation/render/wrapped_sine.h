@@ -11,11 +11,12 @@
 // - Evaluating the polynomial: ten roundings (nine Horner steps and the last multiply-add), each
 //   relative to an intermediate of magnitude at most 1, the last one at |sin| <= 1: under
 //   11 x 2^-53 < 1.3e-15.
-// Together |result - sin x| < 2e-15, a fifth of the 1e-14 per operation the renderer's margins
-// allow. The kernel tests hold every kernel to 1e-15 over a dense grid and each quadrant boundary
-// (the largest error seen is about 4.3e-16).
+// Together |result - sin x| < 2e-15 (kVectorSineError, which the renderer's margin uses). The
+// kernel tests hold every kernel to 1e-15 over a dense grid and each quadrant boundary (the
+// largest error seen is about 4.3e-16).
 #pragma once
 
+namespace render {
 namespace {
 
 // pi = kPiHigh + kPiLow + O(1e-32); kPiHigh is the double nearest pi.
@@ -60,3 +61,4 @@ template <class V, V (*MulAdd)(V, V, V)> [[gnu::always_inline]] inline V Wrapped
 }
 
 } // namespace
+} // namespace render

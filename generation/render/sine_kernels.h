@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// The kernels: one call renders a block of frames on several lanes with one instruction set's
+// vector sine, and rounds, packs and flags them (see block_renderer.h for why this is exact).
+namespace render {
+
 // Frames each lane of a kernel renders per call. 128 keeps a call's scratch (3 x 128 x 8 lanes x
 // 8 bytes = 24 KiB) inside the first-level cache.
 inline constexpr std::size_t kLaneFrames = 128;
@@ -45,10 +49,19 @@ struct CLaneOutputs {
     std::vector<double> m_aPeaks;            // width
 };
 
+// Bound on |vector sine - sin| for the SIMD kernels where their sine is trusted: the wrapped
+// polynomial is within 2e-15 of sin on [0, TWO_PI] (wrapped_sine.h); SLEEF's 3.5-ulp sine is
+// within 3.9e-16 for |x| <= kTrustedPhase.
+inline constexpr double kVectorSineError = 2e-15;
+// Largest |phase| for which SLEEF documents its error bound; beyond it a sine may be any value in
+// [-1, 1], and the renderer's margin counts it so.
+inline constexpr double kTrustedPhase = 1e14;
+
 struct CSineKernel {
-    const char* m_szName; // "avx512", "avx2", "sse2" or "scalar"
+    const char* m_szName; // one of KernelNames(), or a test's own
     std::size_t m_nWidth; // lanes, doubles per vector
     bool m_bExact;        // uses the standard library's sine, so its values are the reference's
+    double m_dSineError;  // bound on |its sine - sin| for |phase| <= kTrustedPhase (0 when exact)
     // Left and right channel values before rounding, by the per-frame arithmetic of the job with
     // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9; and
     // from them the samples, the frames near a rounding or clipping edge, and the peaks.
@@ -61,9 +74,18 @@ struct CSineKernel {
     void (*m_pWrappedSines)(const double* phases, double* sines, std::size_t count);
 };
 
+// Every kernel's name, fastest first: "avx512", "avx2", "sse2", "scalar".
+const std::vector<std::string>& KernelNames();
+
 // The kernels this CPU can run, fastest first; "scalar" is always last.
 std::vector<const CSineKernel*> AvailableKernels();
 
 // The kernel named `name`, or the fastest available for an empty name. Throws
 // std::invalid_argument naming the kernel when it is unknown or this CPU cannot run it.
 const CSineKernel& SelectKernel(const std::string& name);
+
+// The exact kernel: one lane with the standard library's sine, the per-frame arithmetic block by
+// block. Runs on every CPU.
+const CSineKernel& ExactKernel();
+
+} // namespace render

@@ -1,12 +1,15 @@
-// The kernel bodies, included by one source file per instruction set with its own compiler
-// flags. Everything here has internal linkage, so no inline function compiled for a wider
-// instruction set can be picked by the linker for code that runs on any CPU.
+// The kernel bodies as templates over a vector type, included by isa_kernel.cpp (once per
+// instruction set), by sine_kernels.cpp for the exact one-lane kernel, and by tests that build a
+// kernel of their own. Everything here has internal linkage, so no inline function compiled for a
+// wider instruction set can be picked by the linker for code that runs on any CPU.
+// What the kernels compute, and why it matches the per-frame path: block_renderer.h.
 #pragma once
 
+#include "generation/render/sine_kernels.h"
+#include "generation/render/wrapped_sine.h"
 #include "generation/signal_sources.h"
-#include "generation/sine_kernels.h"
-#include "generation/wrapped_sine.h"
 
+namespace render {
 namespace {
 
 template <class V, int W> V Splat(double x) {
@@ -81,10 +84,8 @@ template <class Mask, int W> unsigned LaneBits(Mask mask) {
     return bits;
 }
 
-// Lanes whose |value| is within `margin` of a place where a last-bit change alters the output: a
-// half (the rounding edge, the same for either sign) or full scale (the clipping test and the
-// warning's threshold); also NaN, infinite, or beyond 4e15, where only whole units matter
-// (flagging more frames than needed only costs time).
+// Lanes whose |value| is within `margin` of an edge, not finite, or beyond 4e15 (block_renderer.h,
+// step 4). Flagging more frames than needed only costs time.
 template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin) {
     // Below 2^52, adding and subtracting 2^52 rounds to the nearest whole number, exactly.
     const V nearest = (magnitude + 4503599627370496.0) - 4503599627370496.0;
@@ -94,7 +95,8 @@ template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin) {
 }
 
 // The reference tone, both channels' values, and their samples: left clipped to [-32768, 32767]
-// and both rounded half away from zero, as the per-frame path does, for every frame not flagged.
+// and both rounded half away from zero, as the per-frame path does, for every frame not flagged;
+// the peak over the frames in the file that are not flagged.
 template <class V, int W, V (*Sin)(V)>
 void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V twoPi) {
     typedef long long Mask __attribute__((vector_size(sizeof(V))));
@@ -142,8 +144,9 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V two
 }
 
 // True when the phases of oscillators first .. first + count - 1 in every lane, and their
-// increments, lie in [0, TWO_PI]. The rule keeps them there: p + i is at most 2 x TWO_PI (exact),
-// and when it is above TWO_PI, subtracting TWO_PI is exact (Sterbenz) and leaves (0, TWO_PI].
+// increments, lie in [0, TWO_PI], where the wrapped sine applies. The rule keeps them there: p + i
+// is at most 2 x TWO_PI, and when it is above TWO_PI, subtracting TWO_PI is exact (Sterbenz) and
+// leaves (0, TWO_PI].
 template <int W> bool StaysWrapped(const CLaneBlock& b, std::size_t first, std::size_t count) {
     bool wrapped = true;
     for (std::size_t o = first; o < first + count; ++o) {
@@ -243,3 +246,4 @@ void AdvancePhases(double* phases, const double* increments, std::size_t count, 
 }
 
 } // namespace
+} // namespace render

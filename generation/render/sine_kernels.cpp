@@ -1,10 +1,13 @@
-#include "generation/sine_kernels.h"
+#include "generation/render/sine_kernels.h"
 
 #include <cmath>
 #include <stdexcept>
 
-#include "generation/sine_kernel_template.h"
+#include "generation/render/kernel_body.h"
 
+namespace render {
+
+// Defined by the instruction-set objects built from isa_kernel.cpp.
 extern const CSineKernel kAvx512Kernel;
 extern const CSineKernel kAvx2Kernel;
 extern const CSineKernel kSse2Kernel;
@@ -22,6 +25,7 @@ Scalar ScalarSin(Scalar x) {
 const CSineKernel kScalarKernel = {"scalar",
                                    1,
                                    true,
+                                   0.0,
                                    &RenderLanes<Scalar, 1, ScalarSin, ScalarSin>,
                                    &AdvancePhases<Scalar, 1>,
                                    &SinesOf<Scalar, 1, ScalarSin>};
@@ -38,6 +42,9 @@ bool CpuRuns(const CSineKernel& kernel) {
     return true;
 }
 
+// Fastest first; the names of KernelNames() in the same order.
+const CSineKernel* const kKernels[] = {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel};
+
 } // namespace
 
 CLaneOutputs::CLaneOutputs(std::size_t width)
@@ -52,9 +59,20 @@ void CLaneOutputs::AttachTo(CLaneBlock& block) {
     block.m_pPeaks = m_aPeaks.data();
 }
 
+const std::vector<std::string>& KernelNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const CSineKernel* kernel : kKernels) {
+            list.emplace_back(kernel->m_szName);
+        }
+        return list;
+    }();
+    return names;
+}
+
 std::vector<const CSineKernel*> AvailableKernels() {
     std::vector<const CSineKernel*> kernels;
-    for (const CSineKernel* kernel : {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel}) {
+    for (const CSineKernel* kernel : kKernels) {
         if (CpuRuns(*kernel)) {
             kernels.push_back(kernel);
         }
@@ -63,7 +81,7 @@ std::vector<const CSineKernel*> AvailableKernels() {
 }
 
 const CSineKernel& SelectKernel(const std::string& name) {
-    for (const CSineKernel* kernel : {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kernel, &kScalarKernel}) {
+    for (const CSineKernel* kernel : kKernels) {
         if (name.empty() && CpuRuns(*kernel)) {
             return *kernel;
         }
@@ -74,5 +92,15 @@ const CSineKernel& SelectKernel(const std::string& name) {
             return *kernel;
         }
     }
-    throw std::invalid_argument("unknown kernel '" + name + "' (known: avx512, avx2, sse2, scalar)");
+    std::string known;
+    for (const std::string& each : KernelNames()) {
+        known += (known.empty() ? "" : ", ") + each;
+    }
+    throw std::invalid_argument("unknown kernel '" + name + "' (known: " + known + ")");
 }
+
+const CSineKernel& ExactKernel() {
+    return kScalarKernel;
+}
+
+} // namespace render

@@ -1,0 +1,84 @@
+#pragma once
+
+// The rendering engine: the frames of a job in blocks, with vector sines, on all cores, byte for
+// byte the frames of the per-frame path.
+//
+// WHY THE BYTES ARE THE SAME
+//
+// The per-frame path (the reference) computes frame k by the description's rules: each
+// oscillator's phase p stepped by StepPhase (add the increment, subtract TWO_PI once when above
+// it), the standard library's sin, and, in this order,
+//     mother = sum over harmonics n ascending of sin(p_n) x a_n            (a_n = A / n)
+//     daught = sum over daughters d of (sin(p_md) x sin(p_cd)) x level_d   (modulator, carrier)
+//     left   = daught x 32767 + mother x 32767,   right = (sin(p_ref) x 32767) x 0.9
+// then LeftSample (clip to [-32768, 32767], round half away from zero), RightSample, and the peak
+// of |left| over the file, which the clipping warning compares with 32767 and prints as "%6.0f".
+//
+// 1. What is exact. A lane of a block starts from the phases that the serial stepping reached at
+//    its first frame and steps them by the same operation, so every phase is the same double as
+//    the reference's. Every product and sum is the same operation on the same operands in the same
+//    order, and nothing is contracted into a fused multiply-add (-ffp-contract=off everywhere;
+//    the wrapped sine's own fused steps are inside its error bound). A daughter at level 0 whose
+//    phases stay finite adds +-0 to a sum that starts at +0 and is left out.
+// 2. What is approximate: only the sines. For oscillator o, |kernel sine - library sine| <= e_o:
+//    the kernel's bound (kVectorSineError, 2e-15, for the wrapped polynomial and SLEEF's 3.5 ulp
+//    sine) plus 1.2e-16 for the library's own last bit, while |phase| stays within kTrustedPhase
+//    over the file (|p0| + frames x (|increment| + TWO_PI) bounds it); beyond that SLEEF promises
+//    only a value in [-1, 1], and e_o = 2.
+// 3. How far left can move. With M bounding the magnitude of every partial sum in full-scale
+//    units (M = sum |a_n| (1 + e_n) + sum |level_d| (1 + e_md)(1 + e_cd)), an operation on inputs
+//    that differ by delta gives results that differ by delta times the other factor, plus one
+//    rounding in each computation, at most u x 32767 M apart (u = 2^-53) after the scaling, 2u in
+//    all. Left takes 2H + 9 roundings (H harmonics: a multiply and an add each; two daughters:
+//    two multiplies and an add each; two scalings and the last add). So
+//        |left' - left| <= B_L = 32767 x (sum e_n |a_n| + sum |level_d| (e_md (1 + e_cd) + e_cd)
+//                                        + (2H + 9) x 2u x M)
+//    and likewise |right' - right| <= B_R = 32767 x (e_ref + 2 x 2u) (two roundings, x 0.9 < 1).
+//    Terms of second order (u x e) are left out; they are below 1e-15 of the bound.
+// 4. The margin. The kernels flag a frame whose |left'| lies within m_L = kSafetyFactor x B_L
+//    (4 x, covering the terms left out many times over) of a half (every rounding edge) or of
+//    32767 (the clip and the warning's threshold), or is not finite or beyond 4e15 (where only
+//    whole units exist); likewise right with m_R. B_L is at least 9 x 2u x |left|, so the margin
+//    is wider than any last-bit step of the rounding arithmetic itself. Flagged frames are
+//    computed again with the library's sine (the exact kernel) from the lane's exact phases.
+// 5. Why an unflagged frame is exact. Its left' lies more than B_L from every edge and the exact
+//    left lies within B_L of it, so both are on the same side of every edge: the same clip, the
+//    same rounded sample (adding +-0.5 and truncating is monotone, and no edge lies between
+//    them), the same answer to "above 32767?". The peak's printed digits are the rounded peak,
+//    and rounding is monotone: max(round(|left'|)) over unflagged frames equals the exact one, so
+//    "%6.0f" of the peak (and whether the warning appears) is the reference's.
+// The tests pin this: every kernel's observed difference stays within B_L and B_R; a kernel with
+// a deliberately worse sine (and a matching e) still gives the reference's bytes, and with the
+// margin set to zero it does not.
+//
+// Everything below this header (kernels, the plan, the threads) refers to the steps above.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "generation/render/render_options.h"
+#include "generation/render/render_plan.h"
+
+namespace render {
+
+// Receives the rendered frames in file order: 4 bytes each, left then right, little-endian.
+class CFrameSink {
+public:
+    virtual ~CFrameSink() = default;
+    // The next `frameCount` frames. Called on the thread that runs RenderFrames, once per
+    // rendering round (up to 65536 frames). May throw to stop the rendering: the exception leaves
+    // RenderFrames after every helper thread has stopped.
+    virtual void Consume(const unsigned char* bytes, std::size_t frameCount) = 0;
+};
+
+// Renders `frameCount` frames of `sources` (set up, at the phases to start from) into `sink`, and
+// returns the peak |left| before clipping; the bytes, and the peak as the clipping warning prints
+// it, are those of the per-frame path (see above). Uses the kernel and thread count of `options`
+// (its m_ePath is the caller's business). Helper threads that cannot start leave the work to those
+// that did (the calling thread at least); an exception in any thread stops them all and leaves
+// here. Throws std::invalid_argument for a kernel this CPU cannot run or that does not exist, and
+// whatever the sink throws.
+double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSink& sink,
+                    const CRenderOptions& options);
+
+} // namespace render

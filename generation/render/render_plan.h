@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "generation/render/sine_kernels.h"
+#include "generation/signal_sources.h"
+
+namespace render {
+
+// The sources of one job, set up and at the phases rendering starts from.
+struct CSources {
+    const CMotherSignal& m_bank;
+    std::span<const CDaughterSignal> m_aDaughters;
+    const CReferenceTone& m_reference;
+};
+
+// Multiplies the error bounds into the margins (see block_renderer.h, step 4).
+inline constexpr double kSafetyFactor = 4.0;
+
+// The oscillators of one job in kernel order, with the error bounds and margins of the proof in
+// block_renderer.h for one kernel.
+struct CRenderPlan {
+    std::vector<double> m_aIncrements;  // per oscillator, then zero padding to a multiple of 8
+    std::vector<double> m_aAmplitudes;  // per harmonic
+    std::vector<double> m_aLevels;      // per daughter that is rendered
+    std::vector<double> m_aStartPhases; // per oscillator, the sources' phases
+    std::size_t m_nHarmonics = 0;
+    std::size_t m_nDaughters = 0; // daughters rendered; a silent one is left out (step 1)
+    double m_dLeftBound = 0.0;    // B_L: largest |left the kernel computes - left of the reference|
+    double m_dRightBound = 0.0;   // B_R: likewise for right
+    double m_dLeftMargin = 0.0;   // kSafetyFactor x B_L; infinite when B_L is not finite
+    double m_dRightMargin = 0.0;  // kSafetyFactor x B_R
+};
+
+// The plan for `frameCount` frames of `sources` with `kernel`'s sine. Allocates; never throws
+// anything but std::bad_alloc.
+CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, const CSineKernel& kernel);
+
+} // namespace render
