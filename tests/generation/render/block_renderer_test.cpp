@@ -2,10 +2,12 @@
 // kernel this CPU runs, at one and at two threads, on settings that exercise every rule.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <new>
 
 #include "generation/generate_job.h"
-#include "generation/render/sine_kernels.h"
+#include "generation/render/kernel_body.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -72,6 +74,46 @@ std::vector<BatteryCase> Battery() {
         {"NyquistFactorOne", With(0.3, [](CGenerationSettings& s) { s.m_dNyquistFactor = 1; })},
         {"LowFundamentalManyHarmonics",
          With(0.1, [](CGenerationSettings& s) { s.m_dFundamentalFreq = 3.7; })},
+        // Many frames exactly on a rounding tie (16383.5) or on full scale: one harmonic, or a
+        // carrier and its modulator, at a quarter of the rate, so the sines are exactly +-1.
+        {"TieHarmonicAtQuarterRate", With(0.2,
+                                          [](CGenerationSettings& s) {
+                                              s.m_nSampleRate = 12000;
+                                              s.m_dFundamentalFreq = 1000;
+                                              s.m_dNyquistFactor = 0.8; // only n = 3, at 3000 Hz
+                                              s.m_dMotherAmplitude = 1.5;
+                                          })},
+        {"FullScaleHarmonicAtQuarterRate", With(0.2,
+                                                [](CGenerationSettings& s) {
+                                                    s.m_nSampleRate = 12000;
+                                                    s.m_dFundamentalFreq = 1000;
+                                                    s.m_dNyquistFactor = 0.8;
+                                                    s.m_dMotherAmplitude = 3; // A / 3 = 1: left hits 32767
+                                                })},
+        {"TieRingModulatorAtQuarterRate", With(0.2,
+                                               [](CGenerationSettings& s) {
+                                                   s.m_nSampleRate = 8000;
+                                                   s.m_dFundamentalFreq = 2000;
+                                                   s.m_dNyquistFactor = 0.5; // no harmonic
+                                                   s.m_dCarrierFreq1 = 2000;
+                                                   s.m_dDaughterAmplitude1 = 0.5;
+                                               })},
+        // Frequencies that never repeat, over several rendering rounds of every kernel.
+        {"NonRepeatingAcrossRounds", With(4.6,
+                                          [](CGenerationSettings& s) {
+                                              s.m_dFundamentalFreq = 261.6255653005986;
+                                              s.m_dCarrierFreq1 = 3877.7712;
+                                              s.m_dDaughterAmplitude1 = 0.3;
+                                              s.m_dCarrierFreq2 = 4155.0123;
+                                              s.m_dDaughterAmplitude2 = 0.25;
+                                              s.m_dMotherAmplitude = 1.4;
+                                          })},
+        // Phases beyond the range in which SLEEF documents its error.
+        {"CarrierBeyondTheTrustedPhase", With(0.1,
+                                              [](CGenerationSettings& s) {
+                                                  s.m_dCarrierFreq1 = 1e20;
+                                                  s.m_dDaughterAmplitude1 = 0.3;
+                                              })},
         {"TinyAmplitudeNearHalves", With(0.3,
                                          [](CGenerationSettings& s) {
                                              s.m_dMotherAmplitude =
@@ -85,6 +127,10 @@ struct RendererCase {
     std::string kernel;
     unsigned threads;
 };
+
+void PrintTo(const RendererCase& c, std::ostream* out) {
+    *out << c.battery.name << " on " << c.kernel << " with " << c.threads << " threads";
+}
 
 std::vector<RendererCase> AllCases() {
     std::vector<RendererCase> cases;
@@ -143,3 +189,90 @@ INSTANTIATE_TEST_SUITE_P(Battery, BlockRendererTest, testing::ValuesIn(AllCases(
                              return std::string(info.param.battery.name) + "_" + info.param.kernel + "_" +
                                     std::to_string(info.param.threads) + "threads";
                          });
+
+namespace {
+
+// A kernel whose sine is off by up to 1e-7, and says so: the margins grow to match, and the bytes
+// must still be the reference's; with the margins at zero they must not be (the margin is what
+// makes the bytes exact).
+using Scalar = double __attribute__((vector_size(8)));
+constexpr double kPerturbation = 1e-7;
+Scalar PerturbedSin(Scalar x) {
+    Scalar result;
+    // Always below sin, so that values exactly on a tie move off it.
+    result[0] = std::sin(x[0]) - kPerturbation * (0.6 + 0.4 * std::cos(7.0 * x[0]));
+    return result;
+}
+const CSineKernel kPerturbedKernel = {"perturbed",
+                                      1,
+                                      false,
+                                      kPerturbation + 1e-15,
+                                      &RenderLanes<Scalar, 1, PerturbedSin, PerturbedSin>,
+                                      &AdvancePhases<Scalar, 1>,
+                                      &SinesOf<Scalar, 1, PerturbedSin>};
+
+// The file `settings` give with `options`, read back.
+std::vector<unsigned char> Render(CGenerationSettings settings, const render::CRenderOptions& options,
+                                  test::CRecordingFeedback& feedback) {
+    test::CTempDir dir;
+    settings.m_strFileName = (dir / "out.wav").string();
+    GenerateTestFile(settings, feedback, options);
+    return test::ReadBytes(dir / "out.wav");
+}
+
+std::vector<unsigned char> Reference(const CGenerationSettings& settings) {
+    render::CRenderOptions options;
+    options.m_ePath = render::ERenderPath::PerFrame;
+    test::CRecordingFeedback feedback;
+    return Render(settings, options, feedback);
+}
+
+} // namespace
+
+TEST(BlockRendererProof, MarginAbsorbsAPerturbedSineAndNothingElseDoes) {
+    for (const BatteryCase& c : Battery()) {
+        if (c.name != std::string("Defaults") && c.name != std::string("Clipping") &&
+            c.name != std::string("TieRingModulatorAtQuarterRate")) {
+            continue;
+        }
+        const auto expected = Reference(c.settings);
+        render::CTestHooks hooks;
+        hooks.m_pKernel = &kPerturbedKernel;
+        render::CRenderOptions options;
+        options.m_nThreads = 2;
+        options.m_pTestHooks = &hooks;
+        test::CRecordingFeedback feedback;
+        EXPECT_EQ(Render(c.settings, options, feedback), expected) << c.name;
+        hooks.m_dMarginFactor = 0.0;
+        EXPECT_NE(Render(c.settings, options, feedback), expected) << c.name << ": nothing pins the margin";
+    }
+}
+
+TEST(BlockRendererFailures, HelpersThatCannotStartLeaveTheWorkToTheOthers) {
+    const CGenerationSettings settings = With(1.0);
+    const auto expected = Reference(settings);
+    for (unsigned started : {0u, 1u}) {
+        render::CTestHooks hooks;
+        hooks.m_nHelpersThatStart = started;
+        render::CRenderOptions options;
+        options.m_nThreads = 4;
+        options.m_pTestHooks = &hooks;
+        test::CRecordingFeedback feedback;
+        EXPECT_EQ(Render(settings, options, feedback), expected) << started << " helpers started";
+        EXPECT_EQ(feedback.m_aEvents, (std::vector<std::string>{"BeginWait", "EndWait"}));
+    }
+}
+
+TEST(BlockRendererFailures, AnExceptionInAHelperLeavesTheJobAfterEndWait) {
+    render::CTestHooks hooks;
+    hooks.m_bHelperThrows = true;
+    render::CRenderOptions options;
+    options.m_nThreads = 2;
+    options.m_pTestHooks = &hooks;
+    test::CTempDir dir;
+    CGenerationSettings settings = With(1.0);
+    settings.m_strFileName = (dir / "out.wav").string();
+    test::CRecordingFeedback feedback;
+    EXPECT_THROW(GenerateTestFile(settings, feedback, options), std::bad_alloc);
+    EXPECT_EQ(feedback.m_aEvents, (std::vector<std::string>{"BeginWait", "EndWait"}));
+}

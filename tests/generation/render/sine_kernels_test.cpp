@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "generation/job_sources.h"
+#include "generation/render/render_plan.h"
 #include "generation/render/sine_kernels.h"
 #include "generation/signal_sources.h"
 #include "generation/wav_format.h"
@@ -142,6 +143,90 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
     }
     EXPECT_GT(flagged, 0u);
     EXPECT_GT(clipped, 0u);
+}
+
+// Every kernel against the exact kernel on the same blocks: the values may differ only by the
+// plan's bounds B_L and B_R (block_renderer.h, step 3), for settings with many harmonics, clipping,
+// both daughters, a negative carrier, a high rate, and lanes that start deep into a file.
+TEST(SineKernels, DifferencesStayWithinThePlansBounds) {
+    const auto settings = [](void (*change)(CGenerationSettings&)) {
+        CGenerationSettings s;
+        change(s);
+        return s;
+    };
+    const CGenerationSettings table[] = {
+        CGenerationSettings{},
+        settings([](CGenerationSettings& s) {
+            s.m_dMotherAmplitude = 2.5;
+            s.m_dDaughterAmplitude1 = 0.7;
+            s.m_dCarrierFreq2 = -3001.5;
+            s.m_dDaughterAmplitude2 = -0.4;
+        }),
+        settings([](CGenerationSettings& s) {
+            s.m_nSampleRate = 192000;
+            s.m_dFundamentalFreq = 31.7;
+            s.m_dDaughterAmplitude1 = 0.2;
+        }),
+    };
+    for (const CGenerationSettings& setting : table) {
+        CJobSources sources;
+        PrepareSources(setting, sources);
+        const CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
+        for (const CSineKernel* kernel : AvailableKernels()) {
+            const CRenderPlan plan = MakeRenderPlan(view, 10'000'000, *kernel);
+            const std::size_t width = kernel->m_nWidth;
+            const std::size_t oscillators = plan.m_aIncrements.size();
+            // Lane i starts i x 997 frames into the file (stepped exactly), plus 20011.
+            std::vector<double> phases(plan.m_aStartPhases);
+            ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), oscillators, 20'011);
+            std::vector<double> lanes(oscillators * width);
+            for (std::size_t lane = 0; lane < width; ++lane) {
+                for (std::size_t o = 0; o < oscillators; ++o) {
+                    lanes[o * width + lane] = phases[o];
+                }
+                ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), oscillators, 997);
+            }
+            CLaneOutputs out(width);
+            CLaneBlock block;
+            block.m_pIncrements = plan.m_aIncrements.data();
+            block.m_pAmplitudes = plan.m_aAmplitudes.data();
+            block.m_pLevels = plan.m_aLevels.data();
+            block.m_nHarmonics = plan.m_nHarmonics;
+            block.m_nDaughters = plan.m_nDaughters;
+            block.m_pStartPhases = lanes.data();
+            block.m_nFrames = kLaneFrames;
+            block.m_nValidFrames = kLaneFrames * width;
+            out.AttachTo(block);
+            kernel->m_pRender(block);
+
+            double worstLeft = 0.0, worstRight = 0.0;
+            CLaneOutputs exactOut(1);
+            std::vector<double> lanePhases(oscillators);
+            for (std::size_t lane = 0; lane < width; ++lane) {
+                for (std::size_t o = 0; o < oscillators; ++o) {
+                    lanePhases[o] = lanes[o * width + lane];
+                }
+                CLaneBlock exact = block;
+                exact.m_pStartPhases = lanePhases.data();
+                exact.m_nValidFrames = kLaneFrames;
+                exactOut.AttachTo(exact);
+                ExactKernel().m_pRender(exact);
+                for (std::size_t k = 0; k < kLaneFrames; ++k) {
+                    worstLeft =
+                        std::max(worstLeft, std::fabs(out.m_aLeft[k * width + lane] - exactOut.m_aLeft[k]));
+                    worstRight = std::max(worstRight,
+                                          std::fabs(out.m_aRight[k * width + lane] - exactOut.m_aRight[k]));
+                }
+            }
+            EXPECT_LE(worstLeft, plan.m_dLeftBound) << kernel->m_szName;
+            EXPECT_LE(worstRight, plan.m_dRightBound) << kernel->m_szName;
+            if (kernel->m_bExact) {
+                EXPECT_EQ(worstLeft, 0.0);
+            } else {
+                EXPECT_GT(worstLeft, 0.0) << kernel->m_szName << ": a kernel that differs from the reference";
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelFinishingTest, testing::ValuesIn(AvailableKernels()),
