@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times whole processes writing the default 30 s file, in one run on one machine:
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
-#   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference).
+#   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
+#   then both paths with a mother amplitude of 1e300, where every frame takes the exact path.
 # Prints a Markdown table of the median wall time of RUNS runs (default 5) and peak memory.
 # Usage: bench/compare.sh [BUILD_DIR]     (after scripts/bootstrap.sh; RUNS=9 for more runs)
 set -euo pipefail
@@ -56,5 +57,15 @@ if command -v sox >/dev/null; then
     soxtime=$(median "${sox_cmd[@]}")
     echo "| sox (same 38 tones) | $soxtime | $(awk "BEGIN { printf \"%.1f\", $soxtime / $block }")x | $(peak_mib "${sox_cmd[@]}") |"
 fi
+
+# Every frame near an edge: huge amplitudes flag every frame for the exact path, which must not
+# make the block renderer slower than the plain per-frame path.
+huge=(--mother-amplitude 1e300)
+hugeblock=$(median "$gen" "${huge[@]}" -o "$out/hugeblock.wav")
+hugeframe=$(median "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav")
+"$gen" "${huge[@]}" -o "$out/hugeblock.wav" 2>/dev/null; "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav" 2>/dev/null || true
+cmp -s "$out/hugeblock.wav" "$out/hugeframe.wav" && hugesame="identical" || hugesame="DIFFERENT"
+echo "| vorlanx-gen ${huge[*]} | $hugeblock | $(awk "BEGIN { printf \"%.1f\", $hugeblock / $block }")x | $(peak_mib "$gen" "${huge[@]}" -o "$out/hugeblock.wav") |"
+echo "| vorlanx-gen --per-frame ${huge[*]} | $hugeframe | $(awk "BEGIN { printf \"%.1f\", $hugeframe / $block }")x | $(peak_mib "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav") |"
 echo
-echo "Block and per-frame files: $same. Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
+echo "Block and per-frame files: $same (huge amplitudes: $hugesame). Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
