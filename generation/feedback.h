@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Message-box types, with the values of the classic message-box API the texts were written for.
@@ -7,7 +8,8 @@ inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 
 // What the generate job needs of its caller. The job calls BeginWait once, then EndWait once on
-// every path, and at most one ShowMessage after EndWait.
+// every path, and at most one message (ShowMessage or ShowDetailedMessage) after EndWait. All
+// calls come from the thread that runs the job.
 class CGenerationFeedback {
 public:
     virtual ~CGenerationFeedback() = default;
@@ -17,4 +19,20 @@ public:
     virtual void EndWait() = 0;
     // Show `text` to the user (modal where there is a user); `type` is MB_OK or MB_ICONEXCLAMATION.
     virtual void ShowMessage(const std::string& text, unsigned type) = 0;
+
+    // A message with more about it (such as the path and the system's reason), which a box may
+    // show apart from `text`. By default `text` alone goes to ShowMessage.
+    virtual void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) {
+        (void)detail;
+        ShowMessage(text, type);
+    }
+    // `framesWritten` of `frameCount` frames are in the file; called between BeginWait and EndWait,
+    // about every 65536 frames and at the end, with rising counts. Does nothing by default.
+    virtual void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) {
+        (void)framesWritten;
+        (void)frameCount;
+    }
+    // Asked as often as ReportProgress is called: true stops the job as soon as it can, and it
+    // ends like a failure without a message (the target left as it was). Never by default.
+    virtual bool CancelRequested() { return false; }
 };

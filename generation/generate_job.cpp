@@ -29,8 +29,35 @@ private:
     bool m_bWaiting = true;
 };
 
+// Thrown when the feedback asks to cancel: the job unwinds to its one exit for cancellation.
+struct CJobCancelled {};
+
+// Tells the feedback how far the job is, and asks it whether to go on.
+class CProgress {
+public:
+    CProgress(CGenerationFeedback& feedback, std::uint32_t frameCount)
+        : m_feedback(feedback), m_nFrameCount(frameCount) {}
+    // `frames` more are in the file. Throws CJobCancelled when the feedback asks to cancel.
+    void Advance(std::size_t frames) {
+        m_nWritten += frames;
+        m_feedback.ReportProgress(m_nWritten, m_nFrameCount);
+        if (m_feedback.CancelRequested()) {
+            throw CJobCancelled{};
+        }
+    }
+
+private:
+    CGenerationFeedback& m_feedback;
+    std::uint64_t m_nFrameCount;
+    std::uint64_t m_nWritten = 0;
+};
+
+// Frames between two progress reports on the per-frame path, as many as in a rendering round.
+constexpr std::uint32_t kFramesPerReport = 65536;
+
 // The per-frame reference: every frame handed to the file as its own 4-byte write.
-double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platform::COutputFile& file) {
+double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platform::COutputFile& file,
+                           CProgress& progress) {
     double peak = 0.0;
     unsigned char frame[kBytesPerFrame];
     for (std::uint32_t i = 0; i < frameCount; ++i) {
@@ -40,20 +67,25 @@ double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platf
         }
         PackFrame(LeftSample(values.m_dLeft), RightSample(values.m_dRight), frame);
         file.Write(frame, sizeof frame);
+        if ((i + 1) % kFramesPerReport == 0 || i + 1 == frameCount) {
+            progress.Advance((i % kFramesPerReport) + 1);
+        }
     }
     return peak;
 }
 
-// Hands the engine's rounds to the file.
+// Hands the engine's rounds to the file, and reports each.
 class CFileSink : public render::CFrameSink {
 public:
-    explicit CFileSink(platform::COutputFile& file) : m_file(file) {}
+    CFileSink(platform::COutputFile& file, CProgress& progress) : m_file(file), m_progress(progress) {}
     void Consume(const unsigned char* bytes, std::size_t frameCount) override {
         m_file.Write(bytes, frameCount * kBytesPerFrame);
+        m_progress.Advance(frameCount);
     }
 
 private:
     platform::COutputFile& m_file;
+    CProgress& m_progress;
 };
 
 } // namespace
@@ -81,7 +113,8 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
     platform::COutputFile file;
     if (!file.Open(settings.m_strFileName)) {
         wait.End();
-        feedback.ShowMessage("File open failed!", MB_OK);
+        feedback.ShowDetailedMessage("File open failed!", MB_OK,
+                                     settings.m_strFileName + ": " + file.OpenError());
         return false;
     }
     double peak = 0.0;
@@ -90,18 +123,26 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         file.Write(header.m_aRiff.data(), header.m_aRiff.size());
         file.Write(header.m_aFormat.data(), header.m_aFormat.size());
         file.Write(header.m_aData.data(), header.m_aData.size());
+        CProgress progress(feedback, frameCount);
+        if (feedback.CancelRequested()) {
+            throw CJobCancelled{};
+        }
         if (options.m_ePath == render::ERenderPath::PerFrame) {
-            peak = WriteFramesPerFrame(sources, frameCount, file);
+            peak = WriteFramesPerFrame(sources, frameCount, file, progress);
         } else {
-            CFileSink sink(file);
+            CFileSink sink(file, progress);
             const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
             peak = render::RenderFrames(view, frameCount, sink, options);
         }
-        file.Close();
+        file.Commit();
     } catch (const platform::CFileException& error) {
+        file.Discard();
         wait.End();
         feedback.ShowMessage(std::string("File write failed! ") + error.what(), MB_ICONEXCLAMATION);
         return false;
+    } catch (const CJobCancelled&) {
+        file.Discard();
+        return false; // the wait ends as the scope does; a cancel shows no message
     }
     wait.End();
     if (peak > 32767.0) {

@@ -5,13 +5,17 @@
 #include "generation/settings.h"
 
 // Runs one generation: writes the stereo 16-bit WAV file that `settings` describe to
-// settings.m_strFileName, creating or truncating it. Every outcome reaches the user through
-// `feedback`: BeginWait first, EndWait once on every path, then at most one message:
+// settings.m_strFileName. A regular file (or a new name) is replaced only once it is complete
+// (platform::COutputFile); until then, and after any failure or cancel, it is left as it was.
+// Every outcome reaches the user through `feedback`: BeginWait first, progress reports while the
+// frames are written (each followed by CancelRequested), EndWait once on every path, then at most
+// one message:
 //  - settings it cannot render (a file over the 4 GiB WAV limit, a harmonic bank without bound):
 //    an MB_ICONEXCLAMATION message, the file is not opened;
-//  - "File open failed!" (MB_OK) when the file cannot be created;
-//  - "File write failed! <reason>" (MB_ICONEXCLAMATION) when a write fails; the partial file stays;
+//  - "File open failed!" (MB_OK) when the file cannot be created, with "PATH: REASON" as detail;
+//  - "File write failed! <reason>" (MB_ICONEXCLAMATION) when a write fails;
 //  - the clipping warning (MB_ICONEXCLAMATION) when the left channel exceeded 32767.
+// A cancel shows no message.
 // Other failures (out of memory, in any of the rendering threads) leave as exceptions, after
 // EndWait. `options` choose how the frames are computed, never what they are; a kernel that is
 // unknown or that this CPU cannot run throws std::invalid_argument before BeginWait.

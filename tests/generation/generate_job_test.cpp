@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -128,6 +129,35 @@ TEST(GenerateJob, OpenFailureSaysSoAndNothingElse) {
         EXPECT_FALSE(GenerateTestFile(settings, feedback));
         const std::vector<std::string> expected = {"BeginWait", "EndWait", "Message:0:File open failed!"};
         EXPECT_EQ(feedback.m_aEvents, expected) << path;
+        ASSERT_EQ(feedback.m_aDetails.size(), 1u);
+        EXPECT_EQ(feedback.m_aDetails[0].rfind(path + ": ", 0), 0u) << feedback.m_aDetails[0];
+    }
+}
+
+// Progress rises to the frame count on both paths; a cancel after the first report ends the job
+// without a message and leaves an existing file as it was, with no temporary beside it.
+TEST(GenerateJob, ProgressRisesToTheEndAndCancelLeavesTheTargetAlone) {
+    for (const auto path : {render::ERenderPath::Block, render::ERenderPath::PerFrame}) {
+        CTempDir dir;
+        render::CRenderOptions options;
+        options.m_ePath = path;
+        auto settings = test::ShortSettings((dir / "out.wav").string(), 3.0); // 132300 frames
+        CRecordingFeedback feedback;
+        ASSERT_TRUE(GenerateTestFile(settings, feedback, options));
+        EXPECT_GE(feedback.m_aProgress.size(), 3u);
+        EXPECT_TRUE(std::is_sorted(feedback.m_aProgress.begin(), feedback.m_aProgress.end()));
+        EXPECT_EQ(feedback.m_aProgress.back(), 132300u);
+        EXPECT_EQ(feedback.m_nProgressTotal, 132300u);
+
+        const auto before = test::ReadBytes(dir / "out.wav");
+        settings.m_dMotherAmplitude = 0.5;
+        CRecordingFeedback cancelling;
+        cancelling.m_nCancelAfterReports = 1;
+        EXPECT_FALSE(GenerateTestFile(settings, cancelling, options));
+        EXPECT_EQ(cancelling.m_aEvents, (std::vector<std::string>{"BeginWait", "EndWait"}));
+        EXPECT_EQ(cancelling.m_aProgress.size(), 1u);
+        EXPECT_EQ(test::ReadBytes(dir / "out.wav"), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""), {}), 1) << "no temporary left";
     }
 }
 

@@ -10,7 +10,9 @@
 
 namespace test {
 
-// Records every feedback call in order: "BeginWait", "EndWait", "Message:<type>:<text>".
+// Records every feedback call in order: "BeginWait", "EndWait", "Message:<type>:<text>"; the
+// progress reports and message details apart. Cancels once it has seen m_nCancelAfterReports
+// progress reports (never when negative).
 class CRecordingFeedback : public CGenerationFeedback {
 public:
     void BeginWait() override { m_aEvents.push_back("BeginWait"); }
@@ -20,6 +22,21 @@ public:
         m_aTexts.push_back(text);
         m_aTypes.push_back(type);
     }
+    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override {
+        m_aDetails.push_back(detail);
+        ShowMessage(text, type);
+    }
+    void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override {
+        m_aProgress.push_back(framesWritten);
+        m_nProgressTotal = frameCount;
+    }
+    bool CancelRequested() override {
+        return m_nCancelAfterReports >= 0 && static_cast<long>(m_aProgress.size()) >= m_nCancelAfterReports;
+    }
+    long m_nCancelAfterReports = -1;
+    std::vector<std::uint64_t> m_aProgress;
+    std::uint64_t m_nProgressTotal = 0;
+    std::vector<std::string> m_aDetails;
     std::vector<std::string> m_aEvents;
     std::vector<std::string> m_aTexts;
     std::vector<unsigned> m_aTypes;
