@@ -44,7 +44,8 @@ const std::vector<COption>& Options() {
              if (text.empty()) {
                  return "expects a file name";
              }
-             line.m_settings.m_strFileName = text;
+             // "-" is standard output; "./-" names a file called "-".
+             line.m_settings.m_strFileName = text == "-" ? "/dev/stdout" : text;
              return std::nullopt;
          }},
         {"--duration", nullptr, DoubleSetter(&S::m_dDuration, kMinDuration, kMaxDuration)},
@@ -110,6 +111,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.m_eAction = CCommandLine::EAction::Help;
             return line;
         }
+        if (argument == "-q" || argument == "--quiet") {
+            line.m_bQuiet = true;
+            continue;
+        }
         if (argument == "--per-frame") {
             line.m_options.m_ePath = render::ERenderPath::PerFrame;
             continue;
@@ -155,7 +160,7 @@ std::string UsageText() {
            "the fundamental at amplitude A/n below the band limit, plus two ring-modulated carriers, on\n"
            "the left channel; a sine at the fundamental at 0.9 of full scale on the right.\n"
            "\n"
-           "  -o, --output FILE             output file (default " +
+           "  -o, --output FILE             output file, - for standard output (default " +
            defaults.m_strFileName +
            ")\n"
            "      --duration SEC            0 to 1000000 (default 30)\n"
@@ -168,9 +173,14 @@ std::string UsageText() {
            "      --daughter-amplitude2 A   level of the second daughter (default 0)\n"
            "      --nyquist-factor F        band limit as a fraction of half the rate, 0 to 1 (default "
            "0.95)\n"
+           "  -q, --quiet                   no progress line\n"
            "  -h, --help                    show this text\n"
            "      --version                 show the version\n"
            "\n"
            "Options take their value as the next argument or after '='. Numbers use a decimal point.\n"
-           "Exit status: 0 file written (a clipping warning included), 1 file not written, 2 bad usage.\n";
+           "An existing file is replaced only once the new one is complete; until then, and after a\n"
+           "failure or an interruption (Ctrl-C), it is left as it was. On a terminal a progress line\n"
+           "shows how far a job of more than half a second has come.\n"
+           "Exit status: 0 file written (a clipping warning included), 1 file not written, 2 bad usage,\n"
+           "128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

@@ -12,6 +12,7 @@ struct CCommandLine {
     EAction m_eAction = EAction::Generate;
     CGenerationSettings m_settings;
     render::CRenderOptions m_options;
+    bool m_bQuiet = false;  // -q: no progress line
     std::string m_strError; // with BadUsage: one line naming the option and what is wrong
 };
 

@@ -1,21 +1,35 @@
 // vorlanx-gen: one generation from the command line, with the dialog program's core.
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/console_feedback.h"
 #include "generation/generate_job.h"
 
 namespace {
 
-// The job's messages go to standard error with their texts unchanged; there is no cursor.
-class CConsoleFeedback : public CGenerationFeedback {
-public:
-    void BeginWait() override {}
-    void EndWait() override {}
-    void ShowMessage(const std::string& text, unsigned) override { std::cerr << text << '\n'; }
-};
+// The signal that asked to stop, or 0. Set by the handler, read by the job between rounds.
+volatile std::sig_atomic_t g_nInterrupt = 0;
+
+extern "C" void OnInterrupt(int signal) {
+    g_nInterrupt = signal;
+}
+
+// SIGINT, SIGTERM and SIGHUP cancel the job cleanly; a closed pipe or a file-size limit becomes a
+// failed write with its reason instead of killing the process.
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 } // namespace
 
@@ -36,9 +50,19 @@ int main(int argc, char** argv) {
     case CCommandLine::EAction::Generate:
         break;
     }
+    InstallSignalHandlers();
     try {
-        CConsoleFeedback feedback;
-        return GenerateTestFile(line.m_settings, feedback, line.m_options) ? 0 : 1;
+        CConsoleFeedback feedback(line.m_settings.m_nSampleRate, line.m_bQuiet, g_nInterrupt);
+        if (GenerateTestFile(line.m_settings, feedback, line.m_options)) {
+            return 0;
+        }
+        if (g_nInterrupt != 0) {
+            const std::string& name = line.m_settings.m_strFileName;
+            std::cerr << "vorlanx-gen: interrupted; " << (name == "/dev/stdout" ? "standard output" : name)
+                      << " left unchanged\n";
+            return 128 + g_nInterrupt;
+        }
+        return 1;
     } catch (const std::exception& error) {
         std::cerr << "vorlanx-gen: " << error.what() << '\n';
         return 1;

@@ -48,6 +48,13 @@ std::string FormatFixed6(double value) {
     return text;
 }
 
+std::string FormatDecimals(double value, int decimals) {
+    char buffer[400];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    return std::string(buffer, result.ptr);
+}
+
 std::string FormatGeneral15(double value) {
     char buffer[64];
     // Like %g, the general form drops trailing zeros and a trailing decimal point.

@@ -13,6 +13,9 @@ namespace platform {
 // printf-style "%6.0f": no decimals, right-aligned in at least 6 characters.
 std::string FormatFixed6(double value);
 
+// Fixed notation with `decimals` digits after the point (0 to 17), like printf's "%.Nf".
+std::string FormatDecimals(double value, int decimals);
+
 // General format rounded to 15 significant digits ("%.15g"), trailing zeros and a trailing
 // decimal point removed: 30.0 -> "30", 0.95 -> "0.95".
 std::string FormatGeneral15(double value);

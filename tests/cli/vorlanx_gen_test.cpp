@@ -6,85 +6,44 @@
 #include <sys/wait.h>
 
 #include "generation/generate_job.h"
+#include "tests/cli/run_generator.h"
 #include "tests/support/test_support.h"
-
-namespace {
-
-struct CRun {
-    int m_nStatus = -1;
-    std::string m_strOut;
-    std::string m_strErr;
-};
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-CRun RunGenerator(const test::CTempDir& dir, const std::vector<std::string>& arguments,
-                  const char* env = "") {
-    std::string command = std::string(env) + " " + Quote(VORLANX_GEN_PATH);
-    for (const std::string& argument : arguments) {
-        command += ' ';
-        command += Quote(argument); // appended separately: GCC 12 warns falsely on "x" + std::string&&
-    }
-    command +=
-        " >" + Quote((dir / "stdout").string()) + " 2>" + Quote((dir / "stderr").string()) + " </dev/null";
-    CRun run;
-    const int raw = std::system(command.c_str());
-    run.m_nStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.m_strOut = Slurp(dir / "stdout");
-    run.m_strErr = Slurp(dir / "stderr");
-    return run;
-}
-
-} // namespace
 
 TEST(VorlanxGen, HelpAndVersion) {
     test::CTempDir dir;
     for (const char* flag : {"-h", "--help"}) {
-        const CRun run = RunGenerator(dir, {flag});
+        const test::CRun run = test::RunGenerator(dir, {flag});
         EXPECT_EQ(run.m_nStatus, 0);
         EXPECT_EQ(run.m_strOut.rfind("Usage:", 0), 0u);
     }
-    const CRun run = RunGenerator(dir, {"--version"});
+    const test::CRun run = test::RunGenerator(dir, {"--version"});
     EXPECT_EQ(run.m_nStatus, 0);
     EXPECT_EQ(run.m_strOut, "vorlanx-gen 1.0.0.1\n");
 }
 
 TEST(VorlanxGen, WritesTheSameBytesAsTheCoreWithBothOptionForms) {
     test::CTempDir dir;
-    const CRun spaced = RunGenerator(dir, {"-o",
-                                           (dir / "a.wav").string(),
-                                           "--duration",
-                                           "0.5",
-                                           "--sample-rate",
-                                           "8000",
-                                           "--fundamental",
-                                           "100",
-                                           "--mother-amplitude",
-                                           "0.5",
-                                           "--carrier1",
-                                           "1000",
-                                           "--daughter-amplitude1",
-                                           "0.2",
-                                           "--carrier2",
-                                           "-1500",
-                                           "--daughter-amplitude2",
-                                           "0.1",
-                                           "--nyquist-factor",
-                                           "0.8"});
-    const CRun joined = RunGenerator(
+    const test::CRun spaced = test::RunGenerator(dir, {"-o",
+                                                       (dir / "a.wav").string(),
+                                                       "--duration",
+                                                       "0.5",
+                                                       "--sample-rate",
+                                                       "8000",
+                                                       "--fundamental",
+                                                       "100",
+                                                       "--mother-amplitude",
+                                                       "0.5",
+                                                       "--carrier1",
+                                                       "1000",
+                                                       "--daughter-amplitude1",
+                                                       "0.2",
+                                                       "--carrier2",
+                                                       "-1500",
+                                                       "--daughter-amplitude2",
+                                                       "0.1",
+                                                       "--nyquist-factor",
+                                                       "0.8"});
+    const test::CRun joined = test::RunGenerator(
         dir, {"--output=" + (dir / "b.wav").string(), "--duration= 0.5 ", "--sample-rate=8000",
               "--fundamental=100", "--mother-amplitude=0.5", "--carrier1=1000", "--daughter-amplitude1=0.2",
               "--carrier2=-1500", "--daughter-amplitude2=0.1", "--nyquist-factor=0.8"});
@@ -113,8 +72,8 @@ TEST(VorlanxGen, WritesTheSameBytesAsTheCoreWithBothOptionForms) {
 
 TEST(VorlanxGen, DefaultOutputGoesToHome) {
     test::CTempDir dir;
-    const std::string env = "HOME=" + Quote((dir / "").string());
-    const CRun run = RunGenerator(dir, {"--duration", "0.01"}, env.c_str());
+    const std::string env = "HOME=" + test::Quote((dir / "").string());
+    const test::CRun run = test::RunGenerator(dir, {"--duration", "0.01"}, env.c_str());
     EXPECT_EQ(run.m_nStatus, 0) << run.m_strErr;
     EXPECT_EQ(std::filesystem::file_size(dir / "Ombrel.wav"), 44u + 4 * 441);
 }
@@ -141,7 +100,7 @@ TEST_P(VorlanxGenStatusTest, ExitStatusAndMessage) {
     test::WriteBytes(output, {1, 2, 3});
     std::vector<std::string> arguments = {"-o", output.string()};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-    const CRun run = RunGenerator(dir, arguments);
+    const test::CRun run = test::RunGenerator(dir, arguments);
     EXPECT_EQ(run.m_nStatus, c.status) << run.m_strErr;
     EXPECT_NE(run.m_strErr.find(c.phrase), std::string::npos) << run.m_strErr;
     if (c.status != 0) {
@@ -176,10 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(VorlanxGen, OpenAndWriteFailuresExitWithOne) {
     test::CTempDir dir;
-    const CRun open = RunGenerator(dir, {"-o", (dir / "no/such/x.wav").string(), "--duration", "0.01"});
+    const test::CRun open =
+        test::RunGenerator(dir, {"-o", (dir / "no/such/x.wav").string(), "--duration", "0.01"});
     EXPECT_EQ(open.m_nStatus, 1);
-    EXPECT_EQ(open.m_strErr, "File open failed!\n");
-    const CRun write = RunGenerator(dir, {"-o", "/dev/full"});
+    EXPECT_EQ(open.m_strErr,
+              "File open failed! " + (dir / "no/such/x.wav").string() + ": No such file or directory\n");
+    const test::CRun write = test::RunGenerator(dir, {"-o", "/dev/full"});
     EXPECT_EQ(write.m_nStatus, 1);
     EXPECT_EQ(write.m_strErr.rfind("File write failed! ", 0), 0u) << write.m_strErr;
 }

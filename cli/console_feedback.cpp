@@ -1,0 +1,79 @@
+#include "cli/console_feedback.h"
+
+#include <algorithm>
+#include <iostream>
+#include <unistd.h>
+
+#include "platform/number_text.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr auto kFirstDraw = std::chrono::milliseconds(500); // short jobs show no line at all
+constexpr auto kRedraw = std::chrono::milliseconds(100);
+} // namespace
+
+CConsoleFeedback::CConsoleFeedback(double sampleRate, bool quiet, const volatile std::sig_atomic_t& interrupt)
+    : m_dSampleRate(sampleRate), m_bShowProgress(!quiet && ::isatty(STDERR_FILENO) == 1),
+      m_nInterrupt(interrupt) {}
+
+void CConsoleFeedback::BeginWait() {
+    m_start = Clock::now();
+}
+
+void CConsoleFeedback::EndWait() {
+    if (m_bDrawn) {
+        Draw(true);
+    }
+}
+
+void CConsoleFeedback::ShowMessage(const std::string& text, unsigned) {
+    std::cerr << text << '\n';
+}
+
+void CConsoleFeedback::ShowDetailedMessage(const std::string& text, unsigned type,
+                                           const std::string& detail) {
+    ShowMessage(text + " " + detail, type);
+}
+
+void CConsoleFeedback::ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) {
+    m_nWritten = framesWritten;
+    m_nFrameCount = frameCount;
+    const auto now = Clock::now();
+    if (m_bShowProgress && now - m_start >= kFirstDraw && (!m_bDrawn || now - m_lastDraw >= kRedraw)) {
+        m_lastDraw = now;
+        Draw(false);
+    }
+}
+
+bool CConsoleFeedback::CancelRequested() {
+    return m_nInterrupt != 0;
+}
+
+std::string CConsoleFeedback::ProgressText(std::uint64_t framesWritten, std::uint64_t frameCount,
+                                           double sampleRate, double elapsedSeconds) {
+    const double done =
+        frameCount == 0 ? 1.0 : static_cast<double>(framesWritten) / static_cast<double>(frameCount);
+    const double rate = std::max(sampleRate, 1.0);
+    const double written = static_cast<double>(framesWritten) / rate;
+    std::string text = platform::FormatFixed6(100.0 * done).substr(3) + "%  " +
+                       platform::FormatDecimals(written, 1) + " s of " +
+                       platform::FormatDecimals(static_cast<double>(frameCount) / rate, 1) + " s";
+    if (elapsedSeconds > 0.0 && framesWritten > 0) {
+        text += ", " + platform::FormatDecimals(written / elapsedSeconds, 1) + "x real time, " +
+                platform::FormatDecimals(elapsedSeconds * (1.0 - done) / done, 0) + " s left";
+    }
+    return text;
+}
+
+void CConsoleFeedback::Draw(bool final) {
+    const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
+    // Back to the line's start, the text, then the rest of the line cleared.
+    std::cerr << '\r' << ProgressText(m_nWritten, m_nFrameCount, m_dSampleRate, elapsed) << "\x1b[K";
+    if (final) {
+        std::cerr << '\n';
+        m_bDrawn = false;
+    } else {
+        m_bDrawn = true;
+    }
+    std::cerr.flush();
+}

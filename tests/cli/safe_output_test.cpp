@@ -1,0 +1,122 @@
+// vorlanx-gen under interruption, size limits, concurrency and pipes: an existing file is either
+// left exactly as it was or replaced by one complete file, and no temporary stays behind.
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/cli/run_generator.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts vorlanx-gen with `arguments`, standard output and error to files in `logs`.
+pid_t Spawn(const std::vector<std::string>& arguments, const fs::path& logs, const std::string& tag) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open((logs / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((logs / (tag + ".err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(VORLANX_GEN_PATH)};
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(VORLANX_GEN_PATH, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A folder holding one existing output file with known bytes.
+struct COutputFolder {
+    COutputFolder() {
+        fs::create_directories(m_folder);
+        test::WriteBytes(m_file, m_aOld);
+    }
+    test::CTempDir m_dir;
+    fs::path m_folder = m_dir / "out";
+    fs::path m_file = m_folder / "old.wav";
+    std::vector<unsigned char> m_aOld = {'o', 'l', 'd'};
+};
+
+} // namespace
+
+TEST(VorlanxGenSafeOutput, InterruptLeavesTheFileAndNoTemporary) {
+    COutputFolder out;
+    const pid_t pid =
+        Spawn({"-o", out.m_file.string(), "--fundamental", "1", "--duration", "200"}, out.m_dir / "", "run");
+    // Wait until the job is writing its temporary, then interrupt it as Ctrl-C would.
+    for (int i = 0; i < 500 && Names(out.m_folder).size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(Names(out.m_folder).size(), 2u) << "the job never started writing";
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(pid), 130);
+    EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
+    EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
+    EXPECT_EQ(test::Slurp(out.m_dir / "run.err"),
+              "vorlanx-gen: interrupted; " + out.m_file.string() + " left unchanged\n")
+        << "no progress line when standard error is not a terminal";
+}
+
+TEST(VorlanxGenSafeOutput, FileSizeLimitIsAFailedWriteThatLeavesTheFile) {
+    COutputFolder out;
+    const test::CRun run = test::RunGenerator(out.m_dir, {"-o", out.m_file.string()}, "ulimit -f 100;");
+    EXPECT_EQ(run.m_nStatus, 1);
+    EXPECT_EQ(run.m_strErr, "File write failed! File too large\n");
+    EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
+    EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
+}
+
+TEST(VorlanxGenSafeOutput, ConcurrentRunsLeaveOneRunsCompleteFile) {
+    COutputFolder out;
+    const std::vector<std::string> a = {"--duration", "3", "--mother-amplitude", "0.5"};
+    const std::vector<std::string> b = {"--duration", "3", "--daughter-amplitude1", "0.5"};
+    const auto with = [&](std::vector<std::string> arguments, const fs::path& file) {
+        arguments.insert(arguments.begin(), {"-o", file.string()});
+        return arguments;
+    };
+    ASSERT_EQ(test::RunGenerator(out.m_dir, with(a, out.m_dir / "a.wav")).m_nStatus, 0);
+    ASSERT_EQ(test::RunGenerator(out.m_dir, with(b, out.m_dir / "b.wav")).m_nStatus, 0);
+    const pid_t first = Spawn(with(a, out.m_file), out.m_dir / "", "a");
+    const pid_t second = Spawn(with(b, out.m_file), out.m_dir / "", "b");
+    EXPECT_EQ(ExitStatus(first), 0);
+    EXPECT_EQ(ExitStatus(second), 0);
+    const auto bytes = test::ReadBytes(out.m_file);
+    EXPECT_TRUE(bytes == test::ReadBytes(out.m_dir / "a.wav") ||
+                bytes == test::ReadBytes(out.m_dir / "b.wav"));
+    EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
+}
+
+TEST(VorlanxGenSafeOutput, DashWritesToStandardOutput) {
+    test::CTempDir dir;
+    const test::CRun piped = test::RunGenerator(dir, {"-o", "-", "--duration", "0.1"});
+    const test::CRun file = test::RunGenerator(dir, {"-o", (dir / "x.wav").string(), "--duration", "0.1"});
+    EXPECT_EQ(piped.m_nStatus, 0);
+    EXPECT_EQ(file.m_nStatus, 0);
+    const auto bytes = test::ReadBytes(dir / "x.wav");
+    EXPECT_EQ(std::vector<unsigned char>(piped.m_strOut.begin(), piped.m_strOut.end()), bytes);
+    EXPECT_FALSE(fs::exists(dir / "-"));
+}
