@@ -6,8 +6,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <exception>
 
 #include "app/about_dlg.h"
@@ -66,6 +68,11 @@ constexpr CControl kControls[] = {
     {kLabel, 0, "Amplitude", 138, 168, 54, 8, nullptr, CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2},
     {kLabel, 0, "Nyquist factor", 150, 114, 48, 8, nullptr, CVorlanxDlg::IDC_NYQUIST_FACTOR},
 };
+
+// A job that lasts longer than this shows the progress dialog; the default file takes 0.03 s.
+constexpr int kProgressDelayMs = 500;
+// The progress bar's steps.
+constexpr int kProgressSteps = 1000;
 
 // Between "Generate!" and "Done" in the bottom row, as wide as "Done".
 constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
@@ -141,6 +148,15 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(m_pGenerate, &QPushButton::clicked, this, &CVorlanxDlg::OnGenerate);
     connect(m_pDone, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_pAbout, &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
+
+    m_pProgressDue = new QTimer(this);
+    m_pProgressDue->setSingleShot(true);
+    m_pProgressDue->setInterval(kProgressDelayMs);
+    connect(m_pProgressDue, &QTimer::timeout, this, &CVorlanxDlg::OnProgressDue);
+    connect(&m_worker, &CGenerationWorker::waitBegun, this, &CVorlanxDlg::BeginWait);
+    connect(&m_worker, &CGenerationWorker::waitEnded, this, &CVorlanxDlg::EndWait);
+    connect(&m_worker, &CGenerationWorker::progressed, this, &CVorlanxDlg::OnProgressed);
+    connect(&m_worker, &CGenerationWorker::finished, this, &CVorlanxDlg::OnJobFinished);
 
     UpdateData(false);
     Edit(IDC_FILE_NAME)->setFocus();
@@ -245,24 +261,85 @@ void CVorlanxDlg::EndWait() {
 }
 
 void CVorlanxDlg::ShowMessage(const std::string& text, unsigned type) {
+    ShowDetailedMessage(text, type, {});
+}
+
+void CVorlanxDlg::ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) {
     QMessageBox box(type == MB_ICONEXCLAMATION ? QMessageBox::Warning : QMessageBox::Critical,
                     QStringLiteral("Vorlanx"), QString::fromStdString(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    if (!detail.empty()) {
+        box.setInformativeText(QString::fromStdString(detail).toHtmlEscaped());
+    }
     box.exec();
 }
 
 void CVorlanxDlg::OnGenerate() {
-    if (!UpdateData(true)) {
+    if (m_bGenerating || !UpdateData(true)) {
         return; // the user was told what is wrong; no file from settings that failed the checks
     }
-    // No exception may leave a Qt slot: whatever the job lets through becomes one message.
-    try {
-        GenerateTestFile(m_settings, *this);
-    } catch (const std::exception& error) {
-        ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
-    } catch (...) {
-        ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
+    m_bGenerating = true;
+    m_dProgress = 0.0;
+    m_pGenerate->setEnabled(false);
+    m_pProgressDue->start();
+    m_worker.Start(m_settings);
+}
+
+void CVorlanxDlg::OnProgressDue() {
+    if (!m_worker.IsRunning()) {
+        return;
     }
+    m_pProgress = new QProgressDialog(this);
+    m_pProgress->setObjectName(QStringLiteral("progress"));
+    m_pProgress->setWindowTitle(QStringLiteral("Vorlanx"));
+    m_pProgress->setLabelText(
+        QStringLiteral("Writing %1").arg(QString::fromStdString(m_settings.m_strFileName)));
+    m_pProgress->setCancelButtonText(QStringLiteral("Cancel"));
+    m_pProgress->setRange(0, kProgressSteps);
+    m_pProgress->setAutoClose(false);
+    m_pProgress->setAutoReset(false);
+    m_pProgress->setMinimumDuration(0);
+    m_pProgress->setWindowModality(Qt::WindowModal);
+    m_pProgress->setValue(static_cast<int>(m_dProgress * kProgressSteps));
+    // Cancel, Escape and the window's close button all cancel.
+    connect(m_pProgress, &QProgressDialog::canceled, &m_worker, &CGenerationWorker::Cancel);
+    m_pProgress->show();
+}
+
+void CVorlanxDlg::OnProgressed(qint64 framesWritten, qint64 frameCount) {
+    m_dProgress = frameCount > 0 ? static_cast<double>(framesWritten) / static_cast<double>(frameCount) : 1.0;
+    if (m_pProgress != nullptr && !m_pProgress->wasCanceled()) {
+        m_pProgress->setValue(static_cast<int>(m_dProgress * kProgressSteps));
+    }
+}
+
+void CVorlanxDlg::OnJobFinished() {
+    if (!m_bGenerating) {
+        return;
+    }
+    m_pProgressDue->stop();
+    delete m_pProgress;
+    m_pProgress = nullptr;
+    m_pGenerate->setEnabled(true);
+    // A job cancelled by closing the dialog leaves without a word.
+    if (const auto message = m_worker.TakeMessage(); message && !m_bClosing) {
+        ShowDetailedMessage(message->m_strText, message->m_nType, message->m_strDetail);
+    }
+    m_bGenerating = false;
+    emit generationFinished();
+}
+
+void CVorlanxDlg::done(int result) {
+    if (m_bGenerating) {
+        m_bClosing = true;
+        m_worker.Cancel();
+        m_worker.Wait();
+        // The job's last signals (the end of the wait, the end of the job) are queued: take them now.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        OnJobFinished();
+        m_bClosing = false;
+    }
+    QDialog::done(result);
 }
 
 void CVorlanxDlg::OnOK() {

@@ -4,15 +4,20 @@
 #include <QString>
 #include <map>
 
+#include "app/generation_worker.h"
 #include "generation/feedback.h"
 #include "generation/settings.h"
 
 class QLineEdit;
 struct CDoubleField;
+class QProgressDialog;
 class QPushButton;
+class QTimer;
 
 // The main window: the ten settings in edit controls, "Generate!", "About..." and "Done".
-// It is the generate job's feedback: a wait cursor for the job, its messages as modal boxes.
+// It is the generate job's feedback: a wait cursor for the job, its messages as modal boxes. The
+// job runs on a worker thread: the window stays responsive, "Generate!" is disabled, and a job
+// that lasts more than half a second shows a modal progress dialog with a "Cancel" button.
 class CVorlanxDlg : public QDialog, public CGenerationFeedback {
     Q_OBJECT
 public:
@@ -49,9 +54,22 @@ public:
     void BeginWait() override;
     void EndWait() override;
     void ShowMessage(const std::string& text, unsigned type) override;
+    // As ShowMessage, with `detail` (the path and the system's reason) below the text.
+    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override;
+
+    // True while a generation runs, up to and including its message.
+    bool IsGenerating() const { return m_bGenerating; }
+
+    // Closing (OK, cancel, the window's close button) first cancels a running job and waits for it.
+    void done(int result) override;
+
+signals:
+    // A generation has ended and its message, if any, was shown.
+    void generationFinished();
 
 public slots:
-    // "Generate!": transfer; when it succeeds, run the job with these settings. Never throws.
+    // "Generate!": transfer; when it succeeds, start the job with these settings on the worker
+    // thread and return. Never throws.
     void OnGenerate();
     // The OK command (Enter): transfer, and close the program only when it succeeds.
     void OnOK();
@@ -65,6 +83,9 @@ protected:
 private:
     QLineEdit* Edit(int id) const { return m_edits.at(id); }
     bool SaveFailed(int id, const QString& message);
+    void OnProgressDue();
+    void OnProgressed(qint64 framesWritten, qint64 frameCount);
+    void OnJobFinished();
     // Stores one double field, then checks its range if it has one; false after a message.
     bool SaveDouble(const CDoubleField& field);
 
@@ -74,4 +95,10 @@ private:
     QPushButton* m_pDone = nullptr;
     QPushButton* m_pAbout = nullptr;
     bool m_bCentred = false;
+    CGenerationWorker m_worker;
+    bool m_bGenerating = false;
+    bool m_bClosing = false;                 // closing cancelled the job: no message
+    QTimer* m_pProgressDue = nullptr;       // shows the progress dialog half a second into a job
+    QProgressDialog* m_pProgress = nullptr; // while shown
+    double m_dProgress = 0.0;               // fraction of the frames written
 };

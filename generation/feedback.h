@@ -27,7 +27,8 @@ public:
         ShowMessage(text, type);
     }
     // `framesWritten` of `frameCount` frames are in the file; called between BeginWait and EndWait,
-    // about every 65536 frames and at the end, with rising counts. Does nothing by default.
+    // every 65536 frames or fewer (a large bank: well under a tenth of a second apart) and at the
+    // end, with rising counts. Does nothing by default.
     virtual void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) {
         (void)framesWritten;
         (void)frameCount;

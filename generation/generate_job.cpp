@@ -1,5 +1,6 @@
 #include "generation/generate_job.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "generation/job_sources.h"
@@ -52,14 +53,21 @@ private:
     std::uint64_t m_nWritten = 0;
 };
 
-// Frames between two progress reports on the per-frame path, as many as in a rendering round.
-constexpr std::uint32_t kFramesPerReport = 65536;
+// Frames between two progress reports on the per-frame path: as many as in a rendering round, or
+// fewer for a large bank, so that a cancel is seen within some million sines.
+std::uint32_t FramesPerReport(const CJobSources& sources) {
+    const std::size_t oscillators = sources.m_bank.m_aSines.size() + 5;
+    return static_cast<std::uint32_t>(
+        std::clamp<std::size_t>((std::size_t{1} << 20) / oscillators, 1, 65536));
+}
 
 // The per-frame reference: every frame handed to the file as its own 4-byte write.
 double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platform::COutputFile& file,
                            CProgress& progress) {
     double peak = 0.0;
     unsigned char frame[kBytesPerFrame];
+    const std::uint32_t every = FramesPerReport(sources);
+    std::uint32_t unreported = 0;
     for (std::uint32_t i = 0; i < frameCount; ++i) {
         const CFrameValues values = NextFrameValues(sources);
         if (std::fabs(values.m_dLeft) > peak) {
@@ -67,8 +75,9 @@ double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platf
         }
         PackFrame(LeftSample(values.m_dLeft), RightSample(values.m_dRight), frame);
         file.Write(frame, sizeof frame);
-        if ((i + 1) % kFramesPerReport == 0 || i + 1 == frameCount) {
-            progress.Advance((i % kFramesPerReport) + 1);
+        if (++unreported == every || i + 1 == frameCount) {
+            progress.Advance(unreported);
+            unreported = 0;
         }
     }
     return peak;

@@ -53,6 +53,7 @@ TEST(DesktopTest, GermanLocaleShowsPointsAndWritesTheDefaultBytes) {
     dialog.findChild<QLineEdit*>("1000")->setText(QString::fromStdString((dir / "german.wav").string()));
     test::CModalAnswerer answerer;
     dialog.OnGenerate();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.IsGenerating(); }, 20000));
     EXPECT_TRUE(answerer.m_aBoxes.empty());
     EXPECT_EQ(test::ReadBytes(dir / "german.wav"), test::ReadBytes(dir / "reference.wav"));
 

@@ -15,6 +15,7 @@ struct CSeenBox {
     QString m_strTitle;
     QString m_strText;
     QMessageBox::Icon m_eIcon;
+    QString m_strDetail; // the informative text below the message
 };
 
 // Answers every modal message box (and About box) that opens while it lives, recording it.
@@ -32,7 +33,7 @@ private:
     void Answer() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            m_aBoxes.push_back({box->windowTitle(), box->text(), box->icon()});
+            m_aBoxes.push_back({box->windowTitle(), box->text(), box->icon(), box->informativeText()});
             box->button(QMessageBox::Ok)->click();
         } else if (auto* about = qobject_cast<CAboutDlg*>(modal)) {
             ++m_nAboutBoxes;

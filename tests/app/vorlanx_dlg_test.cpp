@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +46,11 @@ protected:
         } else {
             QTest::keyClicks(edit, text); // typing replaces the selection
         }
+    }
+    // Presses "Generate!" and waits until the job and its message are over.
+    void GenerateAndWait() {
+        QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialog.IsGenerating(); }, 20000));
     }
     // Short, quick settings for a file in `dir`.
     void FillShort(const std::string& path) {
@@ -212,9 +218,11 @@ TEST_F(VorlanxDlgTest, GenerateWritesTheCoresBytes) {
     Fill(1005, "0.25");
     Fill(1004, "-1000");
     test::CModalAnswerer answerer;
-    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    GenerateAndWait();
     EXPECT_TRUE(answerer.m_aBoxes.empty());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the wait cursor is gone";
+    EXPECT_EQ(m_dialog.findChild<QProgressDialog*>(), nullptr) << "a short job shows no progress";
+    EXPECT_TRUE(Button(m_dialog, "1003")->isEnabled());
 
     CGenerationSettings settings;
     settings.m_strFileName = (dir / "core.wav").string();
@@ -232,14 +240,16 @@ TEST_F(VorlanxDlgTest, JobMessagesKeepTheirTexts) {
     test::CTempDir dir;
     FillShort((dir / "missing/x.wav").string());
     test::CModalAnswerer answerer;
-    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    GenerateAndWait();
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
     EXPECT_EQ(answerer.m_aBoxes[0].m_strText, "File open failed!");
+    EXPECT_EQ(answerer.m_aBoxes[0].m_strDetail,
+              QString::fromStdString((dir / "missing/x.wav").string()) + ": No such file or directory");
     EXPECT_EQ(answerer.m_aBoxes[0].m_eIcon, QMessageBox::Critical);
 
     FillShort((dir / "clip.wav").string());
     Fill(1007, "3");
-    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    GenerateAndWait();
     ASSERT_EQ(answerer.m_aBoxes.size(), 2u);
     EXPECT_TRUE(answerer.m_aBoxes[1].m_strText.startsWith("Warning! Clipped samples detected, Max = "));
     EXPECT_EQ(answerer.m_aBoxes[1].m_eIcon, QMessageBox::Warning);
@@ -289,6 +299,52 @@ TEST_F(VorlanxDlgTest, AboutOpensAndReturnsUnchanged) {
     EXPECT_TRUE(m_dialog.isVisible());
     EXPECT_EQ(Edit(m_dialog, 1001)->text(), "7");
     EXPECT_EQ(m_dialog.Settings().m_dDuration, 30.0);
+    EXPECT_TRUE(answerer.m_aBoxes.empty());
+}
+
+// A job of hours over an existing file: cancelled from the progress dialog, or by closing the main
+// dialog, it stops and leaves the file as it was, with no temporary and no message.
+TEST_F(VorlanxDlgTest, LongJobsShowProgressAndCancelCleanly) {
+    test::CTempDir dir;
+    std::filesystem::create_directories(dir / "out");
+    const auto path = dir / "out/old.wav";
+    test::WriteBytes(path, {'o', 'l', 'd'});
+    const auto start = [&] {
+        Fill(1000, QString::fromStdString(path.string()));
+        Fill(1006, "1"); // some 21000 harmonics
+        Fill(1001, "200");
+        QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+        EXPECT_TRUE(m_dialog.IsGenerating());
+        EXPECT_FALSE(Button(m_dialog, "1003")->isEnabled());
+    };
+    const auto unchanged = [&] {
+        EXPECT_EQ(test::ReadBytes(path), (std::vector<unsigned char>{'o', 'l', 'd'}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "out"), {}), 1)
+            << "no temporary left";
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    };
+    test::CModalAnswerer answerer;
+
+    start();
+    QProgressDialog* progress = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return (progress = m_dialog.findChild<QProgressDialog*>("progress")) && progress->isVisible();
+        },
+        5000));
+    EXPECT_EQ(progress->windowTitle(), "Vorlanx");
+    EXPECT_TRUE(progress->labelText().contains("old.wav"));
+    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialog.IsGenerating(); }, 5000));
+    EXPECT_TRUE(Button(m_dialog, "1003")->isEnabled());
+    EXPECT_TRUE(m_dialog.isVisible());
+    unchanged();
+
+    start();
+    QTest::keyClick(Edit(m_dialog, 1001), Qt::Key_Escape); // closing cancels first
+    EXPECT_FALSE(m_dialog.IsGenerating());
+    EXPECT_FALSE(m_dialog.isVisible());
+    unchanged();
     EXPECT_TRUE(answerer.m_aBoxes.empty());
 }
 

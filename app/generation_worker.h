@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "generation/feedback.h"
+#include "generation/settings.h"
+
+// Runs one generate job at a time on a thread of its own, so the dialog stays responsive. The job's
+// feedback comes back as signals, queued to the thread the worker lives in (the GUI thread): the
+// wait, the progress, and at the end `finished`, after which TakeMessage() holds the one message
+// the job had for the user (an exception on the job's thread becomes such a message).
+class CGenerationWorker : public QObject, private CGenerationFeedback {
+    Q_OBJECT
+public:
+    struct CMessage {
+        std::string m_strText;
+        unsigned m_nType = MB_OK;
+        std::string m_strDetail; // empty when there is none
+    };
+
+    explicit CGenerationWorker(QObject* parent = nullptr);
+    // Cancels a running job and waits for its thread.
+    ~CGenerationWorker() override;
+
+    // Starts the job with a copy of `settings`. Only when no job is running.
+    void Start(const CGenerationSettings& settings);
+    // Asks the running job to stop at its next progress report (a rendering round: well under a
+    // tenth of a second). Any thread; does nothing when no job runs.
+    void Cancel();
+    // True from Start until the job's thread has ended.
+    bool IsRunning() const;
+    // Blocks until the job's thread has ended; its signals are still queued afterwards.
+    void Wait();
+    // The job's message, once: after `finished`.
+    std::optional<CMessage> TakeMessage();
+
+signals:
+    void waitBegun();
+    void waitEnded();
+    void progressed(qint64 framesWritten, qint64 frameCount);
+    void finished();
+
+private:
+    // CGenerationFeedback, called on the job's thread.
+    void BeginWait() override;
+    void EndWait() override;
+    void ShowMessage(const std::string& text, unsigned type) override;
+    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override;
+    void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override;
+    bool CancelRequested() override;
+
+    QThread* m_pThread = nullptr;
+    std::atomic<bool> m_bCancel{false};
+    std::optional<CMessage> m_message; // written by the job's thread, read after it ended
+};
