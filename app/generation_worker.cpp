@@ -15,15 +15,15 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
     Wait(); // a finished thread is deleted before the next starts
     delete m_pThread;
     m_bCancel = false;
-    m_message.reset();
+    TakeMessage();
     m_pThread = QThread::create([this, settings] {
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {
             GenerateTestFile(settings, *this);
         } catch (const std::exception& error) {
-            m_message = CMessage{std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION, {}};
+            ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
         } catch (...) {
-            m_message = CMessage{"Generation failed for an unknown reason.", MB_ICONEXCLAMATION, {}};
+            ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
         }
     });
     m_pThread->setParent(this);
@@ -46,6 +46,7 @@ void CGenerationWorker::Wait() {
 }
 
 std::optional<CGenerationWorker::CMessage> CGenerationWorker::TakeMessage() {
+    const std::lock_guard lock(m_messageMutex);
     std::optional<CMessage> message;
     message.swap(m_message);
     return message;

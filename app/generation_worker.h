@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -55,5 +56,6 @@ private:
 
     QThread* m_pThread = nullptr;
     std::atomic<bool> m_bCancel{false};
-    std::optional<CMessage> m_message; // written by the job's thread, read after it ended
+    std::mutex m_messageMutex; // the job's thread writes the message, the GUI thread takes it
+    std::optional<CMessage> m_message;
 };

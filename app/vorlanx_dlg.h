@@ -97,7 +97,7 @@ private:
     bool m_bCentred = false;
     CGenerationWorker m_worker;
     bool m_bGenerating = false;
-    bool m_bClosing = false;                 // closing cancelled the job: no message
+    bool m_bClosing = false;                // closing cancelled the job: no message
     QTimer* m_pProgressDue = nullptr;       // shows the progress dialog half a second into a job
     QProgressDialog* m_pProgress = nullptr; // while shown
     double m_dProgress = 0.0;               // fraction of the frames written

@@ -8,5 +8,5 @@ folder=build-${kind//,/-}
 cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DVORLANX_SANITIZE="$kind" -DVORLANX_BUILD_BENCHMARKS=OFF
 cmake --build "$folder" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp"
 ctest --test-dir "$folder" --output-on-failure -j "$(nproc)"
