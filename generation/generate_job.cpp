@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "generation/job_plan.h"
 #include "generation/job_sources.h"
 #include "generation/render/block_renderer.h"
 #include "generation/wav_format.h"
@@ -104,18 +105,19 @@ std::string ClippingWarning(double peak) {
 }
 
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
-                      const render::CRenderOptions& options) {
+                      const render::CRenderOptions& options, CJobOutcome* outcome) {
     if (options.m_ePath == render::ERenderPath::Block && options.m_pTestHooks == nullptr) {
         // An unknown or unsupported kernel is a caller's error: report it before anything starts.
         render::SelectKernel(options.m_strKernel);
     }
     CWaitScope wait(feedback);
-    if (const auto refusal = RefusalReason(settings)) {
+    const CJobPlan plan = MakeJobPlan(settings);
+    if (plan.m_strRefusal) {
         wait.End();
-        feedback.ShowMessage(*refusal, MB_ICONEXCLAMATION);
+        feedback.ShowMessage(*plan.m_strRefusal, MB_ICONEXCLAMATION);
         return false;
     }
-    const std::uint32_t frameCount = FrameCount(settings.m_nSampleRate, settings.m_dDuration);
+    const std::uint32_t frameCount = plan.m_nFrames;
     CJobSources sources;
     PrepareSources(settings, sources);
 
@@ -154,6 +156,9 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         return false; // the wait ends as the scope does; a cancel shows no message
     }
     wait.End();
+    if (outcome != nullptr) {
+        *outcome = {frameCount, peak};
+    }
     if (peak > 32767.0) {
         feedback.ShowMessage(ClippingWarning(peak), MB_ICONEXCLAMATION);
     }

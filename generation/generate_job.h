@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "generation/feedback.h"
 #include "generation/render/render_options.h"
 #include "generation/settings.h"
@@ -19,9 +21,14 @@
 // Other failures (out of memory, in any of the rendering threads) leave as exceptions, after
 // EndWait. `options` choose how the frames are computed, never what they are; a kernel that is
 // unknown or that this CPU cannot run throws std::invalid_argument before BeginWait.
-// Returns true when the whole file was written (a clipping warning included), false otherwise.
+// Returns true when the whole file was written (a clipping warning included), false otherwise;
+// then `outcome`, when given, holds what was written.
+struct CJobOutcome {
+    std::uint32_t m_nFrames = 0; // frames written
+    double m_dPeak = 0.0;        // the left channel's peak before clipping
+};
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
-                      const render::CRenderOptions& options = {});
+                      const render::CRenderOptions& options = {}, CJobOutcome* outcome = nullptr);
 
 // The text of the clipping warning for a left-channel peak (before clipping) of `peak`.
 std::string ClippingWarning(double peak);

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "generation/render/render_options.h"
+#include "generation/settings.h"
+
+// Frames of a file rendered into memory instead of a file, by the same engine and rules: the
+// samples are those the file would hold, the peak the one its clipping warning would report.
+struct CRenderedFrames {
+    std::vector<std::int16_t> m_aSamples; // left, right, left, right, ...
+    double m_dPeak = 0.0;                 // largest |left| before clipping over these frames
+};
+
+// Frames [0, min(frameCount, the file's frames)) of the file `settings` describe. Throws
+// std::invalid_argument with the job's message when the job would refuse the settings.
+CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, std::uint32_t frameCount,
+                                     const render::CRenderOptions& options = {});
+
+// The peak of the whole file's left channel, computed without keeping or writing any frame (as
+// long as a generation without the writing). Throws like RenderFramesInMemory.
+double WholeFilePeak(const CGenerationSettings& settings, const render::CRenderOptions& options = {});
