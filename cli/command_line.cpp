@@ -115,6 +115,10 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.m_bQuiet = true;
             continue;
         }
+        if (argument == "--info" || argument == "--json") {
+            (argument == "--info" ? line.m_bInfo : line.m_bJson) = true;
+            continue;
+        }
         if (argument == "--per-frame") {
             line.m_options.m_ePath = render::ERenderPath::PerFrame;
             continue;
@@ -150,6 +154,9 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             return BadUsage(std::string(option->m_szName) + " " + *error);
         }
     }
+    if (line.m_bJson && !line.m_bInfo) {
+        return BadUsage("--json goes with --info");
+    }
     return line;
 }
 
@@ -174,6 +181,9 @@ std::string UsageText() {
            "      --nyquist-factor F        band limit as a fraction of half the rate, 0 to 1 (default "
            "0.95)\n"
            "  -q, --quiet                   no progress line\n"
+           "      --info                    print what the settings will produce (harmonics, size,\n"
+           "                                exact peak, warnings) and write nothing; -o is ignored\n"
+           "      --json                    with --info: one JSON object instead of the report\n"
            "  -h, --help                    show this text\n"
            "      --version                 show the version\n"
            "\n"
@@ -181,6 +191,7 @@ std::string UsageText() {
            "An existing file is replaced only once the new one is complete; until then, and after a\n"
            "failure or an interruption (Ctrl-C), it is left as it was. On a terminal a progress line\n"
            "shows how far a job of more than half a second has come.\n"
-           "Exit status: 0 file written (a clipping warning included), 1 file not written, 2 bad usage,\n"
+           "Exit status: 0 file written (a clipping warning included) or plan printed, 1 file not written\n"
+           "or settings refused, 2 bad usage,\n"
            "128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

@@ -13,6 +13,8 @@ struct CCommandLine {
     CGenerationSettings m_settings;
     render::CRenderOptions m_options;
     bool m_bQuiet = false;  // -q: no progress line
+    bool m_bInfo = false;   // --info: print the plan, write nothing
+    bool m_bJson = false;   // --json (with --info): the plan as JSON
     std::string m_strError; // with BadUsage: one line naming the option and what is wrong
 };
 

@@ -7,7 +7,10 @@
 
 #include "cli/command_line.h"
 #include "cli/console_feedback.h"
+#include "cli/plan_report.h"
+#include "generation/frame_render.h"
 #include "generation/generate_job.h"
+#include "generation/job_plan.h"
 
 namespace {
 
@@ -50,8 +53,17 @@ int main(int argc, char** argv) {
     case CCommandLine::EAction::Generate:
         break;
     }
-    InstallSignalHandlers();
     try {
+        if (line.m_bInfo) {
+            const CJobPlan plan = MakeJobPlan(line.m_settings);
+            std::optional<double> peak;
+            if (!plan.m_strRefusal) {
+                peak = WholeFilePeak(line.m_settings, line.m_options);
+            }
+            std::cout << (line.m_bJson ? PlanJson(plan, peak) : PlanText(plan, peak));
+            return plan.m_strRefusal ? 1 : 0;
+        }
+        InstallSignalHandlers();
         CConsoleFeedback feedback(line.m_settings.m_nSampleRate, line.m_bQuiet, g_nInterrupt);
         if (GenerateTestFile(line.m_settings, feedback, line.m_options)) {
             return 0;

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <sys/wait.h>
 
+#include <nlohmann/json.hpp>
+
 #include "generation/generate_job.h"
 #include "tests/cli/run_generator.h"
 #include "tests/support/test_support.h"
@@ -143,4 +145,38 @@ TEST(VorlanxGen, OpenAndWriteFailuresExitWithOne) {
     const test::CRun write = test::RunGenerator(dir, {"-o", "/dev/full"});
     EXPECT_EQ(write.m_nStatus, 1);
     EXPECT_EQ(write.m_strErr.rfind("File write failed! ", 0), 0u) << write.m_strErr;
+}
+
+// --info writes nothing; its JSON holds the plan and the exact peak; refused settings exit 1.
+TEST(VorlanxGen, InfoPrintsThePlanAndWritesNothing) {
+    test::CTempDir dir;
+    const auto output = dir / "never.wav";
+    const test::CRun text = test::RunGenerator(dir, {"--info", "-o", output.string()});
+    EXPECT_EQ(text.m_nStatus, 0);
+    EXPECT_NE(text.m_strOut.find("37 harmonics, n = 3..75, 831 Hz to 20775 Hz"), std::string::npos)
+        << text.m_strOut;
+    EXPECT_NE(text.m_strOut.find("29006.06 (-1.06 dBFS)"), std::string::npos) << text.m_strOut;
+
+    const test::CRun json =
+        test::RunGenerator(dir, {"--info", "--json", "-o", output.string(), "--mother-amplitude", "2"});
+    EXPECT_EQ(json.m_nStatus, 0);
+    const auto plan = nlohmann::json::parse(json.m_strOut);
+    EXPECT_EQ(plan["frames"], 1323000);
+    EXPECT_EQ(plan["bytes"], 5292044);
+    EXPECT_EQ(plan["duration_s"], 30.0);
+    EXPECT_EQ(plan["sample_rate"], 44100);
+    EXPECT_EQ(plan["band_limit_hz"], 20947.5);
+    EXPECT_EQ(plan["harmonics"].size(), 37u);
+    EXPECT_EQ(plan["harmonics"][0]["n"], 3);
+    EXPECT_EQ(plan["harmonics"][0]["frequency_hz"], 831.0);
+    EXPECT_EQ(plan["daughters"].size(), 2u);
+    EXPECT_TRUE(plan["clips"]);
+    EXPECT_GT(plan["peak"].get<double>(), 32767.0);
+    EXPECT_EQ(plan["warnings"].size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(output)) << "--info creates nothing";
+
+    const test::CRun refused = test::RunGenerator(dir, {"--info", "--json", "--duration", "1000000"});
+    EXPECT_EQ(refused.m_nStatus, 1);
+    EXPECT_TRUE(nlohmann::json::parse(refused.m_strOut)["refusal"].is_string());
+    EXPECT_EQ(test::RunGenerator(dir, {"--json"}).m_nStatus, 2);
 }
