@@ -1,5 +1,6 @@
 #include "app/generation_worker.h"
 
+#include <chrono>
 #include <exception>
 
 #include "generation/generate_job.h"
@@ -16,10 +17,18 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
     delete m_pThread;
     m_bCancel = false;
     TakeMessage();
+    TakeResult();
     m_pThread = QThread::create([this, settings] {
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {
-            GenerateTestFile(settings, *this);
+            const auto start = std::chrono::steady_clock::now();
+            CJobOutcome outcome;
+            if (GenerateTestFile(settings, *this, {}, &outcome)) {
+                const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+                const std::lock_guard lock(m_messageMutex);
+                m_result = CResult{settings.m_strFileName, 44 + 4 * std::uint64_t{outcome.m_nFrames},
+                                   seconds.count(), outcome.m_dPeak};
+            }
         } catch (const std::exception& error) {
             ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
         } catch (...) {
@@ -50,6 +59,13 @@ std::optional<CGenerationWorker::CMessage> CGenerationWorker::TakeMessage() {
     std::optional<CMessage> message;
     message.swap(m_message);
     return message;
+}
+
+std::optional<CGenerationWorker::CResult> CGenerationWorker::TakeResult() {
+    const std::lock_guard lock(m_messageMutex);
+    std::optional<CResult> result;
+    result.swap(m_result);
+    return result;
 }
 
 void CGenerationWorker::BeginWait() {

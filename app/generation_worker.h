@@ -23,6 +23,14 @@ public:
         std::string m_strDetail; // empty when there is none
     };
 
+    // What a job that wrote its file produced.
+    struct CResult {
+        std::string m_strPath;
+        std::uint64_t m_nBytes = 0;
+        double m_dSeconds = 0.0; // wall time of the job
+        double m_dPeak = 0.0;
+    };
+
     explicit CGenerationWorker(QObject* parent = nullptr);
     // Cancels a running job and waits for its thread.
     ~CGenerationWorker() override;
@@ -38,6 +46,8 @@ public:
     void Wait();
     // The job's message, once: after `finished`.
     std::optional<CMessage> TakeMessage();
+    // What the job wrote, once: after `finished`; nullopt when it wrote no complete file.
+    std::optional<CResult> TakeResult();
 
 signals:
     void waitBegun();
@@ -58,4 +68,5 @@ private:
     std::atomic<bool> m_bCancel{false};
     std::mutex m_messageMutex; // the job's thread writes the message, the GUI thread takes it
     std::optional<CMessage> m_message;
+    std::optional<CResult> m_result;
 };

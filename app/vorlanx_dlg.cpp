@@ -15,6 +15,7 @@
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
+#include "app/preview_panel.h"
 #include "generation/generate_job.h"
 #include "platform/number_text.h"
 
@@ -69,6 +70,11 @@ constexpr CControl kControls[] = {
     {kLabel, 0, "Nyquist factor", 150, 114, 48, 8, nullptr, CVorlanxDlg::IDC_NYQUIST_FACTOR},
 };
 
+// Dialog units the preview panel adds to the right of the original window.
+constexpr int kPreviewWidth = 266;
+// The preview follows typing this long after the last change.
+constexpr int kPreviewDelayMs = 50;
+
 // A job that lasts longer than this shows the progress dialog; the default file takes 0.03 s.
 constexpr int kProgressDelayMs = 500;
 // The progress bar's steps.
@@ -91,7 +97,8 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     setWindowIcon(AppIcon());
     setFont(DialogFont());
     const CDialogUnits units(font());
-    setFixedSize(units.ToPixels(274, 218));
+    // The original window, and the preview to its right.
+    setFixedSize(units.ToPixels(274 + kPreviewWidth, 218));
 
     QWidget* previous = nullptr;
     const auto place = [&](const CControl& control) -> QWidget* {
@@ -158,7 +165,19 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(&m_worker, &CGenerationWorker::progressed, this, &CVorlanxDlg::OnProgressed);
     connect(&m_worker, &CGenerationWorker::finished, this, &CVorlanxDlg::OnJobFinished);
 
+    m_pPreview = new CPreviewPanel(units, this);
+    m_pPreview->setGeometry(units.ToPixels(273, 12, 261, 199));
+    m_pPreview->lower();
+    m_pPreviewDue = new QTimer(this);
+    m_pPreviewDue->setSingleShot(true);
+    m_pPreviewDue->setInterval(kPreviewDelayMs);
+    connect(m_pPreviewDue, &QTimer::timeout, this, &CVorlanxDlg::UpdatePreview);
+    for (const auto& [id, edit] : m_edits) {
+        connect(edit, &QLineEdit::textChanged, m_pPreviewDue, qOverload<>(&QTimer::start));
+    }
+
     UpdateData(false);
+    UpdatePreview();
     Edit(IDC_FILE_NAME)->setFocus();
 }
 
@@ -252,6 +271,27 @@ bool CVorlanxDlg::UpdateData(bool save) {
     return true;
 }
 
+void CVorlanxDlg::UpdatePreview() {
+    CGenerationSettings settings = m_settings;
+    QStringList unusable;
+    settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
+    for (const CDoubleField& field : kDoubleFields) {
+        const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
+        if (value && (field.m_szWhat == nullptr || (*value >= field.m_dMin && *value <= field.m_dMax))) {
+            settings.*field.m_pField = *value;
+        } else {
+            unusable << Edit(field.m_nId)->accessibleName();
+        }
+    }
+    const auto rate = platform::ParseUnsigned32(Edit(IDC_SAMPLE_RATE)->text().toStdString());
+    if (rate && *rate <= kMaxSampleRate) {
+        settings.m_nSampleRate = *rate;
+    } else {
+        unusable << Edit(IDC_SAMPLE_RATE)->accessibleName();
+    }
+    m_pPreview->ShowSettings(settings, unusable);
+}
+
 void CVorlanxDlg::BeginWait() {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
@@ -321,6 +361,11 @@ void CVorlanxDlg::OnJobFinished() {
     delete m_pProgress;
     m_pProgress = nullptr;
     m_pGenerate->setEnabled(true);
+    if (const auto result = m_worker.TakeResult()) {
+        m_pPreviewDue->stop(); // what was written stays until the fields change
+        m_pPreview->ShowWritten(QString::fromStdString(result->m_strPath), result->m_nBytes,
+                                result->m_dSeconds, result->m_dPeak);
+    }
     // A job cancelled by closing the dialog leaves without a word.
     if (const auto message = m_worker.TakeMessage(); message && !m_bClosing) {
         ShowDetailedMessage(message->m_strText, message->m_nType, message->m_strDetail);

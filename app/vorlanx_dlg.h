@@ -8,6 +8,7 @@
 #include "generation/feedback.h"
 #include "generation/settings.h"
 
+class CPreviewPanel;
 class QLineEdit;
 struct CDoubleField;
 class QProgressDialog;
@@ -86,6 +87,8 @@ private:
     void OnProgressDue();
     void OnProgressed(qint64 framesWritten, qint64 frameCount);
     void OnJobFinished();
+    // The preview of what the fields hold now, without messages.
+    void UpdatePreview();
     // Stores one double field, then checks its range if it has one; false after a message.
     bool SaveDouble(const CDoubleField& field);
 
@@ -101,4 +104,6 @@ private:
     QTimer* m_pProgressDue = nullptr;       // shows the progress dialog half a second into a job
     QProgressDialog* m_pProgress = nullptr; // while shown
     double m_dProgress = 0.0;               // fraction of the frames written
+    CPreviewPanel* m_pPreview = nullptr;
+    QTimer* m_pPreviewDue = nullptr; // follows typing, a moment after the last key
 };

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/about_dlg.h"
+#include "app/preview_panel.h"
 #include "app/vorlanx_app.h"
 #include "app/vorlanx_dlg.h"
 #include "generation/generate_job.h"
@@ -92,7 +93,7 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
         return QRect(qRound(x * baseX / 4.0), qRound(y * baseY / 8.0), qRound(w * baseX / 4.0),
                      qRound(h * baseY / 8.0));
     };
-    EXPECT_EQ(m_dialog.size(), px(0, 0, 274, 218).size());
+    EXPECT_EQ(m_dialog.size(), px(0, 0, 274 + 266, 218).size()) << "the original window and the preview";
     EXPECT_EQ(m_dialog.minimumSize(), m_dialog.maximumSize()) << "fixed size";
     EXPECT_FALSE(m_dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
     const struct {
@@ -112,7 +113,9 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
     // Labels and group boxes with their texts, typo included.
     QStringList groups;
     for (const QGroupBox* group : m_dialog.findChildren<QGroupBox*>()) {
-        groups << group->title();
+        if (group->objectName() != "preview") {
+            groups << group->title();
+        }
     }
     groups.sort();
     EXPECT_EQ(groups, QStringList({"Doughter signal(s)", "General parameters", "Mother signal"}));
@@ -346,6 +349,35 @@ TEST_F(VorlanxDlgTest, LongJobsShowProgressAndCancelCleanly) {
     EXPECT_FALSE(m_dialog.isVisible());
     unchanged();
     EXPECT_TRUE(answerer.m_aBoxes.empty());
+}
+
+// The preview follows typing without a message box, names a field that does not parse, and
+// after a generation says what was written.
+TEST_F(VorlanxDlgTest, PreviewFollowsTheFields) {
+    auto* preview = m_dialog.findChild<CPreviewPanel*>("preview");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->SummaryText().contains("37 harmonics, 831 Hz to 20775 Hz"));
+    EXPECT_TRUE(preview->SummaryText().contains("Peak of the first second: 29006 (-1.06 dBFS)"));
+    const auto waitFor = [&](const QString& phrase) {
+        return QTest::qWaitFor([&] { return preview->SummaryText().contains(phrase); }, 2000);
+    };
+    test::CModalAnswerer answerer;
+    Fill(1006, "8000");
+    EXPECT_TRUE(waitFor("the mother signal is silent")) << preview->SummaryText().toStdString();
+    Fill(1006, "30000");
+    EXPECT_TRUE(waitFor("The reference at 30000 Hz is at or above half the sample rate"));
+    Fill(1001, "abc");
+    EXPECT_TRUE(waitFor("Duration in seconds")) << preview->SummaryText().toStdString();
+    EXPECT_TRUE(answerer.m_aBoxes.empty()) << "typing shows no message";
+
+    test::CTempDir dir;
+    FillShort((dir / "p.wav").string());
+    Fill(1006, "277");
+    GenerateAndWait();
+    EXPECT_TRUE(
+        preview->SummaryText().startsWith("Wrote " + QString::fromStdString((dir / "p.wav").string())))
+        << preview->SummaryText().toStdString();
+    EXPECT_EQ(preview->focusPolicy(), Qt::NoFocus);
 }
 
 TEST(VorlanxApp, InitInstanceRunsTheDialogUntilItClosesThenEnds) {
