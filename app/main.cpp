@@ -9,6 +9,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vorlanx"));
     QApplication::setApplicationVersion(QStringLiteral(VORLANX_VERSION));
     QApplication::setWindowIcon(AppIcon());
-    QGuiApplication::setDesktopFileName(QStringLiteral("vorlanx"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vorlanx.Vorlanx"));
     return theApp.InitInstance() ? QApplication::exec() : 0;
 }

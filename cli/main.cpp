@@ -44,7 +44,11 @@ int main(int argc, char** argv) {
         std::cout << UsageText();
         return 0;
     case CCommandLine::EAction::Version:
-        std::cout << "vorlanx-gen " VORLANX_VERSION "\n";
+        std::cout << "vorlanx-gen " VORLANX_VERSION "\n"
+                     "Copyright (C) 2026 Vorlanx\n"
+                     "License MIT: <https://opensource.org/licenses/MIT>.\n"
+                     "This is free software: you are free to change and redistribute it.\n"
+                     "There is NO WARRANTY, to the extent permitted by law.\n";
         return 0;
     case CCommandLine::EAction::BadUsage:
         std::cerr << "vorlanx-gen: " << line.m_strError

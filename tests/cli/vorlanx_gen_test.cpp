@@ -20,7 +20,8 @@ TEST(VorlanxGen, HelpAndVersion) {
     }
     const test::CRun run = test::RunGenerator(dir, {"--version"});
     EXPECT_EQ(run.m_nStatus, 0);
-    EXPECT_EQ(run.m_strOut, "vorlanx-gen 1.0.0.1\n");
+    EXPECT_EQ(run.m_strOut.rfind("vorlanx-gen 1.0.0.1\nCopyright (C) 2026 Vorlanx\nLicense MIT", 0), 0u)
+        << run.m_strOut;
 }
 
 TEST(VorlanxGen, WritesTheSameBytesAsTheCoreWithBothOptionForms) {
@@ -179,4 +180,31 @@ TEST(VorlanxGen, InfoPrintsThePlanAndWritesNothing) {
     EXPECT_EQ(refused.m_nStatus, 1);
     EXPECT_TRUE(nlohmann::json::parse(refused.m_strOut)["refusal"].is_string());
     EXPECT_EQ(test::RunGenerator(dir, {"--json"}).m_nStatus, 2);
+}
+
+// Every option that --help lists is in the man page, so the two cannot drift apart unnoticed.
+TEST(VorlanxGen, ManPageNamesEveryOptionOfHelp) {
+    test::CTempDir dir;
+    const std::string help = test::RunGenerator(dir, {"--help"}).m_strOut;
+    const std::string page = test::Slurp(VORLANX_MAN_PAGE);
+    ASSERT_FALSE(page.empty());
+    std::size_t options = 0;
+    for (std::size_t at = help.find(" -"); at != std::string::npos; at = help.find(" -", at + 1)) {
+        std::size_t end = at + 1;
+        while (end < help.size() &&
+               (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-')) {
+            ++end;
+        }
+        std::string option = help.substr(at + 1, end - at - 1);
+        if (option.size() < 2 || option == "-") {
+            continue;
+        }
+        ++options;
+        std::string escaped; // troff writes a hyphen-minus as \-
+        for (char c : option) {
+            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        }
+        EXPECT_NE(page.find(escaped), std::string::npos) << option << " is missing from the man page";
+    }
+    EXPECT_GE(options, 17u);
 }
