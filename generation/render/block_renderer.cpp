@@ -96,7 +96,7 @@ public:
             }
             const double* snapshot = &round.m_aSnapshots[superBlock * m_nOscillators * m_nWidth];
             const std::size_t first = superBlock * values; // the super-block's first frame in the round
-            CLaneBlock block = MakeBlock(snapshot, kLaneFrames, out);
+            CLaneBlock block = m_plan.Block(snapshot, kLaneFrames, out);
             block.m_nValidFrames = std::min(values, round.m_nFrames - first);
             block.m_dLeftMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dLeftMargin;
             block.m_dRightMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dRightMargin;
@@ -121,19 +121,6 @@ public:
     }
 
 private:
-    CLaneBlock MakeBlock(const double* phases, std::size_t frames, CLaneOutputs& out) const {
-        CLaneBlock block;
-        block.m_pIncrements = m_plan.m_aIncrements.data();
-        block.m_pAmplitudes = m_plan.m_aAmplitudes.data();
-        block.m_pLevels = m_plan.m_aLevels.data();
-        block.m_nHarmonics = m_plan.m_nHarmonics;
-        block.m_nDaughters = m_plan.m_nDaughters;
-        block.m_pStartPhases = phases;
-        block.m_nFrames = frames;
-        out.AttachTo(block);
-        return block;
-    }
-
     bool Flagged(const CLaneOutputs& out, std::size_t lane, std::size_t k) const {
         return (out.m_aEdgeLanes[k] >> lane) & 1u;
     }
@@ -172,7 +159,7 @@ private:
         const CSineKernel& exact = ExactKernel();
         CLaneOutputs& exactOut = scratch.m_exact;
         if (flagged > kWholeLaneRecompute) {
-            CLaneBlock block = MakeBlock(phases, frames, exactOut);
+            CLaneBlock block = m_plan.Block(phases, frames, exactOut);
             block.m_nValidFrames = frames;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
             exact.m_pRender(block);
@@ -190,7 +177,7 @@ private:
             }
             exact.m_pAdvance(phases, m_plan.m_aIncrements.data(), m_nOscillators, k - at);
             at = k;
-            CLaneBlock block = MakeBlock(phases, 1, exactOut);
+            CLaneBlock block = m_plan.Block(phases, 1, exactOut);
             block.m_nValidFrames = 1;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
             exact.m_pRender(block);

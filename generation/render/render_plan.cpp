@@ -88,4 +88,17 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
     return plan;
 }
 
+CLaneBlock CRenderPlan::Block(const double* phases, std::size_t frames, CLaneOutputs& out) const {
+    CLaneBlock block;
+    block.m_pIncrements = m_aIncrements.data();
+    block.m_pAmplitudes = m_aAmplitudes.data();
+    block.m_pLevels = m_aLevels.data();
+    block.m_nHarmonics = m_nHarmonics;
+    block.m_nDaughters = m_nDaughters;
+    block.m_pStartPhases = phases;
+    block.m_nFrames = frames;
+    out.AttachTo(block);
+    return block;
+}
+
 } // namespace render

@@ -33,6 +33,10 @@ struct CRenderPlan {
     double m_dRightBound = 0.0;   // B_R: likewise for right
     double m_dLeftMargin = 0.0;   // kSafetyFactor x B_L; infinite when B_L is not finite
     double m_dRightMargin = 0.0;  // kSafetyFactor x B_R
+
+    // A kernel call on these oscillators: lanes starting at `phases` (oscillator-major), `frames`
+    // frames each, writing to `out`. The finishing fields (valid frames, margins) are left at 0.
+    CLaneBlock Block(const double* phases, std::size_t frames, CLaneOutputs& out) const;
 };
 
 // The plan for `frameCount` frames of `sources` with `kernel`'s sine. Allocates; never throws

@@ -187,16 +187,8 @@ TEST(SineKernels, DifferencesStayWithinThePlansBounds) {
                 ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), oscillators, 997);
             }
             CLaneOutputs out(width);
-            CLaneBlock block;
-            block.m_pIncrements = plan.m_aIncrements.data();
-            block.m_pAmplitudes = plan.m_aAmplitudes.data();
-            block.m_pLevels = plan.m_aLevels.data();
-            block.m_nHarmonics = plan.m_nHarmonics;
-            block.m_nDaughters = plan.m_nDaughters;
-            block.m_pStartPhases = lanes.data();
-            block.m_nFrames = kLaneFrames;
+            CLaneBlock block = plan.Block(lanes.data(), kLaneFrames, out);
             block.m_nValidFrames = kLaneFrames * width;
-            out.AttachTo(block);
             kernel->m_pRender(block);
 
             double worstLeft = 0.0, worstRight = 0.0;
