@@ -13,12 +13,12 @@ CGenerationWorker::~CGenerationWorker() {
 }
 
 void CGenerationWorker::Start(const CGenerationSettings& settings) {
-    Wait(); // a finished thread is deleted before the next starts
-    delete m_pThread;
+    Wait(); // the previous job's thread has ended; join it before the next starts
     m_bCancel = false;
     TakeMessage();
     TakeResult();
-    m_pThread = QThread::create([this, settings] {
+    m_bRunning = true;
+    m_thread = std::thread([this, settings] {
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {
             const auto start = std::chrono::steady_clock::now();
@@ -34,10 +34,9 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
         } catch (...) {
             ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
         }
+        m_bRunning = false;
+        QMetaObject::invokeMethod(this, &CGenerationWorker::finished, Qt::QueuedConnection);
     });
-    m_pThread->setParent(this);
-    connect(m_pThread, &QThread::finished, this, &CGenerationWorker::finished);
-    m_pThread->start();
 }
 
 void CGenerationWorker::Cancel() {
@@ -45,12 +44,12 @@ void CGenerationWorker::Cancel() {
 }
 
 bool CGenerationWorker::IsRunning() const {
-    return m_pThread != nullptr && !m_pThread->isFinished();
+    return m_bRunning;
 }
 
 void CGenerationWorker::Wait() {
-    if (m_pThread != nullptr) {
-        m_pThread->wait();
+    if (m_thread.joinable()) {
+        m_thread.join();
     }
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QObject>
-#include <QThread>
 #include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "generation/feedback.h"
 #include "generation/settings.h"
@@ -64,7 +64,10 @@ private:
     void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override;
     bool CancelRequested() override;
 
-    QThread* m_pThread = nullptr;
+    // A standard thread rather than a QThread: joining it is a synchronization that thread
+    // sanitizers see, and nothing of Qt runs on it but the queued signals.
+    std::thread m_thread;
+    std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bCancel{false};
     std::mutex m_messageMutex; // the job's thread writes the message, the GUI thread takes it
     std::optional<CMessage> m_message;
