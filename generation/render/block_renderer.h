@@ -20,11 +20,25 @@
 //    order, and nothing is contracted into a fused multiply-add (-ffp-contract=off everywhere;
 //    the wrapped sine's own fused steps are inside its error bound). A daughter at level 0 whose
 //    phases stay finite adds +-0 to a sum that starts at +0 and is left out.
-// 2. What is approximate: only the sines. For oscillator o, |kernel sine - library sine| <= e_o:
-//    the kernel's bound (kVectorSineError, 2e-15, for the wrapped polynomial and SLEEF's 3.5 ulp
-//    sine) plus 1.2e-16 for the library's own last bit, while |phase| stays within kTrustedPhase
-//    over the file (|p0| + frames x (|increment| + TWO_PI) bounds it); beyond that SLEEF promises
-//    only a value in [-1, 1], and e_o = 2.
+// 2. What is approximate: only the sines. For oscillator o, |kernel sine - library sine| <= e_o,
+//    worked out per oscillator when the plan is made:
+//    - the vector sine: the kernel's bound (kVectorSineError, 2e-15, for the wrapped polynomial and
+//      SLEEF's 3.5 ulp sine) plus 1.2e-16 for the library's own last bit, while |phase| stays within
+//      kTrustedPhase over the file (|p0| + frames x (|increment| + TWO_PI) bounds it); beyond that
+//      SLEEF promises only a value in [-1, 1], and e_o = 2;
+//    - the resonator, for a harmonic whose phases stay in [0, TWO_PI]: y(k + 1) = c y(k) - y(k - 1)
+//      with c = fl(2 cos increment) turns by exactly theta = acos(c / 2) per frame. Each lane seeds
+//      it afresh from its exact start phase p: y(0) = sin p, y(1) = sin p cos theta + cos p sin theta
+//      (sin and cos within 2e-15; the seeds within d0 = 2e-15 and d1 = 1.5 x 2e-15 + 5u). Over the
+//      m <= 127 later frames of a lane, an error d in the seeds or in one step's two roundings
+//      (3u x 1.01 each) grows by at most A = min(128, 1 / sin theta). The true phase is the stepped
+//      one: it drifts from p + k x increment by half an ulp (8.9e-16) per step and by 2 pi - TWO_PI
+//      (2.45e-16) per wrap, and theta differs from the increment (computed in long double). So
+//          e_o = (d0 + d1 + m x 3.03u) A + m |theta - increment| + m 8.9e-16 + wraps 2.45e-16 + 1.2e-16.
+//      A harmonic takes the resonator only where e_o <= kMaxResonatorError (1e-10): a tiny increment
+//      or one near pi (c near +-2) keeps the vector sine. Where a block's phases are not wrapped the
+//      kernel falls back to the vector sine, so e_o is the larger of the two bounds. The exact
+//      recompute never uses the resonator.
 // 3. How far left can move. With M bounding the magnitude of every partial sum in full-scale
 //    units (M = sum |a_n| (1 + e_n) + sum |level_d| (1 + e_md)(1 + e_cd)), an operation on inputs
 //    that differ by delta gives results that differ by delta times the other factor, plus one
@@ -47,7 +61,8 @@
 //    them), the same answer to "above 32767?". The peak's printed digits are the rounded peak,
 //    and rounding is monotone: max(round(|left'|)) over unflagged frames equals the exact one, so
 //    "%6.0f" of the peak (and whether the warning appears) is the reference's.
-// The tests pin this: every kernel's observed difference stays within B_L and B_R; a kernel with
+// The tests pin this: every harmonic's observed error stays within its e_o, by each method, on
+// every kernel; every kernel's observed difference stays within B_L and B_R; a kernel with
 // a deliberately worse sine (and a matching e) still gives the reference's bytes, and with the
 // margin set to zero it does not.
 //

@@ -49,6 +49,9 @@ V MulAdd(V a, V b, V c) {
 [[gnu::always_inline]] inline V Wrapped(V x) {
     return WrappedSin<V, MulAdd>(x);
 }
+[[gnu::always_inline]] inline void WrappedPair(V x, V& sine, V& cosine) {
+    WrappedSinCos<V, MulAdd>(x, sine, cosine);
+}
 
 } // namespace
 
@@ -56,8 +59,9 @@ extern const CSineKernel VORLANX_KERNEL_SYMBOL = {VORLANX_KERNEL_NAME,
                                                   kWidth,
                                                   false,
                                                   kVectorSineError,
-                                                  &RenderLanes<V, kWidth, Sin, Wrapped>,
+                                                  true,
+                                                  &RenderLanes<V, kWidth, Sin, Wrapped, WrappedPair>,
                                                   &AdvancePhases<V, kWidth>,
-                                                  &SinesOf<V, kWidth, Wrapped>};
+                                                  &SinCosOf<V, kWidth, WrappedPair>};
 
 } // namespace render

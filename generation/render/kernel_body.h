@@ -5,6 +5,8 @@
 // What the kernels compute, and why it matches the per-frame path: block_renderer.h.
 #pragma once
 
+#include <cmath>
+
 #include "generation/render/sine_kernels.h"
 #include "generation/render/wrapped_sine.h"
 #include "generation/signal_sources.h"
@@ -52,6 +54,38 @@ void AddHarmonics(const CLaneBlock& b, std::size_t first, V* mother, V twoPi) {
         for (int i = 0; i < G; ++i) {
             sum = Sin(phase[i]) * amplitude[i] + sum;
             phase[i] = Step(phase[i], increment[i], twoPi);
+        }
+        mother[k] = sum;
+    }
+}
+
+// Adds harmonics first .. first + G - 1, in that order, to the mother sums, their sines from
+// resonators y(k + 1) = c y(k) - y(k - 1), seeded at the lane's first frame with sin p and
+// sin(p + theta) = sin p cos theta + cos p sin theta (block_renderer.h, step 2). The phases must
+// be wrapped (StaysWrapped); they are not stepped, since nothing later reads them.
+template <class V, int W, int G, void (*SinCos)(V, V&, V&)>
+void AddResonators(const CLaneBlock& b, std::size_t first, V* mother) {
+    V current[G]; // y(k)
+    V next[G];    // y(k + 1)
+    V resonance[G];
+    V amplitude[G];
+    for (int i = 0; i < G; ++i) {
+        const std::size_t o = first + i;
+        V sine, cosine;
+        SinCos(Load<V>(b.m_pStartPhases + o * W), sine, cosine);
+        resonance[i] = Splat<V, W>(b.m_pResonance[o]);
+        const V halfResonance = Splat<V, W>(b.m_pResonance[o] / 2.0); // cos theta, exactly
+        current[i] = sine;
+        next[i] = sine * halfResonance + cosine * Splat<V, W>(b.m_pResonanceSin[o]);
+        amplitude[i] = Splat<V, W>(b.m_pAmplitudes[o]);
+    }
+    for (std::size_t k = 0; k < b.m_nFrames; ++k) {
+        V sum = mother[k];
+        for (int i = 0; i < G; ++i) {
+            sum = current[i] * amplitude[i] + sum;
+            const V after = resonance[i] * next[i] - current[i];
+            current[i] = next[i];
+            next[i] = after;
         }
         mother[k] = sum;
     }
@@ -159,10 +193,29 @@ template <int W> bool StaysWrapped(const CLaneBlock& b, std::size_t first, std::
     return wrapped;
 }
 
+// Calls `body.template operator()<G>()` with G = run, for run in 1 .. N.
+template <int N, class Body> [[gnu::always_inline]] inline void ForRun(std::size_t run, Body&& body) {
+    if constexpr (N > 0) {
+        if (run == N) {
+            body.template operator()<N>();
+        } else {
+            ForRun<N - 1>(run, body);
+        }
+    }
+}
+
+// True when harmonic h takes its sines from a resonator in this block: the plan gave it one, and
+// its phases are wrapped, as the seeds need.
+template <int W> bool Resonates(const CLaneBlock& b, std::size_t h) {
+    return b.m_pResonance != nullptr && !std::isnan(b.m_pResonance[h]) && StaysWrapped<W>(b, h, 1);
+}
+
 // Mother, daughters and reference with `Sin`, or with `WrappedSin` for the oscillators whose
 // phases stay in [0, TWO_PI] in this block (all of them, unless a frequency is negative or above
-// the sample rate).
-template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V)> void RenderLanes(const CLaneBlock& b) {
+// the sample rate); harmonics that the plan gave a resonator, with one seeded by `SinCos` (null
+// for a kernel without resonators).
+template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V), void (*SinCos)(V, V&, V&) = nullptr>
+void RenderLanes(const CLaneBlock& b) {
     const V twoPi = Splat<V, W>(TWO_PI);
     const V zero = Splat<V, W>(0.0);
     const std::size_t frames = b.m_nFrames;
@@ -172,21 +225,30 @@ template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V)> void RenderLanes(cons
         mother[k] = zero;
         daughters[k] = zero;
     }
-    // Mother: sum = step + sum over the harmonics in ascending order, lanes being frames. Groups
-    // of harmonics share a pass over the frames (in order, so the sums are unchanged): fewer loads
-    // and stores of the sums, and phase chains that overlap.
+    // Mother: sum = step + sum over the harmonics in ascending order, lanes being frames. Runs of up
+    // to eight harmonics share a pass over the frames (each frame's sum still takes them in order):
+    // fewer loads and stores of the sums, and dependency chains that overlap. A run holds either
+    // resonators or harmonics whose sines are computed directly.
     std::size_t h = 0;
-    for (; h + 8 <= b.m_nHarmonics; h += 8) {
-        StaysWrapped<W>(b, h, 8) ? AddHarmonics<V, W, 8, WrappedSin>(b, h, mother, twoPi)
-                                 : AddHarmonics<V, W, 8, Sin>(b, h, mother, twoPi);
-    }
-    for (; h + 4 <= b.m_nHarmonics; h += 4) {
-        StaysWrapped<W>(b, h, 4) ? AddHarmonics<V, W, 4, WrappedSin>(b, h, mother, twoPi)
-                                 : AddHarmonics<V, W, 4, Sin>(b, h, mother, twoPi);
-    }
-    for (; h < b.m_nHarmonics; ++h) {
-        StaysWrapped<W>(b, h, 1) ? AddHarmonics<V, W, 1, WrappedSin>(b, h, mother, twoPi)
-                                 : AddHarmonics<V, W, 1, Sin>(b, h, mother, twoPi);
+    while (h < b.m_nHarmonics) {
+        const bool resonates = Resonates<W>(b, h);
+        std::size_t run = 1;
+        while (run < 8 && h + run < b.m_nHarmonics && Resonates<W>(b, h + run) == resonates) {
+            ++run;
+        }
+        if constexpr (SinCos != nullptr) {
+            if (resonates) {
+                ForRun<8>(run, [&]<int G>() { AddResonators<V, W, G, SinCos>(b, h, mother); });
+                h += run;
+                continue;
+            }
+        }
+        const bool wrapped = StaysWrapped<W>(b, h, run);
+        ForRun<8>(run, [&]<int G>() {
+            wrapped ? AddHarmonics<V, W, G, WrappedSin>(b, h, mother, twoPi)
+                    : AddHarmonics<V, W, G, Sin>(b, h, mother, twoPi);
+        });
+        h += run;
     }
     // Daughters: sum = sum + (modulator x carrier) x level, in daughter order.
     for (std::size_t d = 0; d < b.m_nDaughters; ++d) {
@@ -198,9 +260,13 @@ template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V)> void RenderLanes(cons
                                           : FinishLanes<V, W, Sin>(b, mother, daughters, twoPi);
 }
 
-template <class V, int W, V (*Sin)(V)> void SinesOf(const double* phases, double* sines, std::size_t count) {
+template <class V, int W, void (*SinCos)(V, V&, V&)>
+void SinCosOf(const double* phases, double* sines, double* cosines, std::size_t count) {
     for (std::size_t i = 0; i < count; i += W) {
-        Store(sines + i, Sin(Load<V>(phases + i)));
+        V sine, cosine;
+        SinCos(Load<V>(phases + i), sine, cosine);
+        Store(sines + i, sine);
+        Store(cosines + i, cosine);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "generation/render/render_plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -36,7 +37,40 @@ double MarginOf(double bound) {
     return margin < 1e300 ? margin : std::numeric_limits<double>::infinity();
 }
 
+// Half an ulp of a phase below 2 x TWO_PI: the rounding of one phase step (step 2's drift).
+constexpr double kStepRounding = 8.9e-16;
+// 2 pi - TWO_PI, what one wrap of a stepped phase moves it against the true period.
+constexpr double kWrapShift = 2.45e-16;
+
 } // namespace
+
+CResonatorBound ResonatorBound(double increment, double seedError) {
+    CResonatorBound bound;
+    const double c = 2.0 * std::cos(increment);
+    bound.m_dResonance = c;
+    if (!(increment >= 0.0 && increment <= TWO_PI && std::fabs(c) < 2.0)) {
+        bound.m_dError = std::numeric_limits<double>::infinity();
+        return bound;
+    }
+    // theta = acos(c / 2), the angle the recurrence turns by exactly, in long double: acosl and
+    // sqrtl are within 1e-18 here, far below every other term.
+    const long double half = static_cast<long double>(c) / 2.0L; // exact
+    const long double theta = std::acos(half);
+    const long double sinTheta = std::sqrt((1.0L - half) * (1.0L + half));
+    bound.m_dResonanceSin = static_cast<double>(sinTheta);
+    const double frames = static_cast<double>(kLaneFrames - 1); // steps after a lane's first frame
+    const double amplification = std::min<double>(kLaneFrames, 1.0 / static_cast<double>(sinTheta));
+    // Seeds: sin p; sin p cos theta + cos p sin theta (two products, a sum, sin theta rounded).
+    const double seeds = seedError + 1.5 * seedError + 5.0 * kUnitRoundoff;
+    // Each step rounds c y and the difference: at most 3u of |y| <= 1.01, amplified like the seeds.
+    const double steps = frames * 3.0 * 1.01 * kUnitRoundoff;
+    const double angle =
+        frames * (static_cast<double>(std::fabs(theta - static_cast<long double>(increment))) + 1e-18);
+    const double wraps = std::floor(frames * increment / TWO_PI) + 2.0;
+    const double drift = frames * kStepRounding + wraps * kWrapShift;
+    bound.m_dError = (seeds + steps) * amplification + angle + drift + kLibrarySineError;
+    return bound;
+}
 
 CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, const CSineKernel& kernel) {
     CRenderPlan plan;
@@ -46,7 +80,19 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
         plan.m_aIncrements.push_back(sine.m_dPhaseIncrement);
         plan.m_aAmplitudes.push_back(sine.m_dAmplitude);
         plan.m_aStartPhases.push_back(sine.m_dPhase);
-        const double e = SineError(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, frameCount);
+        double e = SineError(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, frameCount);
+        // A resonator where its bound is good; where a block's phases are not wrapped the kernel
+        // falls back to the vector sine, so the bound covers both.
+        const CResonatorBound resonator = ResonatorBound(sine.m_dPhaseIncrement, kernel.m_dSineError);
+        const bool resonates = kernel.m_bResonator && !kernel.m_bExact && sine.m_dPhase >= 0.0 &&
+                               sine.m_dPhase <= TWO_PI && resonator.m_dError <= kMaxResonatorError;
+        plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
+                                              : std::numeric_limits<double>::quiet_NaN());
+        plan.m_aResonanceSin.push_back(resonator.m_dResonanceSin);
+        if (resonates) {
+            e = std::max(e, resonator.m_dError);
+            ++plan.m_nResonators;
+        }
         sineTerms += e * std::fabs(sine.m_dAmplitude);
         magnitude += (1.0 + e) * std::fabs(sine.m_dAmplitude);
     }
@@ -93,6 +139,8 @@ CLaneBlock CRenderPlan::Block(const double* phases, std::size_t frames, CLaneOut
     block.m_pIncrements = m_aIncrements.data();
     block.m_pAmplitudes = m_aAmplitudes.data();
     block.m_pLevels = m_aLevels.data();
+    block.m_pResonance = m_nResonators > 0 ? m_aResonance.data() : nullptr;
+    block.m_pResonanceSin = m_aResonanceSin.data();
     block.m_nHarmonics = m_nHarmonics;
     block.m_nDaughters = m_nDaughters;
     block.m_pStartPhases = phases;

@@ -19,14 +19,29 @@ struct CSources {
 
 // Multiplies the error bounds into the margins (see block_renderer.h, step 4).
 inline constexpr double kSafetyFactor = 4.0;
+// A harmonic whose resonator error bound (step 2) is above this takes the vector sine instead.
+inline constexpr double kMaxResonatorError = 1e-10;
+
+// Step 2's bound on |resonator value - library sine| over a lane, for a harmonic stepped by
+// `increment` with phases in [0, TWO_PI] and seeds within `seedError` of sin and cos; also the
+// resonator's c and sin theta. The bound is infinite where the resonator degenerates (c = +-2).
+struct CResonatorBound {
+    double m_dResonance = 0.0;
+    double m_dResonanceSin = 0.0;
+    double m_dError = 0.0;
+};
+CResonatorBound ResonatorBound(double increment, double seedError);
 
 // The oscillators of one job in kernel order, with the error bounds and margins of the proof in
 // block_renderer.h for one kernel.
 struct CRenderPlan {
-    std::vector<double> m_aIncrements;  // per oscillator, then zero padding to a multiple of 8
-    std::vector<double> m_aAmplitudes;  // per harmonic
-    std::vector<double> m_aLevels;      // per daughter that is rendered
-    std::vector<double> m_aStartPhases; // per oscillator, the sources' phases
+    std::vector<double> m_aIncrements;   // per oscillator, then zero padding to a multiple of 8
+    std::vector<double> m_aAmplitudes;   // per harmonic
+    std::vector<double> m_aLevels;       // per daughter that is rendered
+    std::vector<double> m_aStartPhases;  // per oscillator, the sources' phases
+    std::vector<double> m_aResonance;    // per harmonic: c = fl(2 cos increment), NaN for none
+    std::vector<double> m_aResonanceSin; // per harmonic: sin(acos(c / 2)), for the seeds
+    std::size_t m_nResonators = 0;       // harmonics that the resonator renders
     std::size_t m_nHarmonics = 0;
     std::size_t m_nDaughters = 0; // daughters rendered; a silent one is left out (step 1)
     double m_dLeftBound = 0.0;    // B_L: largest |left the kernel computes - left of the reference|

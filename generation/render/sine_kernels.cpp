@@ -22,13 +22,19 @@ Scalar ScalarSin(Scalar x) {
     return result;
 }
 
+void ScalarSinCos(Scalar x, Scalar& sine, Scalar& cosine) {
+    sine[0] = std::sin(x[0]);
+    cosine[0] = std::cos(x[0]);
+}
+
 const CSineKernel kScalarKernel = {"scalar",
                                    1,
                                    true,
                                    0.0,
+                                   false,
                                    &RenderLanes<Scalar, 1, ScalarSin, ScalarSin>,
                                    &AdvancePhases<Scalar, 1>,
-                                   &SinesOf<Scalar, 1, ScalarSin>};
+                                   &SinCosOf<Scalar, 1, ScalarSinCos>};
 
 bool CpuRuns(const CSineKernel& kernel) {
     __builtin_cpu_init();

@@ -17,9 +17,13 @@ inline constexpr std::size_t kLaneFrames = 128;
 // its own phases. Oscillators are ordered: the bank's harmonics [0, H) ascending, the reference tone
 // at H, then per active daughter its carrier and its modulator.
 struct CLaneBlock {
-    const double* m_pIncrements = nullptr;  // per oscillator, radians per frame
-    const double* m_pAmplitudes = nullptr;  // per harmonic, A / n
-    const double* m_pLevels = nullptr;      // per active daughter
+    const double* m_pIncrements = nullptr; // per oscillator, radians per frame
+    const double* m_pAmplitudes = nullptr; // per harmonic, A / n
+    const double* m_pLevels = nullptr;     // per active daughter
+    // Per harmonic: the resonator's c = fl(2 cos increment), or NaN where the harmonic's sines come
+    // from the vector sine; and sin(theta), theta = acos(c / 2), for seeding it. Null: no resonator.
+    const double* m_pResonance = nullptr;
+    const double* m_pResonanceSin = nullptr;
     std::size_t m_nHarmonics = 0;           // H
     std::size_t m_nDaughters = 0;           // active daughters, 0 to 2
     const double* m_pStartPhases = nullptr; // oscillator-major: [oscillator x width + lane]
@@ -62,6 +66,7 @@ struct CSineKernel {
     std::size_t m_nWidth; // lanes, doubles per vector
     bool m_bExact;        // uses the standard library's sine, so its values are the reference's
     double m_dSineError;  // bound on |its sine - sin| for |phase| <= kTrustedPhase (0 when exact)
+    bool m_bResonator;    // can render harmonics by the resonator (block_renderer.h, step 2)
     // Left and right channel values before rounding, by the per-frame arithmetic of the job with
     // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9; and
     // from them the samples, the frames near a rounding or clipping edge, and the peaks.
@@ -69,9 +74,10 @@ struct CSineKernel {
     // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
     // `count` must be a multiple of 8, so it is one of every kernel's width.
     void (*m_pAdvance)(double* phases, const double* increments, std::size_t count, std::size_t steps);
-    // The sines of `count` phases in [0, TWO_PI] as the renderer computes them for oscillators
-    // that stay wrapped: within 2e-15 of sin. `count` must be a multiple of 8.
-    void (*m_pWrappedSines)(const double* phases, double* sines, std::size_t count);
+    // The sines and cosines of `count` phases in [0, TWO_PI] as the kernel computes them for
+    // oscillators that stay wrapped and to seed resonators: within 2e-15 of sin and cos. `count`
+    // must be a multiple of 8.
+    void (*m_pWrappedSinCos)(const double* phases, double* sines, double* cosines, std::size_t count);
 };
 
 // Every kernel's name, fastest first: "avx512", "avx2", "sse2", "scalar".

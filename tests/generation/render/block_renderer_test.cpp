@@ -203,13 +203,18 @@ Scalar PerturbedSin(Scalar x) {
     result[0] = std::sin(x[0]) - kPerturbation * (0.6 + 0.4 * std::cos(7.0 * x[0]));
     return result;
 }
+void PerturbedSinCos(Scalar x, Scalar& sine, Scalar& cosine) {
+    sine = PerturbedSin(x);
+    cosine[0] = std::cos(x[0]);
+}
 const CSineKernel kPerturbedKernel = {"perturbed",
                                       1,
                                       false,
                                       kPerturbation + 1e-15,
+                                      false,
                                       &RenderLanes<Scalar, 1, PerturbedSin, PerturbedSin>,
                                       &AdvancePhases<Scalar, 1>,
-                                      &SinesOf<Scalar, 1, PerturbedSin>};
+                                      &SinCosOf<Scalar, 1, PerturbedSinCos>};
 
 // The file `settings` give with `options`, read back.
 std::vector<unsigned char> Render(CGenerationSettings settings, const render::CRenderOptions& options,

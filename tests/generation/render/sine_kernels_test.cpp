@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
+#include "generation/job_plan.h"
 #include "generation/job_sources.h"
 #include "generation/render/render_plan.h"
 #include "generation/render/sine_kernels.h"
@@ -23,7 +25,7 @@ TEST(SineKernels, SelectionByName) {
     EXPECT_THROW(SelectKernel("neon"), std::invalid_argument);
 }
 
-// The sine the renderer uses for wrapped phases, against the long double sine: a dense grid over
+// The sine and cosine the renderer uses for wrapped phases, against the long double ones: a dense grid over
 // [0, TWO_PI] and the neighbours of every multiple of pi/2, where the reduction changes quadrant.
 TEST(SineKernels, WrappedSineStaysWithinItsBound) {
     std::vector<double> phases;
@@ -48,13 +50,15 @@ TEST(SineKernels, WrappedSineStaysWithinItsBound) {
     while (phases.size() % 8 != 0) {
         phases.push_back(0.0);
     }
-    std::vector<double> sines(phases.size());
+    std::vector<double> sines(phases.size()), cosines(phases.size());
     for (const CSineKernel* kernel : AvailableKernels()) {
-        kernel->m_pWrappedSines(phases.data(), sines.data(), phases.size());
+        kernel->m_pWrappedSinCos(phases.data(), sines.data(), cosines.data(), phases.size());
         long double worst = 0.0L;
         double worstAt = 0.0;
         for (std::size_t i = 0; i < phases.size(); ++i) {
-            const long double error = std::fabs(sines[i] - std::sin(static_cast<long double>(phases[i])));
+            const long double x = phases[i];
+            const long double error =
+                std::max(std::fabs(sines[i] - std::sin(x)), std::fabs(cosines[i] - std::cos(x)));
             if (error > worst) {
                 worst = error;
                 worstAt = phases[i];
@@ -216,6 +220,80 @@ TEST(SineKernels, DifferencesStayWithinThePlansBounds) {
                 EXPECT_EQ(worstLeft, 0.0);
             } else {
                 EXPECT_GT(worstLeft, 0.0) << kernel->m_szName << ": a kernel that differs from the reference";
+            }
+        }
+    }
+}
+
+// One harmonic at a time, on every kernel and by each method the plan may choose (the resonator
+// where its bound allows, the vector sine always): the sines of every frame of every lane stay
+// within that harmonic's own bound. The increments: the default bank, the same at 192 kHz, a bank
+// of 2830 harmonics (every 9th), one near pi, and tiny ones.
+TEST(SineKernels, EveryHarmonicStaysWithinItsOwnBound) {
+    std::vector<double> increments;
+    for (const auto& [rate, f0, stride] :
+         {std::tuple{44100.0, 277.0, 1}, {192000.0, 277.0, 1}, {44100.0, 3.7, 9}}) {
+        const CJobPlan plan = [&] {
+            CGenerationSettings settings;
+            settings.m_nSampleRate = static_cast<std::uint32_t>(rate);
+            settings.m_dFundamentalFreq = f0;
+            return MakeJobPlan(settings);
+        }();
+        for (std::size_t h = 0; h < plan.m_aHarmonics.size(); h += stride) {
+            increments.push_back((plan.m_aHarmonics[h].m_dFrequencyHz / rate) * TWO_PI);
+        }
+    }
+    EXPECT_GT(increments.size(), 37 + 150 + 300u);
+    increments.push_back(std::nextafter(TWO_PI / 2.0, 0.0));
+    increments.push_back(7.1e-5);
+    increments.push_back(1e-9);
+    std::size_t resonators = 0;
+    for (const CSineKernel* kernel : AvailableKernels()) {
+        const std::size_t width = kernel->m_nWidth;
+        for (double increment : increments) {
+            const CResonatorBound resonator = ResonatorBound(increment, kernel->m_dSineError);
+            for (bool resonates : {false, true}) {
+                if (resonates && !(kernel->m_bResonator && resonator.m_dError <= kMaxResonatorError)) {
+                    continue;
+                }
+                // Lanes start 3, 10003, 20003, ... frames in, as the serial stepping reaches them.
+                std::vector<double> starts;
+                double phase = 0.0;
+                for (std::size_t step = 0; starts.size() < width; ++step) {
+                    if (step % 10000 == 3) {
+                        starts.push_back(phase);
+                    }
+                    phase = StepPhase(phase, increment);
+                }
+                resonators += resonates;
+                const double amplitude = 1.0, resonance = resonator.m_dResonance,
+                             resonanceSin = resonator.m_dResonanceSin;
+                const double padding[8] = {increment};
+                CLaneOutputs out(width);
+                CLaneBlock block;
+                block.m_pIncrements = padding;
+                block.m_pAmplitudes = &amplitude;
+                block.m_nHarmonics = 1;
+                block.m_pResonance = resonates ? &resonance : nullptr;
+                block.m_pResonanceSin = &resonanceSin;
+                std::vector<double> lanes(2 * width, 0.0); // the harmonic, then the silent reference
+                std::copy(starts.begin(), starts.end(), lanes.begin());
+                block.m_pStartPhases = lanes.data();
+                block.m_nFrames = kLaneFrames;
+                block.m_nValidFrames = kLaneFrames * width;
+                out.AttachTo(block);
+                kernel->m_pRender(block);
+                const double bound = resonates ? resonator.m_dError : kernel->m_dSineError + 1.2e-16;
+                long double worst = 0.0L;
+                for (std::size_t lane = 0; lane < width; ++lane) {
+                    double p = starts[lane];
+                    for (std::size_t k = 0; k < kLaneFrames; ++k, p = StepPhase(p, increment)) {
+                        const long double value = out.m_aLeft[k * width + lane] / 32767.0L;
+                        worst = std::max(worst, std::fabs(value - std::sin(static_cast<long double>(p))));
+                    }
+                }
+                EXPECT_LE(worst, bound + 1e-16)
+                    << kernel->m_szName << (resonates ? " resonator" : " sine") << " increment " << increment;
             }
         }
     }
