@@ -48,8 +48,9 @@ void RenderDefaultBank(benchmark::State& state, const CSineKernel* kernel) {
 
 void AdvanceDefaultPhases(benchmark::State& state, const CSineKernel* kernel) {
     std::vector<double> increments(40, 0.1), phases(40, 0.0); // 38 oscillators padded to 40
+    const std::vector<double> thresholds(40, WrapThreshold(0.1));
     for (auto _ : state) {
-        kernel->m_pAdvance(phases.data(), increments.data(), phases.size(), kLaneFrames);
+        kernel->m_pAdvance(phases.data(), increments.data(), thresholds.data(), phases.size(), kLaneFrames);
         benchmark::DoNotOptimize(phases.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLaneFrames));

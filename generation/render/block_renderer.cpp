@@ -78,7 +78,8 @@ public:
             // The lanes past the last frame are never used, and nothing follows the last lane.
             const std::size_t laneStart = lane * kLaneFrames;
             if (laneStart < round.m_nFrames) {
-                m_kernel.m_pAdvance(m_aPhases.data(), m_plan.m_aIncrements.data(), m_nOscillators,
+                m_kernel.m_pAdvance(m_aPhases.data(), m_plan.m_aIncrements.data(),
+                                    m_plan.m_aThresholds.data(), m_nOscillators,
                                     std::min(kLaneFrames, round.m_nFrames - laneStart));
             }
         }
@@ -175,7 +176,8 @@ private:
             if (!Flagged(out, lane, k)) {
                 continue;
             }
-            exact.m_pAdvance(phases, m_plan.m_aIncrements.data(), m_nOscillators, k - at);
+            exact.m_pAdvance(phases, m_plan.m_aIncrements.data(), m_plan.m_aThresholds.data(), m_nOscillators,
+                             k - at);
             at = k;
             CLaneBlock block = m_plan.Block(phases, 1, exactOut);
             block.m_nValidFrames = 1;

@@ -131,6 +131,9 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
         plan.m_aIncrements.push_back(0.0);
         plan.m_aStartPhases.push_back(0.0);
     }
+    for (double increment : plan.m_aIncrements) {
+        plan.m_aThresholds.push_back(WrapThreshold(increment));
+    }
     return plan;
 }
 

@@ -39,6 +39,7 @@ struct CRenderPlan {
     std::vector<double> m_aAmplitudes;   // per harmonic
     std::vector<double> m_aLevels;       // per daughter that is rendered
     std::vector<double> m_aStartPhases;  // per oscillator, the sources' phases
+    std::vector<double> m_aThresholds;   // per oscillator (and padding): WrapThreshold of its increment
     std::vector<double> m_aResonance;    // per harmonic: c = fl(2 cos increment), NaN for none
     std::vector<double> m_aResonanceSin; // per harmonic: sin(acos(c / 2)), for the seeds
     std::size_t m_nResonators = 0;       // harmonics that the resonator renders

@@ -1,6 +1,9 @@
 #include "generation/render/sine_kernels.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 
 #include "generation/render/kernel_body.h"
@@ -103,6 +106,37 @@ const CSineKernel& SelectKernel(const std::string& name) {
         known += (known.empty() ? "" : ", ") + each;
     }
     throw std::invalid_argument("unknown kernel '" + name + "' (known: " + known + ")");
+}
+
+double WrapThreshold(double increment) {
+    if (std::isnan(increment) || increment == -std::numeric_limits<double>::infinity()) {
+        return std::numeric_limits<double>::infinity();
+    }
+    if (increment == std::numeric_limits<double>::infinity()) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    // Doubles in order as integers: negative ones mirrored below the positive ones.
+    const auto key = [](double x) {
+        const auto bits = std::bit_cast<std::int64_t>(x);
+        return bits < 0 ? std::numeric_limits<std::int64_t>::min() - bits : bits;
+    };
+    const auto value = [](std::int64_t k) {
+        return std::bit_cast<double>(k < 0 ? std::numeric_limits<std::int64_t>::min() - k : k);
+    };
+    const auto stays = [&](double p) { return p + increment <= TWO_PI; };
+    // stays(-DBL_MAX) holds and stays(+infinity) does not; keep it so while narrowing.
+    std::int64_t low = key(-std::numeric_limits<double>::max());
+    std::int64_t high = key(std::numeric_limits<double>::infinity());
+    // The distance between the keys exceeds the range of int64_t: halve it unsigned.
+    const auto distance = [](std::int64_t from, std::int64_t to) {
+        return static_cast<std::uint64_t>(to) - static_cast<std::uint64_t>(from);
+    };
+    while (distance(low, high) > 1) {
+        const auto middle =
+            static_cast<std::int64_t>(static_cast<std::uint64_t>(low) + distance(low, high) / 2);
+        (stays(value(middle)) ? low : high) = middle;
+    }
+    return value(low);
 }
 
 const CSineKernel& ExactKernel() {

@@ -71,14 +71,23 @@ struct CSineKernel {
     // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9; and
     // from them the samples, the frames near a rounding or clipping edge, and the peaks.
     void (*m_pRender)(const CLaneBlock& block);
-    // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI).
-    // `count` must be a multiple of 8, so it is one of every kernel's width.
-    void (*m_pAdvance)(double* phases, const double* increments, std::size_t count, std::size_t steps);
+    // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI),
+    // deciding each wrap by the phase's WrapThreshold (`thresholds`, one per phase). `count` must be
+    // a multiple of 8, so it is one of every kernel's width.
+    void (*m_pAdvance)(double* phases, const double* increments, const double* thresholds, std::size_t count,
+                       std::size_t steps);
     // The sines and cosines of `count` phases in [0, TWO_PI] as the kernel computes them for
     // oscillators that stay wrapped and to seed resonators: within 2e-15 of sin and cos. `count`
     // must be a multiple of 8.
     void (*m_pWrappedSinCos)(const double* phases, double* sines, double* cosines, std::size_t count);
 };
+
+// The largest double P with fl(P + increment) <= TWO_PI (found by bisection over the doubles),
+// so that a phase wraps after the add exactly when it is above P before it: fl(p + increment) is
+// monotone in p. -infinity for an increment of +infinity (every phase but -infinity and NaN
+// wraps), +infinity for -infinity and NaN (none does). The step rule with it gives the same
+// phases, bit for bit, for every phase and increment.
+double WrapThreshold(double increment);
 
 // Every kernel's name, fastest first: "avx512", "avx2", "sse2", "scalar".
 const std::vector<std::string>& KernelNames();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <tuple>
 #include <vector>
@@ -65,6 +66,54 @@ TEST(SineKernels, WrappedSineStaysWithinItsBound) {
             }
         }
         EXPECT_LT(worst, 1e-15L) << kernel->m_szName << " at " << worstAt;
+    }
+}
+
+// The stepping that decides each wrap by a threshold before the add gives the plain rule's phases,
+// bit for bit: millions of steps of ordinary increments, and every odd increment and start phase.
+TEST(SineKernels, SteppingByThresholdIsThePlainRule) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> increments = {(831.0 / 44100.0) * TWO_PI,
+                                            (20775.0 / 44100.0) * TWO_PI,
+                                            0.1,
+                                            TWO_PI,
+                                            std::nextafter(TWO_PI, 0.0),
+                                            3.0,
+                                            7.0,
+                                            -0.3,
+                                            -TWO_PI,
+                                            0.0,
+                                            5e-324,
+                                            1e-300,
+                                            1e300,
+                                            nan,
+                                            infinity,
+                                            -infinity};
+    const std::vector<double> starts = {0.0, TWO_PI, 6.2, -1e300, 1e300, nan, infinity, -infinity};
+    const auto same = [](double a, double b) {
+        return std::memcmp(&a, &b, sizeof a) == 0 || (a != a && b != b);
+    };
+    for (std::size_t which = 0; which < increments.size(); ++which) {
+        const double increment = increments[which];
+        // Eight start phases side by side; the first three increments, the bank's, get two million steps.
+        const std::size_t steps = which < 3 ? 2'000'000 : 20'000;
+        std::vector<double> plain(starts);
+        for (double& phase : plain) {
+            for (std::size_t step = 0; step < steps; ++step) {
+                phase = StepPhase(phase, increment);
+            }
+        }
+        const std::vector<double> incrementsOf(8, increment), thresholds(8, WrapThreshold(increment));
+        for (const CSineKernel* kernel : AvailableKernels()) {
+            std::vector<double> phases(starts);
+            kernel->m_pAdvance(phases.data(), incrementsOf.data(), thresholds.data(), 8, steps);
+            for (std::size_t i = 0; i < starts.size(); ++i) {
+                EXPECT_TRUE(same(phases[i], plain[i]))
+                    << kernel->m_szName << " increment " << increment << " from " << starts[i] << ": "
+                    << phases[i] << " instead of " << plain[i];
+            }
+        }
     }
 }
 
@@ -182,13 +231,15 @@ TEST(SineKernels, DifferencesStayWithinThePlansBounds) {
             const std::size_t oscillators = plan.m_aIncrements.size();
             // Lane i starts i x 997 frames into the file (stepped exactly), plus 20011.
             std::vector<double> phases(plan.m_aStartPhases);
-            ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), oscillators, 20'011);
+            ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), plan.m_aThresholds.data(),
+                                     oscillators, 20'011);
             std::vector<double> lanes(oscillators * width);
             for (std::size_t lane = 0; lane < width; ++lane) {
                 for (std::size_t o = 0; o < oscillators; ++o) {
                     lanes[o * width + lane] = phases[o];
                 }
-                ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), oscillators, 997);
+                ExactKernel().m_pAdvance(phases.data(), plan.m_aIncrements.data(), plan.m_aThresholds.data(),
+                                         oscillators, 997);
             }
             CLaneOutputs out(width);
             CLaneBlock block = plan.Block(lanes.data(), kLaneFrames, out);
