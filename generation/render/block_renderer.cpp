@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <barrier>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <immintrin.h>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -26,15 +26,39 @@ namespace {
 constexpr std::size_t kWholeLaneRecompute = kLaneFrames / 8;
 
 // The work of one round: super-blocks of `width` lanes x kLaneFrames frames, their lanes' start
-// phases, and the output bytes.
+// phases, and the output bytes. Threads claim super-blocks from m_nClaims, which holds the count
+// of super-blocks open to claims (high 32 bits, 0 while the round is prepared) and the next one
+// to take (low 32 bits): one atomic, so that a thread arriving late at a round that was finished
+// and prepared anew can never take a super-block whose phases are not yet there.
 struct CRound {
     std::size_t m_nFirstFrame = 0;
     std::size_t m_nFrames = 0;
     std::size_t m_nSuperBlocks = 0;
     std::vector<double> m_aSnapshots;    // [super-block][oscillator][lane]
     std::vector<unsigned char> m_aBytes; // 4 bytes per frame
-    std::atomic<std::size_t> m_nNext{0}; // next super-block to take
+    std::atomic<std::uint64_t> m_nClaims{0};
+    std::atomic<std::size_t> m_nDone{0}; // super-blocks rendered (or abandoned by an exception)
+
+    // Opens the prepared round to claims.
+    void Open() { m_nClaims.store(std::uint64_t{m_nSuperBlocks} << 32, std::memory_order_release); }
 };
+
+// How long a waiting thread spins before it sleeps: longer than a round's hand-over, because
+// waking a sleeping thread can take milliseconds on a virtual machine.
+constexpr int kSpins = 200000;
+
+// Waits until `ready()`, spinning first, then sleeping on `value` while it holds `seen`.
+template <class T, class Ready> void WaitFor(const std::atomic<T>& value, Ready ready) {
+    for (int spin = 0; spin < kSpins; ++spin) {
+        if (ready()) {
+            return;
+        }
+        _mm_pause();
+    }
+    while (!ready()) {
+        value.wait(value.load(std::memory_order_acquire), std::memory_order_acquire);
+    }
+}
 
 // One worker's buffers, allocated once: the kernel's outputs and the exact recompute's.
 struct CWorkerScratch {
@@ -65,9 +89,10 @@ public:
         round.m_nFrames =
             std::min<std::size_t>(m_nSuperBlocksPerRound * superFrames, m_nFrameCount - firstFrame);
         round.m_nSuperBlocks = (round.m_nFrames + superFrames - 1) / superFrames;
+        round.m_nClaims.store(0, std::memory_order_relaxed); // closed until Open
+        round.m_nDone.store(0, std::memory_order_relaxed);
         round.m_aSnapshots.resize(round.m_nSuperBlocks * m_nOscillators * m_nWidth);
         round.m_aBytes.resize(round.m_nFrames * kBytesPerFrame);
-        round.m_nNext = 0;
         const std::size_t lanes = round.m_nSuperBlocks * m_nWidth;
         for (std::size_t lane = 0; lane < lanes; ++lane) {
             double* snapshot =
@@ -85,16 +110,37 @@ public:
         }
     }
 
-    // Renders super-blocks of `round` until none is left; returns this worker's peak.
+    // Renders super-blocks of `round` until none is left to claim; returns this worker's peak.
+    // Each super-block taken counts as done when it is rendered, or when an exception leaves it.
     double Work(CRound& round, CWorkerScratch& scratch) const {
+        double peak = 0.0;
+        for (;;) {
+            const std::uint64_t claim = round.m_nClaims.fetch_add(1, std::memory_order_acq_rel);
+            const std::size_t superBlock = claim & 0xFFFFFFFF;
+            if (superBlock >= (claim >> 32)) {
+                return peak;
+            }
+            // Counts the super-block done on every way out. The count is read before: once the
+            // last one is counted, the calling thread may prepare the round anew.
+            struct CDone {
+                CRound& m_round;
+                std::size_t m_nCount;
+                ~CDone() {
+                    if (m_round.m_nDone.fetch_add(1, std::memory_order_acq_rel) + 1 == m_nCount) {
+                        m_round.m_nDone.notify_all();
+                    }
+                }
+            } done{round, round.m_nSuperBlocks};
+            peak = std::max(peak, RenderSuperBlock(round, superBlock, scratch));
+        }
+    }
+
+private:
+    double RenderSuperBlock(CRound& round, std::size_t superBlock, CWorkerScratch& scratch) const {
         double peak = 0.0;
         const std::size_t values = kLaneFrames * m_nWidth;
         CLaneOutputs& out = scratch.m_out;
-        for (;;) {
-            const std::size_t superBlock = round.m_nNext.fetch_add(1, std::memory_order_relaxed);
-            if (superBlock >= round.m_nSuperBlocks) {
-                return peak;
-            }
+        {
             const double* snapshot = &round.m_aSnapshots[superBlock * m_nOscillators * m_nWidth];
             const std::size_t first = superBlock * values; // the super-block's first frame in the round
             CLaneBlock block = m_plan.Block(snapshot, kLaneFrames, out);
@@ -119,9 +165,9 @@ public:
                 peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes, scratch));
             }
         }
+        return peak;
     }
 
-private:
     bool Flagged(const CLaneOutputs& out, std::size_t lane, std::size_t k) const {
         return (out.m_aEdgeLanes[k] >> lane) & 1u;
     }
@@ -197,13 +243,15 @@ private:
     std::vector<double> m_aPhases; // every oscillator's phase at the start of the next round
 };
 
-// The helper threads of one rendering: they wait at a barrier for each round, render it beside
-// the calling thread, and wait again. A helper that fails keeps its place at the barriers (so
-// nobody waits for it forever) and leaves its exception for the calling thread.
+// The helper threads of one rendering. The calling thread publishes each round as soon as it is
+// prepared; helpers claim its super-blocks beside the calling thread, and wait (spinning, then
+// sleeping) for the next one. Nobody waits for a helper to arrive: one that starts late, or not
+// at all, leaves its share to the others. A helper that fails leaves its exception for the
+// calling thread, which rethrows it once the round is done.
 class CHelpers {
 public:
-    CHelpers(CBlockRenderer& renderer, unsigned threads, const CTestHooks& hooks)
-        : m_renderer(renderer), m_sync(static_cast<std::ptrdiff_t>(threads)), m_aPeaks(threads, 0.0) {
+    CHelpers(const CBlockRenderer& renderer, unsigned threads, const CTestHooks& hooks)
+        : m_renderer(renderer), m_aPeaks(threads, 0.0) {
         m_aThreads.reserve(threads - 1);
         for (unsigned t = 1; t < threads; ++t) {
             try {
@@ -212,86 +260,89 @@ public:
                 }
                 m_aThreads.emplace_back([this, t, &hooks] { Run(t, hooks); });
             } catch (...) { // std::system_error (EAGAIN), or std::bad_alloc for the thread's state
-                // Go on with the threads that started: their barrier expects one arrival fewer
-                // for each that did not, from the first round on.
-                for (unsigned missing = t; missing < threads; ++missing) {
-                    m_sync.arrive_and_drop();
-                }
-                break;
+                break;      // go on with the threads that started
             }
         }
     }
 
-    // Releases the helpers from whichever barrier the calling thread left at, then joins them.
-    ~CHelpers() {
-        if (m_aThreads.empty()) {
-            return;
-        }
-        if (m_bInRound) {
-            m_sync.arrive_and_wait();
-        }
-        m_bFinished = true;
-        m_sync.arrive_and_wait();
+    // Stops the helpers once they have finished what they claimed, and joins them (on every way
+    // out, an exception's included).
+    ~CHelpers() { Stop(); }
+
+    // Stops and joins the helpers; returns the largest peak any thread saw.
+    double Stop() {
+        m_bFinished.store(true, std::memory_order_release);
+        m_nGeneration.fetch_add(1, std::memory_order_acq_rel);
+        m_nGeneration.notify_all();
+        m_aThreads.clear();
+        return *std::max_element(m_aPeaks.begin(), m_aPeaks.end());
     }
 
-    // Starts `round` on the helpers; the calling thread renders it too, then calls EndRound.
-    void BeginRound(CRound& round) {
-        m_pRound = &round;
-        if (!m_aThreads.empty()) {
-            m_sync.arrive_and_wait();
-            m_bInRound = true;
-        }
+    // Opens the prepared `round` to the helpers.
+    void Publish(CRound& round) {
+        round.Open();
+        m_pRound.store(&round, std::memory_order_release);
+        m_nGeneration.fetch_add(1, std::memory_order_acq_rel);
+        m_nGeneration.notify_all();
     }
 
-    // Waits for the helpers to finish the round; rethrows the first exception a helper met.
-    void EndRound() {
-        if (!m_aThreads.empty()) {
-            m_bInRound = false;
-            m_sync.arrive_and_wait();
-        }
+    // Waits until every super-block of `round` is done; rethrows the first exception a helper met.
+    void Finish(CRound& round) {
+        WaitFor(round.m_nDone,
+                [&] { return round.m_nDone.load(std::memory_order_acquire) == round.m_nSuperBlocks; });
+        ThrowIfFailed();
+    }
+
+    // Rethrows the first exception a helper met, if any.
+    void ThrowIfFailed() {
+        const std::lock_guard lock(m_errorMutex);
         if (m_error) {
             std::rethrow_exception(m_error);
         }
     }
 
     double& Peak(unsigned thread) { return m_aPeaks[thread]; }
-    double Peak() const { return *std::max_element(m_aPeaks.begin(), m_aPeaks.end()); }
 
 private:
     void Run(unsigned t, const CTestHooks& hooks) {
         std::optional<CWorkerScratch> scratch;
+        std::uint64_t seen = 0;
+        if (hooks.m_bHelperThrows && t == 1) { // an injected failure, before any round
+            Fail(std::make_exception_ptr(std::bad_alloc()));
+        }
         for (;;) {
-            m_sync.arrive_and_wait(); // a round is ready, or the rendering is finished
-            if (m_bFinished) {
+            WaitFor(m_nGeneration, [&] { return m_nGeneration.load(std::memory_order_acquire) != seen; });
+            seen = m_nGeneration.load(std::memory_order_acquire);
+            if (m_bFinished.load(std::memory_order_acquire)) {
                 return;
             }
             try {
-                if (hooks.m_bHelperThrows && t == 1) {
-                    throw std::bad_alloc();
-                }
                 if (!scratch) {
                     scratch.emplace(m_renderer.Width(), m_renderer.Oscillators());
                 }
-                m_aPeaks[t] = std::max(m_aPeaks[t], m_renderer.Work(*m_pRound, *scratch));
+                m_aPeaks[t] = std::max(m_aPeaks[t],
+                                       m_renderer.Work(*m_pRound.load(std::memory_order_acquire), *scratch));
             } catch (...) {
-                const std::lock_guard lock(m_errorMutex);
-                if (!m_error) {
-                    m_error = std::current_exception();
-                }
+                Fail(std::current_exception());
             }
-            m_sync.arrive_and_wait(); // the round is rendered
         }
     }
 
-    CBlockRenderer& m_renderer;
-    std::barrier<> m_sync;
-    std::vector<double> m_aPeaks; // per thread; [0] is the calling thread's
-    CRound* m_pRound = nullptr;
-    bool m_bFinished = false;
-    bool m_bInRound = false;
+    void Fail(std::exception_ptr error) {
+        const std::lock_guard lock(m_errorMutex);
+        if (!m_error) {
+            m_error = std::move(error);
+        }
+    }
+
+    const CBlockRenderer& m_renderer;
+    std::vector<double> m_aPeaks; // per thread; [0] is the calling thread's, read after the joins
+    std::atomic<CRound*> m_pRound{nullptr};
+    std::atomic<std::uint64_t> m_nGeneration{0}; // counts publications, and the end
+    std::atomic<bool> m_bFinished{false};
     std::mutex m_errorMutex;
-    std::exception_ptr m_error; // read by the calling thread only after a barrier
-    std::vector<std::jthread> m_aThreads;
+    std::exception_ptr m_error;
+    std::vector<std::jthread> m_aThreads; // last: joined before the rest is destroyed
 };
 
 } // namespace
@@ -322,17 +373,17 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
         threads = 1;
     }
 
-    // Rounds alternate between two buffers: while all threads render round r, the calling thread
-    // first hands round r - 1 to the sink and prepares round r + 1 (the serial phase stepping),
-    // then joins in.
+    // Rounds alternate between two buffers. Round r is published as soon as it is prepared; while
+    // the helpers render it, the calling thread hands round r - 1 to the sink and prepares round
+    // r + 1 (the serial phase stepping), then joins in.
     std::array<CRound, 2> rounds;
     CWorkerScratch scratch(renderer.Width(), renderer.Oscillators());
     CHelpers helpers(renderer, threads, hooks);
     renderer.Prepare(rounds[0], 0);
+    helpers.Publish(rounds[0]);
     for (std::size_t r = 0;; ++r) {
         CRound& round = rounds[r % 2];
         CRound& other = rounds[(r + 1) % 2];
-        helpers.BeginRound(round);
         if (r > 0) {
             sink.Consume(other.m_aBytes.data(), other.m_nFrames);
         }
@@ -341,13 +392,15 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
             renderer.Prepare(other, next);
         }
         helpers.Peak(0) = std::max(helpers.Peak(0), renderer.Work(round, scratch));
-        helpers.EndRound();
+        helpers.Finish(round);
         if (next >= frameCount) {
+            const double peak = helpers.Stop();
+            helpers.ThrowIfFailed();
             sink.Consume(round.m_aBytes.data(), round.m_nFrames);
-            break;
+            return peak;
         }
+        helpers.Publish(other);
     }
-    return helpers.Peak();
 }
 
 } // namespace render

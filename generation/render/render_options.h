@@ -15,7 +15,7 @@ enum class ERenderPath {
 // Faults and substitutes a test injects into the block renderer. Never set outside tests.
 struct CTestHooks {
     unsigned m_nHelpersThatStart = ~0u;     // helper threads after this many fail to start
-    bool m_bHelperThrows = false;           // the first helper throws std::bad_alloc in its first round
+    bool m_bHelperThrows = false;           // the first helper fails with std::bad_alloc as it starts
     double m_dMarginFactor = 1.0;           // scales the edge margins (0: no frame is recomputed)
     const CSineKernel* m_pKernel = nullptr; // a kernel of the test's own, instead of m_strKernel's
 };
