@@ -157,10 +157,12 @@ private:
                 const std::size_t laneFirst = lane * kLaneFrames;
                 const std::size_t valid = block.m_nValidFrames;
                 const std::size_t frames = laneFirst < valid ? std::min(kLaneFrames, valid - laneFirst) : 0;
+                // The lane's samples are a column of the kernel's frame-major output.
+                std::uint32_t column[kLaneFrames];
                 for (std::size_t k = 0; k < frames; ++k) {
-                    std::memcpy(bytes + (laneFirst + k) * kBytesPerFrame,
-                                &out.m_aSamples[k * m_nWidth + lane], kBytesPerFrame);
+                    column[k] = out.m_aSamples[k * m_nWidth + lane];
                 }
+                std::memcpy(bytes + laneFirst * kBytesPerFrame, column, frames * kBytesPerFrame);
                 unsigned char* laneBytes = bytes + laneFirst * kBytesPerFrame;
                 peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes, scratch));
             }

@@ -128,11 +128,44 @@ template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin) {
     return ~(magnitude < 4e15) | (0.5 - (V)fractionBits < margin) | ((V)scaleBits < margin);
 }
 
-// The reference tone, both channels' values, and their samples: left clipped to [-32768, 32767]
-// and both rounded half away from zero, as the per-frame path does, for every frame not flagged;
-// the peak over the frames in the file that are not flagged.
-template <class V, int W, V (*Sin)(V)>
-void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V twoPi) {
+// The reference tone's sines, frame by frame: from `Sin` of its stepped phase.
+template <class V, int W, V (*Sin)(V)> struct CSineSource {
+    CSineSource(const CLaneBlock& b, V twoPi)
+        : m_phase(Load<V>(b.m_pStartPhases + b.m_nHarmonics * W)),
+          m_increment(Splat<V, W>(b.m_pIncrements[b.m_nHarmonics])), m_twoPi(twoPi) {}
+    V Next() {
+        const V sine = Sin(m_phase);
+        m_phase = Step(m_phase, m_increment, m_twoPi);
+        return sine;
+    }
+    V m_phase, m_increment, m_twoPi;
+};
+
+// The reference tone's sines from a resonator seeded at the lane's first frame (as AddResonators).
+template <class V, int W, void (*SinCos)(V, V&, V&)> struct CResonatorSource {
+    explicit CResonatorSource(const CLaneBlock& b) {
+        const std::size_t o = b.m_nHarmonics;
+        V sine, cosine;
+        SinCos(Load<V>(b.m_pStartPhases + o * W), sine, cosine);
+        m_resonance = Splat<V, W>(b.m_pResonance[o]);
+        m_current = sine;
+        m_next = sine * Splat<V, W>(b.m_pResonance[o] / 2.0) + cosine * Splat<V, W>(b.m_pResonanceSin[o]);
+    }
+    V Next() {
+        const V sine = m_current;
+        const V after = m_resonance * m_next - m_current;
+        m_current = m_next;
+        m_next = after;
+        return sine;
+    }
+    V m_resonance, m_current, m_next;
+};
+
+// The reference tone (its sines from `reference`), both channels' values, and their samples: left
+// clipped to [-32768, 32767] and both rounded half away from zero, as the per-frame path does, for
+// every frame not flagged; the peak over the frames in the file that are not flagged.
+template <class V, int W, class Reference>
+void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Reference reference) {
     typedef long long Mask __attribute__((vector_size(sizeof(V))));
     typedef int Int32 __attribute__((vector_size(W * 4)));
     const V fullScale = Splat<V, W>(32767.0);
@@ -145,11 +178,8 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, V two
         frameInBlock[i] = static_cast<double>(i * b.m_nFrames);
     }
     V peak = Splat<V, W>(0.0);
-    V reference = Load<V>(b.m_pStartPhases + b.m_nHarmonics * W);
-    const V referenceIncrement = Splat<V, W>(b.m_pIncrements[b.m_nHarmonics]);
     for (std::size_t k = 0; k < b.m_nFrames; ++k) {
-        const V right = (Sin(reference) * fullScale) * referenceLevel;
-        reference = Step(reference, referenceIncrement, twoPi);
+        const V right = (reference.Next() * fullScale) * referenceLevel;
         const V left = daughters[k] * fullScale + mother[k] * fullScale;
         Store(b.m_pLeft + k * W, left);
         Store(b.m_pRight + k * W, right);
@@ -256,8 +286,15 @@ void RenderLanes(const CLaneBlock& b) {
         StaysWrapped<W>(b, carrierIndex, 2) ? AddDaughter<V, W, WrappedSin>(b, d, daughters, twoPi)
                                             : AddDaughter<V, W, Sin>(b, d, daughters, twoPi);
     }
-    StaysWrapped<W>(b, b.m_nHarmonics, 1) ? FinishLanes<V, W, WrappedSin>(b, mother, daughters, twoPi)
-                                          : FinishLanes<V, W, Sin>(b, mother, daughters, twoPi);
+    if constexpr (SinCos != nullptr) {
+        if (Resonates<W>(b, b.m_nHarmonics)) {
+            FinishLanes<V, W>(b, mother, daughters, CResonatorSource<V, W, SinCos>(b));
+            return;
+        }
+    }
+    StaysWrapped<W>(b, b.m_nHarmonics, 1)
+        ? FinishLanes<V, W>(b, mother, daughters, CSineSource<V, W, WrappedSin>(b, twoPi))
+        : FinishLanes<V, W>(b, mother, daughters, CSineSource<V, W, Sin>(b, twoPi));
 }
 
 template <class V, int W, void (*SinCos)(V, V&, V&)>

@@ -100,6 +100,20 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
     const CReferenceTone& reference = sources.m_reference;
     plan.m_aIncrements.push_back(reference.m_dPhaseIncrement);
     plan.m_aStartPhases.push_back(reference.m_dPhase);
+    double eReference = SineError(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, frameCount);
+    {
+        // The reference takes a resonator on the same terms as a harmonic.
+        const CResonatorBound resonator = ResonatorBound(reference.m_dPhaseIncrement, kernel.m_dSineError);
+        const bool resonates = kernel.m_bResonator && !kernel.m_bExact && reference.m_dPhase >= 0.0 &&
+                               reference.m_dPhase <= TWO_PI && resonator.m_dError <= kMaxResonatorError;
+        plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
+                                              : std::numeric_limits<double>::quiet_NaN());
+        plan.m_aResonanceSin.push_back(resonator.m_dResonanceSin);
+        if (resonates) {
+            eReference = std::max(eReference, resonator.m_dError);
+            ++plan.m_nResonators;
+        }
+    }
     for (const CDaughterSignal& daughter : sources.m_aDaughters) {
         if (DaughterIsSilent(daughter, frameCount)) {
             continue;
@@ -120,7 +134,6 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
     }
     const double roundings = 2.0 * static_cast<double>(plan.m_nHarmonics) + 9.0;
     plan.m_dLeftBound = 32767.0 * (sineTerms + roundings * 2.0 * kUnitRoundoff * magnitude);
-    const double eReference = SineError(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, frameCount);
     plan.m_dRightBound = 32767.0 * (eReference + 2.0 * 2.0 * kUnitRoundoff);
     plan.m_dLeftMargin = MarginOf(plan.m_dLeftBound);
     plan.m_dRightMargin = MarginOf(plan.m_dRightBound);

@@ -35,14 +35,15 @@ CResonatorBound ResonatorBound(double increment, double seedError);
 // The oscillators of one job in kernel order, with the error bounds and margins of the proof in
 // block_renderer.h for one kernel.
 struct CRenderPlan {
-    std::vector<double> m_aIncrements;   // per oscillator, then zero padding to a multiple of 8
-    std::vector<double> m_aAmplitudes;   // per harmonic
-    std::vector<double> m_aLevels;       // per daughter that is rendered
-    std::vector<double> m_aStartPhases;  // per oscillator, the sources' phases
-    std::vector<double> m_aThresholds;   // per oscillator (and padding): WrapThreshold of its increment
-    std::vector<double> m_aResonance;    // per harmonic: c = fl(2 cos increment), NaN for none
-    std::vector<double> m_aResonanceSin; // per harmonic: sin(acos(c / 2)), for the seeds
-    std::size_t m_nResonators = 0;       // harmonics that the resonator renders
+    std::vector<double> m_aIncrements;  // per oscillator, then zero padding to a multiple of 8
+    std::vector<double> m_aAmplitudes;  // per harmonic
+    std::vector<double> m_aLevels;      // per daughter that is rendered
+    std::vector<double> m_aStartPhases; // per oscillator, the sources' phases
+    std::vector<double> m_aThresholds;  // per oscillator (and padding): WrapThreshold of its increment
+    std::vector<double>
+        m_aResonance; // per harmonic, then the reference: c = fl(2 cos increment), NaN for none
+    std::vector<double> m_aResonanceSin; // the same: sin(acos(c / 2)), for the seeds
+    std::size_t m_nResonators = 0;       // harmonics and reference that a resonator renders
     std::size_t m_nHarmonics = 0;
     std::size_t m_nDaughters = 0; // daughters rendered; a silent one is left out (step 1)
     double m_dLeftBound = 0.0;    // B_L: largest |left the kernel computes - left of the reference|

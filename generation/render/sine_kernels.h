@@ -20,8 +20,9 @@ struct CLaneBlock {
     const double* m_pIncrements = nullptr; // per oscillator, radians per frame
     const double* m_pAmplitudes = nullptr; // per harmonic, A / n
     const double* m_pLevels = nullptr;     // per active daughter
-    // Per harmonic: the resonator's c = fl(2 cos increment), or NaN where the harmonic's sines come
-    // from the vector sine; and sin(theta), theta = acos(c / 2), for seeding it. Null: no resonator.
+    // Per harmonic, then the reference tone: the resonator's c = fl(2 cos increment), or NaN where
+    // the sines come from the vector sine; and sin(theta), theta = acos(c / 2), for seeding it.
+    // Null: no resonator.
     const double* m_pResonance = nullptr;
     const double* m_pResonanceSin = nullptr;
     std::size_t m_nHarmonics = 0;           // H

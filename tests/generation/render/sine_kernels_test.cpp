@@ -317,16 +317,19 @@ TEST(SineKernels, EveryHarmonicStaysWithinItsOwnBound) {
                     phase = StepPhase(phase, increment);
                 }
                 resonators += resonates;
-                const double amplitude = 1.0, resonance = resonator.m_dResonance,
-                             resonanceSin = resonator.m_dResonanceSin;
+                // The harmonic, then the silent reference tone, which keeps the vector sine.
+                const double amplitude = 1.0;
+                const double resonance[2] = {resonator.m_dResonance,
+                                             std::numeric_limits<double>::quiet_NaN()};
+                const double resonanceSin[2] = {resonator.m_dResonanceSin, 0.0};
                 const double padding[8] = {increment};
                 CLaneOutputs out(width);
                 CLaneBlock block;
                 block.m_pIncrements = padding;
                 block.m_pAmplitudes = &amplitude;
                 block.m_nHarmonics = 1;
-                block.m_pResonance = resonates ? &resonance : nullptr;
-                block.m_pResonanceSin = &resonanceSin;
+                block.m_pResonance = resonates ? resonance : nullptr;
+                block.m_pResonanceSin = resonanceSin;
                 std::vector<double> lanes(2 * width, 0.0); // the harmonic, then the silent reference
                 std::copy(starts.begin(), starts.end(), lanes.begin());
                 block.m_pStartPhases = lanes.data();
