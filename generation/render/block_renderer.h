@@ -26,7 +26,8 @@
 //      SLEEF's 3.5 ulp sine) plus 1.2e-16 for the library's own last bit, while |phase| stays within
 //      kTrustedPhase over the file (|p0| + frames x (|increment| + TWO_PI) bounds it); beyond that
 //      SLEEF promises only a value in [-1, 1], and e_o = 2;
-//    - the resonator, for a harmonic whose phases stay in [0, TWO_PI]: y(k + 1) = c y(k) - y(k - 1)
+//    - the resonator, for a harmonic (or the reference tone) whose phases stay in [0, TWO_PI]:
+//      y(k + 1) = c y(k) - y(k - 1)
 //      with c = fl(2 cos increment) turns by exactly theta = acos(c / 2) per frame. Each lane seeds
 //      it afresh from its exact start phase p: y(0) = sin p, y(1) = sin p cos theta + cos p sin theta
 //      (sin and cos within 2e-15; the seeds within d0 = 2e-15 and d1 = 1.5 x 2e-15 + 5u). Over the
@@ -35,7 +36,7 @@
 //      one: it drifts from p + k x increment by half an ulp (8.9e-16) per step and by 2 pi - TWO_PI
 //      (2.45e-16) per wrap, and theta differs from the increment (computed in long double). So
 //          e_o = (d0 + d1 + m x 3.03u) A + m |theta - increment| + m 8.9e-16 + wraps 2.45e-16 + 1.2e-16.
-//      A harmonic takes the resonator only where e_o <= kMaxResonatorError (1e-10): a tiny increment
+//      An oscillator takes the resonator only where e_o <= kMaxResonatorError (1e-10): a tiny increment
 //      or one near pi (c near +-2) keeps the vector sine. Where a block's phases are not wrapped the
 //      kernel falls back to the vector sine, so e_o is the larger of the two bounds. The exact
 //      recompute never uses the resonator.
