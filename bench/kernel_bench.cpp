@@ -4,46 +4,44 @@
 #include <vector>
 
 #include "generation/job_sources.h"
+#include "generation/render/render_plan.h"
 #include "generation/render/sine_kernels.h"
 
 namespace {
 
 using namespace render;
 
+// The default bank as the renderer runs it: the plan's methods (resonators where their bound
+// allows) and margins, lanes starting at distinct exact phases.
 void RenderDefaultBank(benchmark::State& state, const CSineKernel* kernel) {
     CJobSources sources;
     PrepareSources(CGenerationSettings{}, sources);
-    std::vector<double> increments, amplitudes;
-    for (const CSine& sine : sources.m_bank.m_aSines) {
-        increments.push_back(sine.m_dPhaseIncrement);
-        amplitudes.push_back(sine.m_dAmplitude);
-    }
-    increments.push_back(sources.m_reference.m_dPhaseIncrement);
+    const CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
+    const CRenderPlan plan = MakeRenderPlan(view, 1323000, *kernel);
     const std::size_t width = kernel->m_nWidth;
-    std::vector<double> phases(increments.size() * width, 0.0);
-    for (std::size_t o = 0; o < increments.size(); ++o) {
-        for (std::size_t lane = 0; lane < width; ++lane) {
-            phases[o * width + lane] = 0.001 * static_cast<double>(lane * (o + 1)); // distinct lanes
+    const std::size_t oscillators = plan.m_aIncrements.size();
+    std::vector<double> phases(oscillators * width);
+    std::vector<double> lane(plan.m_aStartPhases);
+    for (std::size_t l = 0; l < width; ++l) {
+        for (std::size_t o = 0; o < oscillators; ++o) {
+            phases[o * width + l] = lane[o];
         }
+        kernel->m_pAdvance(lane.data(), plan.m_aIncrements.data(), plan.m_aThresholds.data(), oscillators,
+                           kLaneFrames);
     }
     CLaneOutputs out(width);
-    CLaneBlock block;
-    block.m_pIncrements = increments.data();
-    block.m_pAmplitudes = amplitudes.data();
-    block.m_nHarmonics = amplitudes.size();
-    block.m_pStartPhases = phases.data();
-    block.m_nFrames = kLaneFrames;
+    CLaneBlock block = plan.Block(phases.data(), kLaneFrames, out);
     block.m_nValidFrames = kLaneFrames * width;
-    block.m_dLeftMargin = 1e-6;
-    block.m_dRightMargin = 1e-6;
-    out.AttachTo(block);
+    block.m_dLeftMargin = kernel->m_bExact ? -1.0 : plan.m_dLeftMargin;
+    block.m_dRightMargin = kernel->m_bExact ? -1.0 : plan.m_dRightMargin;
     for (auto _ : state) {
         kernel->m_pRender(block);
         benchmark::DoNotOptimize(out.m_aSamples.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLaneFrames * width));
-    state.SetLabel(std::to_string(amplitudes.size()) + " harmonics + reference");
+    state.SetLabel(std::to_string(plan.m_nHarmonics) + " harmonics + reference, " +
+                   std::to_string(plan.m_nResonators) + " by resonator");
 }
 
 void AdvanceDefaultPhases(benchmark::State& state, const CSineKernel* kernel) {
