@@ -72,6 +72,26 @@ CResonatorBound ResonatorBound(double increment, double seedError) {
     return bound;
 }
 
+namespace {
+
+// Gives a harmonic or the reference (the next entry of the plan's resonance lists) a resonator
+// where its bound is good, and returns its e_o (step 2). Where a block's phases are not wrapped the
+// kernel falls back to the vector sine, so the bound covers both.
+double ChooseMethod(const CSineKernel& kernel, double phase, double increment, std::uint32_t frames,
+                    CRenderPlan& plan) {
+    const double direct = SineError(kernel, phase, increment, frames);
+    const CResonatorBound resonator = ResonatorBound(increment, kernel.m_dSineError);
+    const bool resonates = kernel.m_bResonator && !kernel.m_bExact && phase >= 0.0 && phase <= TWO_PI &&
+                           resonator.m_dError <= kMaxResonatorError;
+    plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
+                                          : std::numeric_limits<double>::quiet_NaN());
+    plan.m_aResonanceSin.push_back(resonator.m_dResonanceSin);
+    plan.m_nResonators += resonates;
+    return resonates ? std::max(direct, resonator.m_dError) : direct;
+}
+
+} // namespace
+
 CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, const CSineKernel& kernel) {
     CRenderPlan plan;
     double sineTerms = 0.0; // step 3's sum of e x weight
@@ -80,19 +100,7 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
         plan.m_aIncrements.push_back(sine.m_dPhaseIncrement);
         plan.m_aAmplitudes.push_back(sine.m_dAmplitude);
         plan.m_aStartPhases.push_back(sine.m_dPhase);
-        double e = SineError(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, frameCount);
-        // A resonator where its bound is good; where a block's phases are not wrapped the kernel
-        // falls back to the vector sine, so the bound covers both.
-        const CResonatorBound resonator = ResonatorBound(sine.m_dPhaseIncrement, kernel.m_dSineError);
-        const bool resonates = kernel.m_bResonator && !kernel.m_bExact && sine.m_dPhase >= 0.0 &&
-                               sine.m_dPhase <= TWO_PI && resonator.m_dError <= kMaxResonatorError;
-        plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
-                                              : std::numeric_limits<double>::quiet_NaN());
-        plan.m_aResonanceSin.push_back(resonator.m_dResonanceSin);
-        if (resonates) {
-            e = std::max(e, resonator.m_dError);
-            ++plan.m_nResonators;
-        }
+        const double e = ChooseMethod(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, frameCount, plan);
         sineTerms += e * std::fabs(sine.m_dAmplitude);
         magnitude += (1.0 + e) * std::fabs(sine.m_dAmplitude);
     }
@@ -100,20 +108,9 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
     const CReferenceTone& reference = sources.m_reference;
     plan.m_aIncrements.push_back(reference.m_dPhaseIncrement);
     plan.m_aStartPhases.push_back(reference.m_dPhase);
-    double eReference = SineError(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, frameCount);
-    {
-        // The reference takes a resonator on the same terms as a harmonic.
-        const CResonatorBound resonator = ResonatorBound(reference.m_dPhaseIncrement, kernel.m_dSineError);
-        const bool resonates = kernel.m_bResonator && !kernel.m_bExact && reference.m_dPhase >= 0.0 &&
-                               reference.m_dPhase <= TWO_PI && resonator.m_dError <= kMaxResonatorError;
-        plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
-                                              : std::numeric_limits<double>::quiet_NaN());
-        plan.m_aResonanceSin.push_back(resonator.m_dResonanceSin);
-        if (resonates) {
-            eReference = std::max(eReference, resonator.m_dError);
-            ++plan.m_nResonators;
-        }
-    }
+    // The reference takes a resonator on the same terms as a harmonic.
+    const double eReference =
+        ChooseMethod(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, frameCount, plan);
     for (const CDaughterSignal& daughter : sources.m_aDaughters) {
         if (DaughterIsSilent(daughter, frameCount)) {
             continue;

@@ -44,25 +44,37 @@ constexpr double kSinTaylor[9] = {
     -1.0 / 121645100408832000.0,
 };
 
+// x = r + q pi with q = round(x / pi) in {0, 1, 2} for 0 <= x <= TWO_PI (see above). Returns r;
+// the last mantissa bit of `shifted` is q's parity.
+template <class V> [[gnu::always_inline]] inline V ReduceByPi(V x, V& shifted) {
+    shifted = x * kInversePi + kRoundingShift;
+    const V q = shifted - kRoundingShift;
+    return (x - q * kPiHigh) - q * kPiLow;
+}
+
+// sin r for |r| <= pi/2 by its Taylor series; `s` is r x r.
+template <class V, V (*MulAdd)(V, V, V)> [[gnu::always_inline]] inline V SinPolynomial(V r, V s) {
+    // A scalar operand of a vector operation is broadcast; +0.0 + c is c for every constant here.
+    V p = V{} + kSinTaylor[8];
+    for (int i = 7; i >= 0; --i) {
+        p = MulAdd(p, s, V{} + kSinTaylor[i]);
+    }
+    return MulAdd(p * s, r, r);
+}
+
+// (-1)^q v, q's parity in the last mantissa bit of `shifted`: sin(r + q pi) = (-1)^q sin r, and
+// likewise cos. (Casts between vector types of one size reinterpret the bits.)
+template <class V> [[gnu::always_inline]] inline V WithParitySign(V value, V shifted) {
+    typedef long long Bits __attribute__((vector_size(sizeof(V))));
+    return (V)((Bits)value ^ ((Bits)shifted << 63));
+}
+
 // sin x for 0 <= x <= TWO_PI, within 2e-15 (see above). `MulAdd(a, b, c)` is a x b + c, fused
 // or not. Outside that range the result is meaningless.
 template <class V, V (*MulAdd)(V, V, V)> [[gnu::always_inline]] inline V WrappedSin(V x) {
-    typedef long long Bits __attribute__((vector_size(sizeof(V))));
-    // A scalar operand of a vector operation is broadcast; +0.0 + c is c for every constant here.
-    auto splat = [](double value) { return V{} + value; };
-    const V shifted = x * kInversePi + kRoundingShift;
-    const V q = shifted - kRoundingShift;
-    const V r = (x - q * kPiHigh) - q * kPiLow;
-    const V s = r * r;
-    V p = splat(kSinTaylor[8]);
-    for (int i = 7; i >= 0; --i) {
-        p = MulAdd(p, s, splat(kSinTaylor[i]));
-    }
-    const V sinR = MulAdd(p * s, r, r);
-    // sin(r + q pi) = (-1)^q sin r: the parity bit moved to the sign.
-    // (Casts between vector types of one size reinterpret the bits.)
-    const Bits sign = (Bits)shifted << 63;
-    return (V)((Bits)sinR ^ sign);
+    V shifted;
+    const V r = ReduceByPi(x, shifted);
+    return WithParitySign(SinPolynomial<V, MulAdd>(r, r * r), shifted);
 }
 
 // (-1)^k / (2k)! for k = 1 .. 10, the Taylor coefficients of cos after 1.
@@ -82,25 +94,15 @@ constexpr double kCosTaylor[10] = {
 // sin x and cos x for 0 <= x <= TWO_PI, each within 2e-15 (see above).
 template <class V, V (*MulAdd)(V, V, V)>
 [[gnu::always_inline]] inline void WrappedSinCos(V x, V& sine, V& cosine) {
-    typedef long long Bits __attribute__((vector_size(sizeof(V))));
-    auto splat = [](double value) { return V{} + value; };
-    const V shifted = x * kInversePi + kRoundingShift;
-    const V q = shifted - kRoundingShift;
-    const V r = (x - q * kPiHigh) - q * kPiLow;
+    V shifted;
+    const V r = ReduceByPi(x, shifted);
     const V s = r * r;
-    V p = splat(kSinTaylor[8]);
-    for (int i = 7; i >= 0; --i) {
-        p = MulAdd(p, s, splat(kSinTaylor[i]));
-    }
-    const V sinR = MulAdd(p * s, r, r);
-    V c = splat(kCosTaylor[9]);
+    V c = V{} + kCosTaylor[9];
     for (int i = 8; i >= 0; --i) {
-        c = MulAdd(c, s, splat(kCosTaylor[i]));
+        c = MulAdd(c, s, V{} + kCosTaylor[i]);
     }
-    const V cosR = MulAdd(c, s, splat(1.0));
-    const Bits sign = (Bits)shifted << 63;
-    sine = (V)((Bits)sinR ^ sign);
-    cosine = (V)((Bits)cosR ^ sign);
+    sine = WithParitySign(SinPolynomial<V, MulAdd>(r, s), shifted);
+    cosine = WithParitySign(MulAdd(c, s, V{} + 1.0), shifted);
 }
 
 } // namespace
