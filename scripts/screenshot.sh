@@ -33,7 +33,8 @@ export DISPLAY=$display
 openbox >/dev/null 2>&1 &
 wm=$!
 sleep 0.5
-QT_QPA_PLATFORM=xcb "$program" &
+# A neutral home folder, so the default file name in the picture is no machine's own path.
+HOME=/home/user QT_QPA_PLATFORM=xcb "$program" &
 program_pid=$!
 
 # Waits for a top-level window with this title and prints its id.
