@@ -38,10 +38,18 @@ struct CRound {
     std::vector<unsigned char> m_aBytes; // 4 bytes per frame
     std::atomic<std::uint64_t> m_nClaims{0};
     std::atomic<std::size_t> m_nDone{0}; // super-blocks rendered (or abandoned by an exception)
+    // The phase stepping, in slices of oscillators, claimed like the super-blocks.
+    std::size_t m_nSlices = 0;
+    std::atomic<std::uint64_t> m_nSliceClaims{0};
+    std::atomic<std::size_t> m_nSlicesDone{0};
 
     // Opens the prepared round to claims.
     void Open() { m_nClaims.store(std::uint64_t{m_nSuperBlocks} << 32, std::memory_order_release); }
 };
+
+// Oscillators in one slice of the phase stepping: eight vectors of the widest kernel, enough to
+// keep a core busy; a bank of many harmonics is stepped by all threads at once.
+constexpr std::size_t kSliceOscillators = 64;
 
 // How long a waiting thread spins before it sleeps: longer than a round's hand-over, because
 // waking a sleeping thread can take milliseconds on a virtual machine.
@@ -82,8 +90,9 @@ public:
     std::size_t Width() const { return m_nWidth; }
     std::size_t Oscillators() const { return m_nOscillators; }
 
-    // Fills `round` with the next frames: the start phases of every lane, stepped serially.
-    void Prepare(CRound& round, std::size_t firstFrame) {
+    // Sizes `round` for the frames from `firstFrame` on, closes it to claims, and opens the slices
+    // of its phase stepping to StepSlices.
+    void Size(CRound& round, std::size_t firstFrame) {
         const std::size_t superFrames = m_nWidth * kLaneFrames;
         round.m_nFirstFrame = firstFrame;
         round.m_nFrames =
@@ -91,21 +100,43 @@ public:
         round.m_nSuperBlocks = (round.m_nFrames + superFrames - 1) / superFrames;
         round.m_nClaims.store(0, std::memory_order_relaxed); // closed until Open
         round.m_nDone.store(0, std::memory_order_relaxed);
+        round.m_nSliceClaims.store(0, std::memory_order_relaxed);
+        round.m_nSlicesDone.store(0, std::memory_order_relaxed);
         round.m_aSnapshots.resize(round.m_nSuperBlocks * m_nOscillators * m_nWidth);
         round.m_aBytes.resize(round.m_nFrames * kBytesPerFrame);
-        const std::size_t lanes = round.m_nSuperBlocks * m_nWidth;
-        for (std::size_t lane = 0; lane < lanes; ++lane) {
-            double* snapshot =
-                &round.m_aSnapshots[(lane / m_nWidth) * m_nOscillators * m_nWidth + lane % m_nWidth];
-            for (std::size_t o = 0; o < m_nOscillators; ++o) {
-                snapshot[o * m_nWidth] = m_aPhases[o];
+        round.m_nSlices = (m_nOscillators + kSliceOscillators - 1) / kSliceOscillators;
+        round.m_nSliceClaims.store(std::uint64_t{round.m_nSlices} << 32, std::memory_order_release);
+    }
+
+    // Steps slices of `round`'s oscillators (they are independent) until none is left to claim:
+    // each fills its oscillators' start phases for every lane of the round, stepped serially.
+    void StepSlices(CRound& round) {
+        for (;;) {
+            const std::uint64_t claim = round.m_nSliceClaims.fetch_add(1, std::memory_order_acq_rel);
+            const std::size_t slice = claim & 0xFFFFFFFF;
+            const std::size_t slices = claim >> 32;
+            if (slice >= slices) {
+                return;
             }
-            // The lanes past the last frame are never used, and nothing follows the last lane.
-            const std::size_t laneStart = lane * kLaneFrames;
-            if (laneStart < round.m_nFrames) {
-                m_kernel.m_pAdvance(m_aPhases.data(), m_plan.m_aIncrements.data(),
-                                    m_plan.m_aThresholds.data(), m_nOscillators,
-                                    std::min(kLaneFrames, round.m_nFrames - laneStart));
+            const std::size_t first = slice * kSliceOscillators;
+            const std::size_t last = std::min(first + kSliceOscillators, m_nOscillators);
+            const std::size_t lanes = round.m_nSuperBlocks * m_nWidth;
+            for (std::size_t lane = 0; lane < lanes; ++lane) {
+                double* snapshot =
+                    &round.m_aSnapshots[(lane / m_nWidth) * m_nOscillators * m_nWidth + lane % m_nWidth];
+                for (std::size_t o = first; o < last; ++o) {
+                    snapshot[o * m_nWidth] = m_aPhases[o];
+                }
+                // The lanes past the last frame are never used, and nothing follows the last lane.
+                const std::size_t laneStart = lane * kLaneFrames;
+                if (laneStart < round.m_nFrames) {
+                    m_kernel.m_pAdvance(m_aPhases.data() + first, m_plan.m_aIncrements.data() + first,
+                                        m_plan.m_aThresholds.data() + first, last - first,
+                                        std::min(kLaneFrames, round.m_nFrames - laneStart));
+                }
+            }
+            if (round.m_nSlicesDone.fetch_add(1, std::memory_order_acq_rel) + 1 == slices) {
+                round.m_nSlicesDone.notify_all();
             }
         }
     }
@@ -252,7 +283,7 @@ private:
 // calling thread, which rethrows it once the round is done.
 class CHelpers {
 public:
-    CHelpers(const CBlockRenderer& renderer, unsigned threads, const CTestHooks& hooks)
+    CHelpers(CBlockRenderer& renderer, unsigned threads, const CTestHooks& hooks)
         : m_renderer(renderer), m_aPeaks(threads, 0.0) {
         m_aThreads.reserve(threads - 1);
         for (unsigned t = 1; t < threads; ++t) {
@@ -286,6 +317,17 @@ public:
         m_pRound.store(&round, std::memory_order_release);
         m_nGeneration.fetch_add(1, std::memory_order_acq_rel);
         m_nGeneration.notify_all();
+    }
+
+    // Opens the phase stepping of `round` (sized) to the helpers, then steps with them until every
+    // slice is done.
+    void Prepare(CRound& round) {
+        m_pPreparing.store(&round, std::memory_order_release);
+        m_nGeneration.fetch_add(1, std::memory_order_acq_rel);
+        m_nGeneration.notify_all();
+        m_renderer.StepSlices(round);
+        WaitFor(round.m_nSlicesDone,
+                [&] { return round.m_nSlicesDone.load(std::memory_order_acquire) == round.m_nSlices; });
     }
 
     // Waits until every super-block of `round` is done; rethrows the first exception a helper met.
@@ -322,8 +364,12 @@ private:
                 if (!scratch) {
                     scratch.emplace(m_renderer.Width(), m_renderer.Oscillators());
                 }
-                m_aPeaks[t] = std::max(m_aPeaks[t],
-                                       m_renderer.Work(*m_pRound.load(std::memory_order_acquire), *scratch));
+                if (CRound* round = m_pRound.load(std::memory_order_acquire)) {
+                    m_aPeaks[t] = std::max(m_aPeaks[t], m_renderer.Work(*round, *scratch));
+                }
+                if (CRound* preparing = m_pPreparing.load(std::memory_order_acquire)) {
+                    m_renderer.StepSlices(*preparing);
+                }
             } catch (...) {
                 Fail(std::current_exception());
             }
@@ -337,9 +383,10 @@ private:
         }
     }
 
-    const CBlockRenderer& m_renderer;
+    CBlockRenderer& m_renderer;
     std::vector<double> m_aPeaks; // per thread; [0] is the calling thread's, read after the joins
     std::atomic<CRound*> m_pRound{nullptr};
+    std::atomic<CRound*> m_pPreparing{nullptr};
     std::atomic<std::uint64_t> m_nGeneration{0}; // counts publications, and the end
     std::atomic<bool> m_bFinished{false};
     std::mutex m_errorMutex;
@@ -381,7 +428,8 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
     std::array<CRound, 2> rounds;
     CWorkerScratch scratch(renderer.Width(), renderer.Oscillators());
     CHelpers helpers(renderer, threads, hooks);
-    renderer.Prepare(rounds[0], 0);
+    renderer.Size(rounds[0], 0);
+    helpers.Prepare(rounds[0]);
     helpers.Publish(rounds[0]);
     for (std::size_t r = 0;; ++r) {
         CRound& round = rounds[r % 2];
@@ -391,7 +439,8 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
         }
         const std::size_t next = round.m_nFirstFrame + round.m_nFrames;
         if (next < frameCount) {
-            renderer.Prepare(other, next);
+            renderer.Size(other, next);
+            helpers.Prepare(other);
         }
         helpers.Peak(0) = std::max(helpers.Peak(0), renderer.Work(round, scratch));
         helpers.Finish(round);
