@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "generation/generate_job.h"
+#include "generation/wav_format.h"
 
 CGenerationWorker::CGenerationWorker(QObject* parent) : QObject(parent) {}
 
@@ -26,8 +27,8 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
             if (GenerateTestFile(settings, *this, {}, &outcome)) {
                 const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
                 const std::lock_guard lock(m_messageMutex);
-                m_result = CResult{settings.m_strFileName, 44 + 4 * std::uint64_t{outcome.m_nFrames},
-                                   seconds.count(), outcome.m_dPeak};
+                m_result = CResult{settings.m_strFileName, WavFileBytes(outcome.m_nFrames), seconds.count(),
+                                   outcome.m_dPeak};
             }
         } catch (const std::exception& error) {
             ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);

@@ -75,7 +75,7 @@ void CPreviewPanel::ShowSettings(const CGenerationSettings& settings, const QStr
         const double budget = kRenderBudget / static_cast<double>(bank.size() + 5);
         const auto frames = static_cast<std::uint32_t>(std::min({rate, budget, double(plan.m_nFrames)}));
         try {
-            const CRenderedFrames rendered = RenderFramesInMemory(settings, frames);
+            const CRenderedFrames rendered = RenderFramesInMemory(settings, plan, frames);
             const double seconds = rate > 0 ? frames / rate : 0.0;
             const QString span = frames == plan.m_nFrames ? QStringLiteral("the whole file")
                                  : frames == plan.m_nSampleRate

@@ -197,6 +197,8 @@ struct CDoubleField {
     const char* m_szWhat; // for the range message; nullptr when the field has no range
     double m_dMin, m_dMax;
     const char* m_szHigh; // the upper end as the message shows it
+
+    bool InRange(double value) const { return m_szWhat == nullptr || (value >= m_dMin && value <= m_dMax); }
 };
 
 namespace {
@@ -232,7 +234,7 @@ bool CVorlanxDlg::SaveDouble(const CDoubleField& field) {
                           QStringLiteral("Please enter a number for %1.%2").arg(field.m_szName, hint));
     }
     m_settings.*field.m_pField = *value; // stored before its range check
-    if (field.m_szWhat != nullptr && (*value < field.m_dMin || *value > field.m_dMax)) {
+    if (!field.InRange(*value)) {
         return SaveFailed(field.m_nId, RangeMessage(field.m_szWhat, "0", field.m_szHigh));
     }
     return true;
@@ -277,7 +279,7 @@ void CVorlanxDlg::UpdatePreview() {
     settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
     for (const CDoubleField& field : kDoubleFields) {
         const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
-        if (value && (field.m_szWhat == nullptr || (*value >= field.m_dMin && *value <= field.m_dMax))) {
+        if (value && field.InRange(*value)) {
             settings.*field.m_pField = *value;
         } else {
             unusable << Edit(field.m_nId)->accessibleName();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <string>
 #include <unistd.h>
 
 #include "platform/number_text.h"
@@ -10,6 +11,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kFirstDraw = std::chrono::milliseconds(500); // short jobs show no line at all
 constexpr auto kRedraw = std::chrono::milliseconds(100);
+
+// "  7%", " 42%", "100%": whole percent, right-aligned so the line does not jump.
+std::string Percent(double fraction) {
+    std::string text = platform::FormatDecimals(100.0 * fraction, 0) + "%";
+    return std::string(text.size() < 4 ? 4 - text.size() : 0, ' ') + text;
+}
 } // namespace
 
 CConsoleFeedback::CConsoleFeedback(double sampleRate, bool quiet, const volatile std::sig_atomic_t& interrupt)
@@ -55,8 +62,7 @@ std::string CConsoleFeedback::ProgressText(std::uint64_t framesWritten, std::uin
         frameCount == 0 ? 1.0 : static_cast<double>(framesWritten) / static_cast<double>(frameCount);
     const double rate = std::max(sampleRate, 1.0);
     const double written = static_cast<double>(framesWritten) / rate;
-    std::string text = platform::FormatFixed6(100.0 * done).substr(3) + "%  " +
-                       platform::FormatDecimals(written, 1) + " s of " +
+    std::string text = Percent(done) + "  " + platform::FormatDecimals(written, 1) + " s of " +
                        platform::FormatDecimals(static_cast<double>(frameCount) / rate, 1) + " s";
     if (elapsedSeconds > 0.0 && framesWritten > 0) {
         text += ", " + platform::FormatDecimals(written / elapsedSeconds, 1) + "x real time, " +

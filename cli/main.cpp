@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
             const CJobPlan plan = MakeJobPlan(line.m_settings);
             std::optional<double> peak;
             if (!plan.m_strRefusal) {
-                peak = WholeFilePeak(line.m_settings, line.m_options);
+                peak = WholeFilePeak(line.m_settings, plan, line.m_options);
             }
             std::cout << (line.m_bJson ? PlanJson(plan, peak) : PlanText(plan, peak));
             return plan.m_strRefusal ? 1 : 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "generation/job_plan.h"
 #include "generation/job_sources.h"
 #include "generation/render/block_renderer.h"
 
@@ -26,9 +25,8 @@ private:
     std::vector<std::int16_t>* m_pSamples;
 };
 
-double Render(const CGenerationSettings& settings, std::uint32_t frameCount,
+double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint32_t frameCount,
               std::vector<std::int16_t>* samples, const render::CRenderOptions& options) {
-    const CJobPlan plan = MakeJobPlan(settings);
     if (plan.m_strRefusal) {
         throw std::invalid_argument(*plan.m_strRefusal);
     }
@@ -45,13 +43,14 @@ double Render(const CGenerationSettings& settings, std::uint32_t frameCount,
 
 } // namespace
 
-CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, std::uint32_t frameCount,
-                                     const render::CRenderOptions& options) {
+CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const CJobPlan& plan,
+                                     std::uint32_t frameCount, const render::CRenderOptions& options) {
     CRenderedFrames frames;
-    frames.m_dPeak = Render(settings, frameCount, &frames.m_aSamples, options);
+    frames.m_dPeak = Render(settings, plan, frameCount, &frames.m_aSamples, options);
     return frames;
 }
 
-double WholeFilePeak(const CGenerationSettings& settings, const render::CRenderOptions& options) {
-    return Render(settings, UINT32_MAX, nullptr, options);
+double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
+                     const render::CRenderOptions& options) {
+    return Render(settings, plan, UINT32_MAX, nullptr, options);
 }

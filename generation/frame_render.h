@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "generation/job_plan.h"
 #include "generation/render/render_options.h"
 #include "generation/settings.h"
 
@@ -13,11 +14,13 @@ struct CRenderedFrames {
     double m_dPeak = 0.0;                 // largest |left| before clipping over these frames
 };
 
-// Frames [0, min(frameCount, the file's frames)) of the file `settings` describe. Throws
-// std::invalid_argument with the job's message when the job would refuse the settings.
-CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, std::uint32_t frameCount,
-                                     const render::CRenderOptions& options = {});
+// Frames [0, min(frameCount, the file's frames)) of the file `settings` describe; `plan` is
+// MakeJobPlan(settings), which the caller has already. Throws std::invalid_argument with the job's
+// message when the plan refuses the settings.
+CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const CJobPlan& plan,
+                                     std::uint32_t frameCount, const render::CRenderOptions& options = {});
 
 // The peak of the whole file's left channel, computed without keeping or writing any frame (as
-// long as a generation without the writing). Throws like RenderFramesInMemory.
-double WholeFilePeak(const CGenerationSettings& settings, const render::CRenderOptions& options = {});
+// long as a generation without the writing). Arguments and errors as RenderFramesInMemory.
+double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
+                     const render::CRenderOptions& options = {});

@@ -54,7 +54,7 @@ CJobPlan MakeJobPlan(const CGenerationSettings& settings) {
         return plan;
     }
     plan.m_nFrames = FrameCount(settings.m_nSampleRate, settings.m_dDuration);
-    plan.m_nBytes = kWavHeaderBytes + std::uint64_t{kBytesPerFrame} * plan.m_nFrames;
+    plan.m_nBytes = WavFileBytes(plan.m_nFrames);
     plan.m_dDurationS = rate > 0.0 ? plan.m_nFrames / rate : 0.0;
 
     CJobSources sources;

@@ -17,6 +17,11 @@ inline constexpr std::uint32_t kBytesPerFrame = 4; // two channels of 16 bits
 // N <= (2^32 - 1 - 36) / 4 = 1073741814.
 inline constexpr std::uint64_t kMaxWavFrames = (0xFFFFFFFFull - 36) / 4;
 
+// The size of a file of `frameCount` frames: the header and four bytes a frame.
+inline std::uint64_t WavFileBytes(std::uint32_t frameCount) {
+    return kWavHeaderBytes + std::uint64_t{kBytesPerFrame} * frameCount;
+}
+
 struct CWavHeader {
     std::array<unsigned char, kRiffHeadBytes> m_aRiff;
     std::array<unsigned char, kFormatChunkBytes> m_aFormat;

@@ -90,9 +90,10 @@ TEST(FrameRender, MemoryFramesAndPeakMatchTheFile) {
     ASSERT_TRUE(GenerateTestFile(settings, feedback));
     ASSERT_EQ(feedback.m_aTexts.size(), 1u);
 
-    const double peak = WholeFilePeak(settings);
+    const CJobPlan plan = MakeJobPlan(settings);
+    const double peak = WholeFilePeak(settings, plan);
     EXPECT_EQ(ClippingWarning(peak), feedback.m_aTexts[0]);
-    const CRenderedFrames frames = RenderFramesInMemory(settings, 1000000);
+    const CRenderedFrames frames = RenderFramesInMemory(settings, plan, 1000000);
     EXPECT_EQ(frames.m_dPeak, peak);
     const auto bytes = test::ReadBytes(dir / "clip.wav");
     ASSERT_EQ(bytes.size(), 44 + 2 * frames.m_aSamples.size());
@@ -100,7 +101,7 @@ TEST(FrameRender, MemoryFramesAndPeakMatchTheFile) {
         ASSERT_EQ(frames.m_aSamples[i], static_cast<std::int16_t>(bytes[44 + 2 * i] | bytes[45 + 2 * i] << 8))
             << i;
     }
-    EXPECT_EQ(RenderFramesInMemory(settings, 10).m_aSamples.size(), 20u);
+    EXPECT_EQ(RenderFramesInMemory(settings, plan, 10).m_aSamples.size(), 20u);
     settings.m_dFundamentalFreq = 0;
-    EXPECT_THROW(WholeFilePeak(settings), std::invalid_argument);
+    EXPECT_THROW(WholeFilePeak(settings, MakeJobPlan(settings)), std::invalid_argument);
 }
