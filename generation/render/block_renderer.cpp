@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "generation/render/cpu_placement.h"
 #include "generation/wav_format.h"
 
 namespace render {
@@ -52,16 +53,23 @@ struct CRound {
 constexpr std::size_t kSliceOscillators = 64;
 
 // How long a waiting thread spins before it sleeps: longer than a round's hand-over, because
-// waking a sleeping thread can take milliseconds on a virtual machine.
+// waking a sleeping thread can take milliseconds on a virtual machine (cpu_placement.h).
 constexpr int kSpins = 200000;
+// A spinning thread yields its CPU this often, so that it never holds up the thread it waits for
+// when the two share a CPU (a spin without yielding can take a whole 4 ms time slice from it).
+constexpr int kSpinsPerYield = 64;
 
-// Waits until `ready()`, spinning first, then sleeping on `value` while it holds `seen`.
+// Waits until `ready()`, spinning first (yielding now and then), then sleeping on `value`.
 template <class T, class Ready> void WaitFor(const std::atomic<T>& value, Ready ready) {
-    for (int spin = 0; spin < kSpins; ++spin) {
+    for (int spin = 1; spin <= kSpins; ++spin) {
         if (ready()) {
             return;
         }
-        _mm_pause();
+        if (spin % kSpinsPerYield == 0) {
+            std::this_thread::yield();
+        } else {
+            _mm_pause();
+        }
     }
     while (!ready()) {
         value.wait(value.load(std::memory_order_acquire), std::memory_order_acquire);
@@ -283,8 +291,9 @@ private:
 // calling thread, which rethrows it once the round is done.
 class CHelpers {
 public:
-    CHelpers(CBlockRenderer& renderer, unsigned threads, const CTestHooks& hooks)
-        : m_renderer(renderer), m_aPeaks(threads, 0.0) {
+    CHelpers(CBlockRenderer& renderer, unsigned threads, const CCpuPlacement& placement,
+             const CTestHooks& hooks)
+        : m_renderer(renderer), m_placement(placement), m_aPeaks(threads, 0.0) {
         m_aThreads.reserve(threads - 1);
         for (unsigned t = 1; t < threads; ++t) {
             try {
@@ -292,6 +301,8 @@ public:
                     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
                 }
                 m_aThreads.emplace_back([this, t, &hooks] { Run(t, hooks); });
+                m_placement.Place(m_aThreads.back().native_handle(), t);
+                m_nPlaced.store(t, std::memory_order_release);
             } catch (...) { // std::system_error (EAGAIN), or std::bad_alloc for the thread's state
                 break;      // go on with the threads that started
             }
@@ -349,6 +360,8 @@ public:
 
 private:
     void Run(unsigned t, const CTestHooks& hooks) {
+        WaitFor(m_nPlaced, [&] { return m_nPlaced.load(std::memory_order_acquire) >= t; });
+        m_placement.Release();
         std::optional<CWorkerScratch> scratch;
         std::uint64_t seen = 0;
         if (hooks.m_bHelperThrows && t == 1) { // an injected failure, before any round
@@ -384,7 +397,9 @@ private:
     }
 
     CBlockRenderer& m_renderer;
-    std::vector<double> m_aPeaks; // per thread; [0] is the calling thread's, read after the joins
+    const CCpuPlacement& m_placement;
+    std::atomic<unsigned> m_nPlaced{0}; // helpers placed so far: each waits for its placement
+    std::vector<double> m_aPeaks;       // per thread; [0] is the calling thread's, read after the joins
     std::atomic<CRound*> m_pRound{nullptr};
     std::atomic<CRound*> m_pPreparing{nullptr};
     std::atomic<std::uint64_t> m_nGeneration{0}; // counts publications, and the end
@@ -415,7 +430,8 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
     }
     CBlockRenderer renderer(plan, *kernel, frameCount);
 
-    unsigned threads = options.m_nThreads != 0 ? options.m_nThreads : std::thread::hardware_concurrency();
+    const CCpuPlacement placement;
+    unsigned threads = options.m_nThreads != 0 ? options.m_nThreads : placement.AllowedCpus();
     threads = std::clamp(threads, 1u, 64u);
     // A short file is not worth waking a second thread for.
     if (frameCount < 4 * kLaneFrames * kernel->m_nWidth) {
@@ -427,7 +443,7 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
     // r + 1 (the serial phase stepping), then joins in.
     std::array<CRound, 2> rounds;
     CWorkerScratch scratch(renderer.Width(), renderer.Oscillators());
-    CHelpers helpers(renderer, threads, hooks);
+    CHelpers helpers(renderer, threads, placement, hooks);
     renderer.Size(rounds[0], 0);
     helpers.Prepare(rounds[0]);
     helpers.Publish(rounds[0]);
