@@ -191,19 +191,25 @@ private:
             // The kernel's packed pairs are the file's little-endian bytes on x86-64.
             static_assert(std::endian::native == std::endian::little);
             unsigned char* bytes = &round.m_aBytes[first * kBytesPerFrame];
+            // The lanes that have a flagged frame: in most super-blocks none.
+            unsigned flaggedLanes = 0;
+            for (const unsigned char lanes : out.m_aEdgeLanes) {
+                flaggedLanes |= lanes;
+            }
             for (std::size_t lane = 0; lane < m_nWidth; ++lane) {
                 peak = std::max(peak, out.m_aPeaks[lane]);
                 const std::size_t laneFirst = lane * kLaneFrames;
                 const std::size_t valid = block.m_nValidFrames;
                 const std::size_t frames = laneFirst < valid ? std::min(kLaneFrames, valid - laneFirst) : 0;
                 // The lane's samples are a column of the kernel's frame-major output.
-                std::uint32_t column[kLaneFrames];
-                for (std::size_t k = 0; k < frames; ++k) {
-                    column[k] = out.m_aSamples[k * m_nWidth + lane];
-                }
-                std::memcpy(bytes + laneFirst * kBytesPerFrame, column, frames * kBytesPerFrame);
                 unsigned char* laneBytes = bytes + laneFirst * kBytesPerFrame;
-                peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes, scratch));
+                const std::uint32_t* samples = out.m_aSamples.data() + lane;
+                for (std::size_t k = 0; k < frames; ++k) {
+                    std::memcpy(laneBytes + k * kBytesPerFrame, samples + k * m_nWidth, kBytesPerFrame);
+                }
+                if ((flaggedLanes >> lane) & 1u) {
+                    peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes, scratch));
+                }
             }
         }
         return peak;
