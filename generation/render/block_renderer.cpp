@@ -309,6 +309,7 @@ public:
                 m_aThreads.emplace_back([this, t, &hooks] { Run(t, hooks); });
                 m_placement.Place(m_aThreads.back().native_handle(), t);
                 m_nPlaced.store(t, std::memory_order_release);
+                m_nPlaced.notify_all(); // a helper that spun too long sleeps until placed
             } catch (...) { // std::system_error (EAGAIN), or std::bad_alloc for the thread's state
                 break;      // go on with the threads that started
             }
