@@ -2,7 +2,8 @@
 # Times whole processes writing the default 30 s file, in one run on one machine:
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
 #   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
-#   then both paths with a mother amplitude of 1e300, where every frame takes the exact path.
+#   then both paths with a mother amplitude of 1e300, where every frame takes the exact path;
+#   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor.
 # Prints a Markdown table of the median wall time of RUNS runs (default 5) and peak memory.
 # Usage: bench/compare.sh [BUILD_DIR]     (after scripts/bootstrap.sh; RUNS=9 for more runs)
 set -euo pipefail
@@ -71,5 +72,14 @@ hugeframe=$(median "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav")
 cmp -s "$out/hugeblock.wav" "$out/hugeframe.wav" && hugesame="identical" || hugesame="DIFFERENT"
 echo "| vorlanx-gen ${huge[*]} | $hugeblock | $(awk "BEGIN { printf \"%.1f\", $hugeblock / $block }")x | $(peak_mib "$gen" "${huge[@]}" -o "$out/hugeblock.wav") |"
 echo "| vorlanx-gen --per-frame ${huge[*]} | $hugeframe | $(awk "BEGIN { printf \"%.1f\", $hugeframe / $block }")x | $(peak_mib "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav") |"
+
+# The write floor: a long file against dd writing the same number of bytes from /dev/zero.
+long=(--duration 3000)
+longbytes=$(( 44 + 3000 * 44100 * 4 ))
+longtime=$(median "$gen" -q "${long[@]}" -o "$out/long.wav")
+ddtime=$(median dd if=/dev/zero of="$out/dd.wav" bs=1M count="$longbytes" iflag=count_bytes status=none)
+echo "| vorlanx-gen ${long[*]} ($((longbytes / 1000000)) MB) | $longtime | $(awk "BEGIN { printf \"%.2f\", $longtime / $ddtime }")x dd | $(peak_mib "$gen" -q "${long[@]}" -o "$out/long.wav") |"
+echo "| dd, as many bytes | $ddtime | 1.00x dd | $(peak_mib dd if=/dev/zero of="$out/dd.wav" bs=1M count="$longbytes" iflag=count_bytes status=none) |"
+rm -f "$out"/*.wav
 echo
 echo "Block and per-frame files: $same (huge amplitudes: $hugesame). Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
