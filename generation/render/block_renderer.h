@@ -18,24 +18,32 @@
 //    its first frame and steps them by the same operation, so every phase is the same double as
 //    the reference's. Every product and sum is the same operation on the same operands in the same
 //    order, and nothing is contracted into a fused multiply-add (-ffp-contract=off everywhere;
-//    the wrapped sine's own fused steps are inside its error bound). A daughter at level 0 whose
-//    phases stay finite adds +-0 to a sum that starts at +0 and is left out.
-// 2. What is approximate: only the sines. For oscillator o, |kernel sine - library sine| <= e_o,
-//    worked out per oscillator when the plan is made:
+//    the wrapped sine's and the resonator's own fused steps are inside their error bounds). A
+//    daughter at level 0 whose phases stay finite adds +-0 to a sum that starts at +0 and is left
+//    out.
+// 2. What is approximate: only the sines (with a resonator's, its product with the amplitude).
+//    For oscillator o, |kernel sine - library sine| <= e_o, worked out per oscillator when the
+//    plan is made:
 //    - the vector sine: the kernel's bound (kVectorSineError, 2e-15, for the wrapped polynomial and
 //      SLEEF's 3.5 ulp sine) plus 1.2e-16 for the library's own last bit, while |phase| stays within
 //      kTrustedPhase over the file (|p0| + frames x (|increment| + TWO_PI) bounds it); beyond that
 //      SLEEF promises only a value in [-1, 1], and e_o = 2;
 //    - the resonator, for a harmonic (or the reference tone) whose phases stay in [0, TWO_PI]:
 //      y(k + 1) = c y(k) - y(k - 1)
-//      with c = fl(2 cos increment) turns by exactly theta = acos(c / 2) per frame. Each lane seeds
-//      it afresh from its exact start phase p: y(0) = sin p, y(1) = sin p cos theta + cos p sin theta
-//      (sin and cos within 2e-15; the seeds within d0 = 2e-15 and d1 = 1.5 x 2e-15 + 5u). Over the
-//      m <= 127 later frames of a lane, an error d in the seeds or in one step's two roundings
-//      (3u x 1.01 each) grows by at most A = min(128, 1 / sin theta). The true phase is the stepped
-//      one: it drifts from p + k x increment by half an ulp (8.9e-16) per step and by 2 pi - TWO_PI
-//      (2.45e-16) per wrap, and theta differs from the increment (computed in long double). So
-//          e_o = (d0 + d1 + m x 3.03u) A + m |theta - increment| + m 8.9e-16 + wraps 2.45e-16 + 1.2e-16.
+//      with c = fl(2 cos increment) turns by exactly theta = acos(c / 2) per frame. A harmonic's
+//      resonator carries its amplitude a, so y is its term a sin p and needs no product per frame
+//      (the reference tone's has a = 1). Each lane seeds it afresh from its exact start phase p:
+//      y(0) = a sin p, y(1) = a (sin p cos theta + cos p sin theta) (sin and cos within 2e-15; the
+//      seeds within |a| d0, d0 = 2e-15 + u, and |a| d1, d1 = 1.5 x 2e-15 + 6u). Over the m <= 127
+//      later frames of a lane, an error d in the seeds or in one step's roundings (c y and the
+//      difference, or one fused multiply-add: 3u x 1.01 |a| at most, plus 2^-1075 a rounding where
+//      y is subnormal) grows by at most A = min(128, 1 / sin theta).
+//      The true phase is the stepped one: it drifts from p + k x increment by half an ulp (8.9e-16)
+//      per step and by 2 pi - TWO_PI (2.45e-16) per wrap, and theta differs from the increment
+//      (computed in long double). So, relative to |a| (and 0 for the subnormal term where a = 0,
+//      since every value is then exactly 0),
+//          e_o = (d0 + d1 + m x 3.03u + (3m + 7) 2^-1074 / |a|) A + m |theta - increment|
+//                + m 8.9e-16 + wraps 2.45e-16 + 1.2e-16.
 //      An oscillator takes the resonator only where e_o <= kMaxResonatorError (1e-10): a tiny increment
 //      or one near pi (c near +-2) keeps the vector sine. Where a block's phases are not wrapped the
 //      kernel falls back to the vector sine, so e_o is the larger of the two bounds. The exact
@@ -45,7 +53,8 @@
 //    that differ by delta gives results that differ by delta times the other factor, plus one
 //    rounding in each computation, at most u x 32767 M apart (u = 2^-53) after the scaling, 2u in
 //    all. Left takes 2H + 9 roundings (H harmonics: a multiply and an add each; two daughters:
-//    two multiplies and an add each; two scalings and the last add). So
+//    two multiplies and an add each; two scalings and the last add); a resonator's term has its
+//    product inside e_o, so the kernels round less, and the count still bounds them. So
 //        |left' - left| <= B_L = 32767 x (sum e_n |a_n| + sum |level_d| (e_md (1 + e_cd) + e_cd)
 //                                        + (2H + 9) x 2u x M)
 //    and likewise |right' - right| <= B_R = 32767 x (e_ref + 2 x 2u) (two roundings, x 0.9 < 1).

@@ -60,7 +60,7 @@ extern const CSineKernel VORLANX_KERNEL_SYMBOL = {VORLANX_KERNEL_NAME,
                                                   false,
                                                   kVectorSineError,
                                                   true,
-                                                  &RenderLanes<V, kWidth, Sin, Wrapped, WrappedPair>,
+                                                  &RenderLanes<V, kWidth, Sin, Wrapped, WrappedPair, MulAdd>,
                                                   &AdvancePhases<V, kWidth>,
                                                   &SinCosOf<V, kWidth, WrappedPair>};
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <immintrin.h>
 
 #include "generation/render/sine_kernels.h"
 #include "generation/render/wrapped_sine.h"
@@ -59,33 +60,45 @@ void AddHarmonics(const CLaneBlock& b, std::size_t first, V* mother, V twoPi) {
     }
 }
 
-// Adds harmonics first .. first + G - 1, in that order, to the mother sums, their sines from
-// resonators y(k + 1) = c y(k) - y(k - 1), seeded at the lane's first frame with sin p and
-// sin(p + theta) = sin p cos theta + cos p sin theta (block_renderer.h, step 2). The phases must
-// be wrapped (StaysWrapped); they are not stepped, since nothing later reads them.
-template <class V, int W, int G, void (*SinCos)(V, V&, V&)>
+// Adds harmonics first .. first + G - 1, in that order, to the mother sums, their terms a sin p
+// from resonators y(k + 1) = c y(k) - y(k - 1) that carry the amplitude, seeded at the lane's first
+// frame with a sin p and a sin(p + theta) = a (sin p cos theta + cos p sin theta) (block_renderer.h,
+// step 2): an add and a step per frame, no product with the amplitude. The step is one `MulAdd`
+// (fused where the instruction set has it: it runs beside the adds, and rounds once). The phases
+// must be wrapped (StaysWrapped); they are not stepped, since nothing later reads them.
+template <class V, int W, int G, void (*SinCos)(V, V&, V&), V (*MulAdd)(V, V, V)>
 void AddResonators(const CLaneBlock& b, std::size_t first, V* mother) {
     V current[G]; // y(k)
     V next[G];    // y(k + 1)
     V resonance[G];
-    V amplitude[G];
     for (int i = 0; i < G; ++i) {
         const std::size_t o = first + i;
         V sine, cosine;
         SinCos(Load<V>(b.m_pStartPhases + o * W), sine, cosine);
         resonance[i] = Splat<V, W>(b.m_pResonance[o]);
         const V halfResonance = Splat<V, W>(b.m_pResonance[o] / 2.0); // cos theta, exactly
-        current[i] = sine;
-        next[i] = sine * halfResonance + cosine * Splat<V, W>(b.m_pResonanceSin[o]);
-        amplitude[i] = Splat<V, W>(b.m_pAmplitudes[o]);
+        const V amplitude = Splat<V, W>(b.m_pAmplitudes[o]);
+        current[i] = sine * amplitude;
+        next[i] = (sine * halfResonance + cosine * Splat<V, W>(b.m_pResonanceSin[o])) * amplitude;
     }
-    for (std::size_t k = 0; k < b.m_nFrames; ++k) {
+    // Two frames a pass, so that y(k) and y(k + 1) trade places without register copies.
+    std::size_t k = 0;
+    for (; k + 2 <= b.m_nFrames; k += 2) {
+        V sum = mother[k];
+        V sumNext = mother[k + 1];
+        for (int i = 0; i < G; ++i) {
+            sum = current[i] + sum;
+            sumNext = next[i] + sumNext;
+            current[i] = MulAdd(resonance[i], next[i], -current[i]);
+            next[i] = MulAdd(resonance[i], current[i], -next[i]);
+        }
+        mother[k] = sum;
+        mother[k + 1] = sumNext;
+    }
+    if (k < b.m_nFrames) {
         V sum = mother[k];
         for (int i = 0; i < G; ++i) {
-            sum = current[i] * amplitude[i] + sum;
-            const V after = resonance[i] * next[i] - current[i];
-            current[i] = next[i];
-            next[i] = after;
+            sum = current[i] + sum;
         }
         mother[k] = sum;
     }
@@ -109,8 +122,24 @@ void AddDaughter(const CLaneBlock& b, std::size_t d, V* daughters, V twoPi) {
     }
 }
 
-// Bit i set when lane i of `mask` (all ones or all zeros per lane) is set.
+// Bit i set when lane i of `mask` (all ones or all zeros per lane) is set: one instruction where
+// the instruction set has it, instead of a lane-by-lane extraction.
 template <class Mask, int W> unsigned LaneBits(Mask mask) {
+#if defined(__AVX512F__)
+    if constexpr (sizeof(Mask) == 64) {
+        return _mm512_test_epi64_mask((__m512i)mask, (__m512i)mask);
+    }
+#endif
+#if defined(__AVX__)
+    if constexpr (sizeof(Mask) == 32) {
+        return static_cast<unsigned>(_mm256_movemask_pd((__m256d)mask));
+    }
+#endif
+#if defined(__SSE2__)
+    if constexpr (sizeof(Mask) == 16) {
+        return static_cast<unsigned>(_mm_movemask_pd((__m128d)mask));
+    }
+#endif
     unsigned bits = 0;
     for (int i = 0; i < W; ++i) {
         bits |= static_cast<unsigned>(mask[i] & 1) << i;
@@ -142,7 +171,7 @@ template <class V, int W, V (*Sin)(V)> struct CSineSource {
 };
 
 // The reference tone's sines from a resonator seeded at the lane's first frame (as AddResonators).
-template <class V, int W, void (*SinCos)(V, V&, V&)> struct CResonatorSource {
+template <class V, int W, void (*SinCos)(V, V&, V&), V (*MulAdd)(V, V, V)> struct CResonatorSource {
     explicit CResonatorSource(const CLaneBlock& b) {
         const std::size_t o = b.m_nHarmonics;
         V sine, cosine;
@@ -153,7 +182,7 @@ template <class V, int W, void (*SinCos)(V, V&, V&)> struct CResonatorSource {
     }
     V Next() {
         const V sine = m_current;
-        const V after = m_resonance * m_next - m_current;
+        const V after = MulAdd(m_resonance, m_next, -m_current);
         m_current = m_next;
         m_next = after;
         return sine;
@@ -242,9 +271,10 @@ template <int W> bool Resonates(const CLaneBlock& b, std::size_t h) {
 
 // Mother, daughters and reference with `Sin`, or with `WrappedSin` for the oscillators whose
 // phases stay in [0, TWO_PI] in this block (all of them, unless a frequency is negative or above
-// the sample rate); harmonics that the plan gave a resonator, with one seeded by `SinCos` (null
-// for a kernel without resonators).
-template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V), void (*SinCos)(V, V&, V&) = nullptr>
+// the sample rate); harmonics that the plan gave a resonator, with one seeded by `SinCos` and
+// stepped by `MulAdd` (both null for a kernel without resonators).
+template <class V, int W, V (*Sin)(V), V (*WrappedSin)(V), void (*SinCos)(V, V&, V&) = nullptr,
+          V (*MulAdd)(V, V, V) = nullptr>
 void RenderLanes(const CLaneBlock& b) {
     const V twoPi = Splat<V, W>(TWO_PI);
     const V zero = Splat<V, W>(0.0);
@@ -268,7 +298,7 @@ void RenderLanes(const CLaneBlock& b) {
         }
         if constexpr (SinCos != nullptr) {
             if (resonates) {
-                ForRun<8>(run, [&]<int G>() { AddResonators<V, W, G, SinCos>(b, h, mother); });
+                ForRun<8>(run, [&]<int G>() { AddResonators<V, W, G, SinCos, MulAdd>(b, h, mother); });
                 h += run;
                 continue;
             }
@@ -288,7 +318,7 @@ void RenderLanes(const CLaneBlock& b) {
     }
     if constexpr (SinCos != nullptr) {
         if (Resonates<W>(b, b.m_nHarmonics)) {
-            FinishLanes<V, W>(b, mother, daughters, CResonatorSource<V, W, SinCos>(b));
+            FinishLanes<V, W>(b, mother, daughters, CResonatorSource<V, W, SinCos, MulAdd>(b));
             return;
         }
     }

@@ -44,7 +44,7 @@ constexpr double kWrapShift = 2.45e-16;
 
 } // namespace
 
-CResonatorBound ResonatorBound(double increment, double seedError) {
+CResonatorBound ResonatorBound(double increment, double seedError, double amplitude) {
     CResonatorBound bound;
     const double c = 2.0 * std::cos(increment);
     bound.m_dResonance = c;
@@ -60,15 +60,19 @@ CResonatorBound ResonatorBound(double increment, double seedError) {
     bound.m_dResonanceSin = static_cast<double>(sinTheta);
     const double frames = static_cast<double>(kLaneFrames - 1); // steps after a lane's first frame
     const double amplification = std::min<double>(kLaneFrames, 1.0 / static_cast<double>(sinTheta));
-    // Seeds: sin p; sin p cos theta + cos p sin theta (two products, a sum, sin theta rounded).
-    const double seeds = seedError + 1.5 * seedError + 5.0 * kUnitRoundoff;
-    // Each step rounds c y and the difference: at most 3u of |y| <= 1.01, amplified like the seeds.
+    // Seeds: a sin p; a (sin p cos theta + cos p sin theta): two products, a sum and sin theta
+    // rounded, and each seed's product with the amplitude.
+    const double seeds = seedError + 1.5 * seedError + 7.0 * kUnitRoundoff;
+    // Each step rounds c y and the difference: at most 3u of |y| <= 1.01 |a|, amplified like the
+    // seeds. Where y is subnormal a rounding may be off by up to 2^-1075 more; relative to |a| that
+    // is nothing for a sounding amplitude, and where a is 0 every value is exactly 0.
     const double steps = frames * 3.0 * 1.01 * kUnitRoundoff;
+    const double underflow = amplitude == 0.0 ? 0.0 : (3.0 * frames + 7.0) * 0x1p-1074 / std::fabs(amplitude);
     const double angle =
         frames * (static_cast<double>(std::fabs(theta - static_cast<long double>(increment))) + 1e-18);
     const double wraps = std::floor(frames * increment / TWO_PI) + 2.0;
     const double drift = frames * kStepRounding + wraps * kWrapShift;
-    bound.m_dError = (seeds + steps) * amplification + angle + drift + kLibrarySineError;
+    bound.m_dError = (seeds + steps + underflow) * amplification + angle + drift + kLibrarySineError;
     return bound;
 }
 
@@ -77,10 +81,10 @@ namespace {
 // Gives a harmonic or the reference (the next entry of the plan's resonance lists) a resonator
 // where its bound is good, and returns its e_o (step 2). Where a block's phases are not wrapped the
 // kernel falls back to the vector sine, so the bound covers both.
-double ChooseMethod(const CSineKernel& kernel, double phase, double increment, std::uint32_t frames,
-                    CRenderPlan& plan) {
+double ChooseMethod(const CSineKernel& kernel, double phase, double increment, double amplitude,
+                    std::uint32_t frames, CRenderPlan& plan) {
     const double direct = SineError(kernel, phase, increment, frames);
-    const CResonatorBound resonator = ResonatorBound(increment, kernel.m_dSineError);
+    const CResonatorBound resonator = ResonatorBound(increment, kernel.m_dSineError, amplitude);
     const bool resonates = kernel.m_bResonator && !kernel.m_bExact && phase >= 0.0 && phase <= TWO_PI &&
                            resonator.m_dError <= kMaxResonatorError;
     plan.m_aResonance.push_back(resonates ? resonator.m_dResonance
@@ -100,7 +104,8 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
         plan.m_aIncrements.push_back(sine.m_dPhaseIncrement);
         plan.m_aAmplitudes.push_back(sine.m_dAmplitude);
         plan.m_aStartPhases.push_back(sine.m_dPhase);
-        const double e = ChooseMethod(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, frameCount, plan);
+        const double e =
+            ChooseMethod(kernel, sine.m_dPhase, sine.m_dPhaseIncrement, sine.m_dAmplitude, frameCount, plan);
         sineTerms += e * std::fabs(sine.m_dAmplitude);
         magnitude += (1.0 + e) * std::fabs(sine.m_dAmplitude);
     }
@@ -108,9 +113,9 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
     const CReferenceTone& reference = sources.m_reference;
     plan.m_aIncrements.push_back(reference.m_dPhaseIncrement);
     plan.m_aStartPhases.push_back(reference.m_dPhase);
-    // The reference takes a resonator on the same terms as a harmonic.
+    // The reference takes a resonator on the same terms as a harmonic, with its sine unscaled.
     const double eReference =
-        ChooseMethod(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, frameCount, plan);
+        ChooseMethod(kernel, reference.m_dPhase, reference.m_dPhaseIncrement, 1.0, frameCount, plan);
     for (const CDaughterSignal& daughter : sources.m_aDaughters) {
         if (DaughterIsSilent(daughter, frameCount)) {
             continue;

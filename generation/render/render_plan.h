@@ -22,15 +22,16 @@ inline constexpr double kSafetyFactor = 4.0;
 // A harmonic whose resonator error bound (step 2) is above this takes the vector sine instead.
 inline constexpr double kMaxResonatorError = 1e-10;
 
-// Step 2's bound on |resonator value - library sine| over a lane, for a harmonic stepped by
-// `increment` with phases in [0, TWO_PI] and seeds within `seedError` of sin and cos; also the
-// resonator's c and sin theta. The bound is infinite where the resonator degenerates (c = +-2).
+// Step 2's bound on |resonator value / amplitude - library sine| over a lane, for a harmonic of
+// `amplitude` (1 for the reference tone) stepped by `increment` with phases in [0, TWO_PI] and
+// seeds within `seedError` of sin and cos; also the resonator's c and sin theta. The bound is
+// infinite where the resonator degenerates (c = +-2) and not finite for a non-finite amplitude.
 struct CResonatorBound {
     double m_dResonance = 0.0;
     double m_dResonanceSin = 0.0;
     double m_dError = 0.0;
 };
-CResonatorBound ResonatorBound(double increment, double seedError);
+CResonatorBound ResonatorBound(double increment, double seedError, double amplitude);
 
 // The oscillators of one job in kernel order, with the error bounds and margins of the proof in
 // block_renderer.h for one kernel.
