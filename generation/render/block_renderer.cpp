@@ -438,7 +438,9 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
     CBlockRenderer renderer(plan, *kernel, frameCount);
 
     const CCpuPlacement placement;
-    unsigned threads = options.m_nThreads != 0 ? options.m_nThreads : placement.AllowedCpus();
+    unsigned threads = options.m_nThreads != 0        ? options.m_nThreads
+                       : placement.AllowedCpus() != 0 ? placement.AllowedCpus()
+                                                      : std::thread::hardware_concurrency();
     threads = std::clamp(threads, 1u, 64u);
     // A short file is not worth waking a second thread for.
     if (frameCount < 4 * kLaneFrames * kernel->m_nWidth) {

@@ -1,7 +1,5 @@
 #include "generation/render/cpu_placement.h"
 
-#include <algorithm>
-
 namespace render {
 
 CCpuPlacement::CCpuPlacement() {
@@ -9,7 +7,7 @@ CCpuPlacement::CCpuPlacement() {
     if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0) {
         return; // unknown: start threads wherever the scheduler puts them
     }
-    m_nAllowed = std::max(1, CPU_COUNT(&m_allowed));
+    m_nAllowed = static_cast<unsigned>(CPU_COUNT(&m_allowed));
     const int current = sched_getcpu();
     if (current < 0) {
         return;

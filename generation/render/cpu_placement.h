@@ -16,7 +16,8 @@ public:
     // Reads the CPUs the calling thread may run on, and the one it runs on now.
     CCpuPlacement();
 
-    // How many CPUs the calling thread may run on (at least 1): the threads worth starting.
+    // How many CPUs the calling thread may run on, the threads worth starting; 0 when the system
+    // does not say (more CPUs than a cpu_set_t holds).
     unsigned AllowedCpus() const { return m_nAllowed; }
 
     // Pins the just started thread `handle` to the `helper`-th allowed CPU after the caller's (helper from
@@ -29,7 +30,7 @@ public:
 
 private:
     cpu_set_t m_allowed;
-    unsigned m_nAllowed = 1;
+    unsigned m_nAllowed = 0;
     std::vector<int> m_aOthers; // allowed CPUs other than the caller's, in order after it
 };
 
