@@ -7,34 +7,11 @@
 
 #include "cli/command_line.h"
 #include "cli/console_feedback.h"
+#include "cli/interrupt.h"
 #include "cli/plan_report.h"
 #include "generation/frame_render.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"
-
-namespace {
-
-// The signal that asked to stop, or 0. Set by the handler, read by the job between rounds.
-volatile std::sig_atomic_t g_nInterrupt = 0;
-
-extern "C" void OnInterrupt(int signal) {
-    g_nInterrupt = signal;
-}
-
-// SIGINT, SIGTERM and SIGHUP cancel the job cleanly; a closed pipe or a file-size limit becomes a
-// failed write with its reason instead of killing the process.
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -67,16 +44,16 @@ int main(int argc, char** argv) {
             std::cout << (line.m_bJson ? PlanJson(plan, peak) : PlanText(plan, peak));
             return plan.m_strRefusal ? 1 : 0;
         }
-        InstallSignalHandlers();
-        CConsoleFeedback feedback(line.m_settings.m_nSampleRate, line.m_bQuiet, g_nInterrupt);
+        InstallInterruptHandlers();
+        CConsoleFeedback feedback(line.m_settings.m_nSampleRate, line.m_bQuiet, InterruptSignal());
         if (GenerateTestFile(line.m_settings, feedback, line.m_options)) {
             return 0;
         }
-        if (g_nInterrupt != 0) {
+        if (InterruptSignal() != 0) {
             const std::string& name = line.m_settings.m_strFileName;
             std::cerr << "vorlanx-gen: interrupted; " << (name == "/dev/stdout" ? "standard output" : name)
                       << " left unchanged\n";
-            return 128 + g_nInterrupt;
+            return 128 + InterruptSignal();
         }
         return 1;
     } catch (const std::exception& error) {

@@ -1,0 +1,101 @@
+#include "generation/settings_fields.h"
+
+#include <cmath>
+
+#include "platform/number_text.h"
+
+namespace {
+
+using S = CGenerationSettings;
+using K = CSettingsField::EKind;
+
+std::string Between(const CSettingsField& field) {
+    return "between " + platform::FormatGeneral15(field.m_dMin) + " and " +
+           platform::FormatGeneral15(field.m_dMax);
+}
+
+} // namespace
+
+const std::vector<CSettingsField>& SettingsFields() {
+    static const std::vector<CSettingsField> fields = {
+        {"duration", "SEC", "length of the file in seconds", K::Double, &S::m_dDuration, true, kMinDuration,
+         kMaxDuration, "seconds"},
+        {"sample-rate", "HZ", "whole number of frames per second", K::SampleRate, nullptr, true,
+         static_cast<double>(kMinSampleRate), static_cast<double>(kMaxSampleRate), "Hz"},
+        {"fundamental", "HZ", "fundamental frequency f0", K::Double, &S::m_dFundamentalFreq, false, 0, 0,
+         "Hz"},
+        {"mother-amplitude", "A", "harmonic n gets A/n; 1 = full scale", K::Double, &S::m_dMotherAmplitude,
+         false, 0, 0, ""},
+        {"carrier1", "HZ", "carrier of the first daughter", K::Double, &S::m_dCarrierFreq1, false, 0, 0,
+         "Hz"},
+        {"daughter-amplitude1", "A", "level of the first daughter", K::Double, &S::m_dDaughterAmplitude1,
+         false, 0, 0, ""},
+        {"carrier2", "HZ", "carrier of the second daughter", K::Double, &S::m_dCarrierFreq2, false, 0, 0,
+         "Hz"},
+        {"daughter-amplitude2", "A", "level of the second daughter", K::Double, &S::m_dDaughterAmplitude2,
+         false, 0, 0, ""},
+        {"nyquist-factor", "F", "band limit as a fraction of half the rate", K::Double, &S::m_dNyquistFactor,
+         true, kMinNyquistFactor, kMaxNyquistFactor, ""},
+    };
+    return fields;
+}
+
+const CSettingsField* FindSettingsField(std::string_view name) {
+    for (const CSettingsField& field : SettingsFields()) {
+        std::string spelled = field.m_szName;
+        std::string keyword = spelled;
+        for (char& c : keyword) {
+            c = c == '-' ? '_' : c;
+        }
+        if (name == spelled || name == keyword) {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
+std::string CSettingsField::ValueText(const CGenerationSettings& settings) const {
+    return m_eKind == K::SampleRate ? std::to_string(settings.m_nSampleRate)
+                                    : platform::FormatGeneral15(settings.*m_pDouble);
+}
+
+std::string CSettingsField::RangeText() const {
+    return m_bRanged ? platform::FormatGeneral15(m_dMin) + " to " + platform::FormatGeneral15(m_dMax) : "";
+}
+
+std::optional<std::string> ApplySettingsField(const CSettingsField& field, std::string_view text,
+                                              CGenerationSettings& settings) {
+    std::string quoted = "'"; // appended, not "'" + std::string: GCC 12 warns falsely on that
+    quoted += text;
+    quoted += '\'';
+    if (field.m_eKind == K::SampleRate) {
+        const auto value = platform::ParseUnsigned32(text);
+        if (!value || *value < field.m_dMin || *value > field.m_dMax) {
+            return "must be a whole number " + Between(field) + ", not " + quoted;
+        }
+        settings.m_nSampleRate = *value;
+        return std::nullopt;
+    }
+    const auto value = platform::ParseDouble(text);
+    if (!value) {
+        return "expects a number, not " + quoted +
+               (platform::HasDecimalComma(text) ? " (use a decimal point, not a comma)" : "");
+    }
+    if (field.m_bRanged && (*value < field.m_dMin || *value > field.m_dMax)) {
+        return "must be " + Between(field) + ", not " + std::string(text);
+    }
+    settings.*field.m_pDouble = *value;
+    return std::nullopt;
+}
+
+std::optional<std::string> CheckSettingsRanges(const CGenerationSettings& settings) {
+    for (const CSettingsField& field : SettingsFields()) {
+        const double value = field.m_eKind == K::SampleRate ? static_cast<double>(settings.m_nSampleRate)
+                                                            : settings.*field.m_pDouble;
+        if (field.m_bRanged && !(value >= field.m_dMin && value <= field.m_dMax)) {
+            return std::string(field.m_szName) + " must be " + Between(field) + ", not " +
+                   platform::FormatGeneral15(value);
+        }
+    }
+    return std::nullopt;
+}
