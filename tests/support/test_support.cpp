@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -44,6 +45,36 @@ CDecodedWav DecodeWithSndfile(const std::filesystem::path& path) {
     wav.m_aSamples.resize(static_cast<std::size_t>(read * info.channels));
     sf_close(file);
     return wav;
+}
+
+bool WriteSoundFile(const std::filesystem::path& path, const std::vector<double>& samples, int channels,
+                    int sampleRate, int format) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        return false;
+    }
+    // Integer formats: full scale 1.0 becomes the largest code, and larger values clip.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    const bool written = sf_writef_double(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
+
+bool RunSox(const std::vector<std::string>& arguments) {
+    std::string command = "sox";
+    for (const std::string& argument : arguments) {
+        command += " '";
+        for (char c : argument) {
+            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        command += "'";
+    }
+    command += " 2>/dev/null";
+    return std::system(command.c_str()) == 0;
 }
 
 CGenerationSettings ShortSettings(const std::filesystem::path& path, double duration) {

@@ -66,6 +66,14 @@ struct CDecodedWav {
 };
 CDecodedWav DecodeWithSndfile(const std::filesystem::path& path);
 
+// Writes interleaved `samples` (full scale 1.0) as a sound file in libsndfile's `format` (SF_FORMAT_*
+// major | subtype); false when libsndfile refuses.
+bool WriteSoundFile(const std::filesystem::path& path, const std::vector<double>& samples, int channels,
+                    int sampleRate, int format);
+
+// Runs `sox` with `arguments` (each quoted), quietly; true when it exits 0.
+bool RunSox(const std::vector<std::string>& arguments);
+
 // Settings for a short file at `path` with the given duration; the rest default.
 CGenerationSettings ShortSettings(const std::filesystem::path& path, double duration = 0.05);
 

@@ -1,0 +1,74 @@
+// The recording reader: each format's full scale reads 1.0, and files that cannot be read as audio
+// are refused with the reason.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include "platform/sound_file_reader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// Writes full scale, minus a half, a half and 0 as `format`, and reads them back.
+std::vector<double> RoundTrip(const test::CTempDir& dir, int format, std::string& formatName) {
+    const auto path = dir / "scale.wav";
+    EXPECT_TRUE(test::WriteSoundFile(path, {1.0, -0.5, 0.5, 0.0}, 1, 48000, format));
+    platform::CSoundFileReader reader;
+    EXPECT_TRUE(reader.Open(path.string())) << reader.OpenError();
+    formatName = reader.Info().m_strFormat;
+    std::vector<double> values(4);
+    EXPECT_EQ(reader.Read(values.data(), 8), 4u);
+    return values;
+}
+
+TEST(SoundFileReader, FullScaleOfEachFormatReadsOne) {
+    test::CTempDir dir;
+    const struct {
+        int m_nFormat;
+        double m_dStep; // the format's smallest step against full scale
+        const char* m_szName;
+    } cases[] = {{SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0 / 32767, "Signed 16 bit PCM"},
+                 {SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1.0 / 8388607, "Signed 24 bit PCM"},
+                 {SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1e-7, "32 bit float"},
+                 {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1.0 / 32767, "Signed 16 bit PCM"},
+                 {SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1.0 / 8388607, "Signed 24 bit PCM"}};
+    for (const auto& c : cases) {
+        std::string name;
+        const std::vector<double> values = RoundTrip(dir, c.m_nFormat, name);
+        EXPECT_EQ(values[0], 1.0) << name;
+        EXPECT_NEAR(values[1], -0.5, c.m_dStep) << name;
+        EXPECT_NEAR(values[2], 0.5, c.m_dStep) << name;
+        EXPECT_EQ(values[3], 0.0) << name;
+        EXPECT_NE(name.find(c.m_szName), std::string::npos) << name;
+    }
+}
+
+TEST(SoundFileReader, RefusesWhatIsNotAudioWithTheReason) {
+    test::CTempDir dir;
+    test::WriteBytes(dir / "text.wav", {'h', 'e', 'l', 'l', 'o', '\n'});
+    test::WriteBytes(dir / "empty.wav", {});
+    ASSERT_TRUE(test::WriteSoundFile(dir / "whole.wav", std::vector<double>(2000, 0.25), 2, 44100,
+                                     SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    auto bytes = test::ReadBytes(dir / "whole.wav");
+    bytes.resize(bytes.size() - 1000);
+    test::WriteBytes(dir / "truncated.wav", bytes);
+    std::filesystem::create_directory(dir / "folder.wav");
+    const std::pair<const char*, const char*> cases[] = {
+        {"text.wav", "not a sound file that can be read (Format not recognised)"},
+        {"empty.wav", "the file is empty"},
+        {"truncated.wav", "truncated"},
+        {"folder.wav", "Is a directory"},
+        {"missing.wav", "No such file or directory"}};
+    for (const auto& [name, reason] : cases) {
+        platform::CSoundFileReader reader;
+        EXPECT_FALSE(reader.Open((dir / name).string())) << name;
+        EXPECT_NE(reader.OpenError().find(reason), std::string::npos) << name << ": " << reader.OpenError();
+    }
+    // The same bytes from memory: the fuzz target's way in.
+    platform::CSoundFileReader memory;
+    EXPECT_FALSE(memory.OpenMemory(bytes, "cut"));
+    EXPECT_TRUE(memory.OpenMemory(test::ReadBytes(dir / "whole.wav"), "whole"));
+    EXPECT_EQ(memory.Info().m_nFrames, 1000u);
+}
+
+} // namespace
