@@ -1,0 +1,152 @@
+#include "analysis/analysis_plan.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/number_text.h"
+
+namespace analysis {
+
+namespace {
+
+std::string Hz(double frequency) {
+    return platform::FormatGeneral15(frequency) + " Hz";
+}
+
+// A daughter's side tone c cos(2 pi f t) as it sounds in a file sampled at `rate`: folded into
+// (0, rate / 2); a tone folded from above half the rate runs backwards, so its phase is mirrored.
+// False when it lands on 0 Hz or exactly half the rate, where it has no phase of its own.
+bool Fold(double& frequency, std::complex<double>& phasor, double rate) {
+    double f = std::fmod(std::fabs(frequency), rate);
+    if (f > rate / 2.0) {
+        f = rate - f;
+        phasor = std::conj(phasor);
+    }
+    frequency = f;
+    return f > 0.0 && f < rate / 2.0;
+}
+
+} // namespace
+
+CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) {
+    CAnalysisPlan plan;
+    const double f0 = jobPlan.m_dFundamentalHz;
+    plan.m_dFundamentalHz = f0;
+    plan.m_dSettingsRateHz = jobPlan.m_nSampleRate;
+    plan.m_dRecordingRateHz = recordingRateHz;
+    plan.m_dBandLimitHz = jobPlan.m_dBandLimitHz;
+    if (jobPlan.m_strRefusal) {
+        plan.m_strRefusal = "the settings describe no stimulus: " + *jobPlan.m_strRefusal;
+        return plan;
+    }
+    if (!(f0 > 0.0) || !(f0 < plan.m_dSettingsRateHz / 2.0) || !(f0 < recordingRateHz / 2.0)) {
+        plan.m_strRefusal = "the reference at " + Hz(f0) +
+                            " is not below half the sample rate: there is no " +
+                            "fundamental to measure against";
+        return plan;
+    }
+    const double top = recordingRateHz / 2.0;
+    if (plan.m_dSettingsRateHz != recordingRateHz) {
+        plan.m_aWarnings.push_back("The recording's sample rate (" + Hz(recordingRateHz) +
+                                   ") is not the settings' (" + Hz(plan.m_dSettingsRateHz) +
+                                   "): the tones are analysed at their frequencies in Hz.");
+    }
+
+    for (const CPlannedHarmonic& harmonic : jobPlan.m_aHarmonics) {
+        if (harmonic.m_dAmplitude != 0.0 && harmonic.m_dFrequencyHz < top) {
+            const std::complex<double> phasor(0.0, -harmonic.m_dAmplitude);
+            plan.m_aTones.push_back({EToneKind::Harmonic, harmonic.m_nNumber, ESide::None,
+                                     harmonic.m_dFrequencyHz, phasor, phasor});
+        }
+    }
+    for (unsigned d = 0; d < 2; ++d) {
+        const CPlannedDaughter& daughter = jobPlan.m_aDaughters[d];
+        if (!daughter.Active()) {
+            continue;
+        }
+        // sin(a) sin(b) = cos(a - b) / 2 - cos(a + b) / 2.
+        struct CSide {
+            ESide m_eSide;
+            double m_dFrequencyHz;
+            double m_dSign;
+        };
+        for (const CSide& each : {CSide{ESide::Lower, daughter.m_dLowerHz, 1.0},
+                                  CSide{ESide::Upper, daughter.m_dUpperHz, -1.0}}) {
+            const ESide side = each.m_eSide;
+            double folded = each.m_dFrequencyHz;
+            std::complex<double> phasor(each.m_dSign * daughter.SideAmplitude(), 0.0);
+            if (Fold(folded, phasor, plan.m_dSettingsRateHz) && folded < top) {
+                plan.m_aTones.push_back({EToneKind::Daughter, d + 1, side, folded, phasor, phasor});
+            }
+        }
+    }
+
+    // Tones closer than a quarter of f0 cannot be told apart: a daughter's tone on another tone's
+    // line is measured together with it, against the sum of both. Harmonics lie 2 f0 apart, so only
+    // the daughters' (at most four) tones need comparing with the rest.
+    const double near = f0 / 4.0;
+    std::vector<std::string> collisions[2];
+    const auto isDaughter = [](const CStimulusTone& tone) { return tone.m_eKind == EToneKind::Daughter; };
+    for (CStimulusTone& daughter : plan.m_aTones) {
+        if (!isDaughter(daughter)) {
+            continue;
+        }
+        for (CStimulusTone& other : plan.m_aTones) {
+            if (&other == &daughter || std::fabs(other.m_dFrequencyHz - daughter.m_dFrequencyHz) >= near) {
+                continue;
+            }
+            daughter.m_combined += other.m_stimulus;
+            if (!isDaughter(other)) {
+                other.m_combined += daughter.m_stimulus;
+                collisions[daughter.m_nNumber - 1].push_back(Hz(daughter.m_dFrequencyHz) +
+                                                             " on the line of harmonic " +
+                                                             std::to_string(other.m_nNumber));
+            } else if (other.m_nNumber != daughter.m_nNumber) {
+                collisions[daughter.m_nNumber - 1].push_back(Hz(daughter.m_dFrequencyHz) +
+                                                             " on a tone of daughter signal " +
+                                                             std::to_string(other.m_nNumber));
+            }
+        }
+    }
+
+    // Detection lines: f0, the even harmonics, the odd ones the bank leaves out; none that a tone
+    // occupies. Lines far beyond what any recording resolves (an f0 far below the rate) are bounded.
+    constexpr double kMostLines = 1u << 20;
+    const double lines = std::min(std::ceil(top / f0), kMostLines);
+    std::vector<bool> occupied(static_cast<std::size_t>(lines) + 1, false);
+    for (const bool daughters : {false, true}) { // harmonics first: a daughter on their lines is told above
+        for (const CStimulusTone& tone : plan.m_aTones) {
+            const double n = std::round(tone.m_dFrequencyHz / f0);
+            if (isDaughter(tone) != daughters || !(n >= 1.0 && n <= lines) ||
+                !(std::fabs(tone.m_dFrequencyHz - n * f0) < near)) {
+                continue;
+            }
+            auto line = occupied[static_cast<std::size_t>(n)];
+            if (daughters && !line) {
+                collisions[tone.m_nNumber - 1].push_back(Hz(tone.m_dFrequencyHz) + " on the detection line " +
+                                                         platform::FormatGeneral15(n) + " x f0");
+            }
+            line = true;
+        }
+    }
+    for (std::size_t n = 1; n < occupied.size() && static_cast<double>(n) * f0 < top; ++n) {
+        if (!occupied[n]) {
+            plan.m_aLines.push_back({static_cast<unsigned>(n), static_cast<double>(n) * f0});
+        }
+    }
+    for (unsigned d = 0; d < 2; ++d) {
+        if (collisions[d].empty()) {
+            continue;
+        }
+        std::string list;
+        for (const std::string& each : collisions[d]) {
+            list += (list.empty() ? "" : "; ") + each;
+        }
+        plan.m_aWarnings.push_back(
+            "Daughter signal " + std::to_string(d + 1) + " has tones on other lines (" + list +
+            "): each such line is measured as the sum of what the stimulus puts there.");
+    }
+    return plan;
+}
+
+} // namespace analysis

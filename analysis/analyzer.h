@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+
+#include "analysis/analysis_plan.h"
+#include "analysis/analysis_report.h"
+#include "analysis/recording.h"
+
+namespace analysis {
+
+// Which part of a recording to analyse, and which channels.
+struct CAnalysisOptions {
+    double m_dSkipS = 0.1;            // settling time skipped at the start, >= 0
+    std::optional<double> m_dLengthS; // at most this much after the skip, > 0; all of the rest when absent
+    int m_nLeftChannel = 0;           // 1-based; 0: the first
+    int m_nRightChannel = 0;          // 1-based; 0: the second of a stereo file, none for a mono one;
+                                      // -1: none
+};
+
+// How far an analysis is, and whether to stop. Called on the analysing thread.
+class CAnalysisFeedback {
+public:
+    virtual ~CAnalysisFeedback() = default;
+    // `done` of `total` units of work (frames read, over both passes).
+    virtual void ReportProgress(std::uint64_t done, std::uint64_t total) {
+        (void)done;
+        (void)total;
+    }
+    // True stops the analysis: it throws CAnalysisCancelled.
+    virtual bool CancelRequested() { return false; }
+};
+
+class CAnalysisCancelled : public std::runtime_error {
+public:
+    CAnalysisCancelled() : std::runtime_error("the analysis was cancelled") {}
+};
+
+// Measures `recording` against the stimulus of `plan` (see README "Measuring a device" for every
+// figure). The recording is read twice, a segment at a time: memory stays bounded whatever its
+// length (a few segments of at most 2^20 frames), time is linear in it.
+// A recording that cannot be analysed (no frames after the skip, too many channels to choose from,
+// samples that are not finite, settings without a stimulus) gives a report with m_strRefusal;
+// facts about a measurement (clipping, silence, no tone near f0, ...) are warnings. Throws
+// std::invalid_argument for options out of range, CAnalysisCancelled when the feedback asks, and
+// what the recording's Read throws.
+CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recording,
+                                 const CAnalysisOptions& options, CAnalysisFeedback* feedback = nullptr);
+
+} // namespace analysis

@@ -1,0 +1,205 @@
+#include "analysis/report_formats.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "platform/number_text.h"
+
+namespace analysis {
+
+namespace {
+
+using platform::FormatDecimals;
+
+// A number, or null where JSON has none (not measured, -infinity for silence).
+nlohmann::json Number(double value) {
+    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json Number(const std::optional<double>& value) {
+    return value ? Number(*value) : nlohmann::json(nullptr);
+}
+
+// Fixed decimals with a sign for gains and phases; "-inf" and "n/a" where there is no number.
+std::string Fixed(double value, int decimals, bool sign = false) {
+    if (std::isnan(value)) {
+        return "n/a";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-inf" : "inf";
+    }
+    std::string text = FormatDecimals(value, decimals);
+    if (text.find_first_not_of("-0.") == std::string::npos) { // -0.000: rounds to zero
+        text = FormatDecimals(0.0, decimals);
+    }
+    return sign && text.front() != '-' ? "+" + text : text;
+}
+
+std::string Fixed(const std::optional<double>& value, int decimals, bool sign = false) {
+    return value ? Fixed(*value, decimals, sign) : "n/a";
+}
+
+std::string Padded(const std::string& text, std::size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+std::string ToneName(const CToneResult& tone) {
+    if (tone.m_eKind == EToneKind::Harmonic) {
+        return std::to_string(tone.m_nNumber);
+    }
+    std::string name = "d"; // appended: GCC 12 warns falsely on "d" + std::string&&
+    name += std::to_string(tone.m_nNumber);
+    return name + (tone.m_eSide == ESide::Lower ? " fc-f0" : " fc+f0");
+}
+
+} // namespace
+
+std::string ReportText(const CAnalysisReport& report) {
+    std::string text;
+    const auto line = [&](const std::string& label, const std::string& value) {
+        text += label + ":" + std::string(label.size() < 19 ? 19 - label.size() : 1, ' ') + value + "\n";
+    };
+    line("Recording", report.m_strRecording);
+    line("Format", report.m_strFormat + ", " + std::to_string(report.m_nChannels) +
+                       (report.m_nChannels == 1 ? " channel, " : " channels, ") +
+                       platform::FormatGeneral15(report.m_dSampleRateHz) + " Hz");
+    if (report.m_strRefusal) {
+        line("Not analysed", *report.m_strRefusal);
+        return text;
+    }
+    line("Channels",
+         "left " + std::to_string(report.m_nLeftChannel) + ", reference " +
+             (report.m_nRightChannel > 0 ? std::to_string(report.m_nRightChannel) : std::string("none")));
+    line("Analysed",
+         FormatDecimals(static_cast<double>(report.m_nFramesAnalyzed) / report.m_dSampleRateHz, 3) +
+             " s after skipping " + platform::FormatGeneral15(report.m_dSkipS) + " s (" +
+             std::to_string(report.m_nFramesAnalyzed) + " frames in segments of " +
+             std::to_string(report.m_nSegmentFrames) + ")");
+    line("Fundamental",
+         report.m_dFundamentalHz
+             ? Fixed(report.m_dFundamentalHz, 4) + " Hz (settings " +
+                   platform::FormatGeneral15(report.m_dNominalFundamentalHz) + " Hz), clock offset " +
+                   Fixed(report.m_dClockOffsetPpm, 2, true) + " ppm"
+             : "not found (settings " + platform::FormatGeneral15(report.m_dNominalFundamentalHz) + " Hz)");
+    line("Delay",
+         report.m_dDelayMs
+             ? Fixed(report.m_dDelayMs, 4, true) + " ms, polarity " + PolarityName(report.m_ePolarity) +
+                   " (odd harmonics cannot tell a delay of half a period, " +
+                   FormatDecimals(500.0 / report.m_dFundamentalHz.value_or(report.m_dNominalFundamentalHz),
+                                  3) +
+                   " ms, from an inversion)"
+             : std::string("n/a"));
+    line("Distortion + noise",
+         Fixed(report.m_dDistortionNoiseDb, 2) + " dB (all but the stimulus tones, against them)");
+    line("Even order", Fixed(report.m_dEvenOrderDb, 2) + " dB (even detection lines, against the stimulus)");
+    line("Odd order", Fixed(report.m_dOddOrderDb, 2) + " dB (f0 and the odd lines above the band limit)");
+    line("Noise floor", Fixed(report.m_dNoiseFloorDbfs, 2) + " dBFS (between the lines, 0 Hz to " +
+                            platform::FormatGeneral15(report.m_dSampleRateHz / 2.0) + " Hz)");
+    if (report.m_reference.m_bPresent) {
+        line("Reference", Fixed(report.m_reference.m_dLevelDbfs, 2) + " dBFS, THD " +
+                              Fixed(report.m_reference.m_dThdDb, 2) + " dB, THD+N " +
+                              Fixed(report.m_reference.m_dThdNoiseDb, 2) + " dB (20 Hz to 20 kHz)");
+    } else {
+        line("Reference", "none");
+    }
+
+    text += "\nStimulus tones (gain and phase against the stimulus):\n";
+    text += "   tone      frequency Hz  stimulus dBFS  level dBFS    gain dB  phase deg\n";
+    for (const CToneResult& tone : report.m_aTones) {
+        text += Padded(ToneName(tone), 9) + Padded(Fixed(tone.m_dFrequencyHz, 3), 18) +
+                Padded(Fixed(tone.m_dStimulusDbfs, 3), 15) + Padded(Fixed(tone.m_dLevelDbfs, 3), 12) +
+                Padded(Fixed(tone.m_dGainDb, 4, true), 11) + Padded(Fixed(tone.m_dPhaseDeg, 3, true), 11) +
+                "\n";
+    }
+    text += "\nDetection lines (empty in the stimulus):\n";
+    text += "   n x f0    frequency Hz  level dBFS  order\n";
+    for (const CLineResult& each : report.m_aLines) {
+        text += Padded(std::to_string(each.m_nNumber), 9) + Padded(Fixed(each.m_dFrequencyHz, 3), 16) +
+                Padded(Fixed(each.m_dLevelDbfs, 2), 12) + (each.Even() ? "  even" : "  odd") + "\n";
+    }
+    text += "\nWarnings: " +
+            (report.m_aWarnings.empty() ? std::string("none") : std::to_string(report.m_aWarnings.size())) +
+            "\n";
+    for (const std::string& warning : report.m_aWarnings) {
+        text += "  - " + warning + "\n";
+    }
+    return text;
+}
+
+std::string ReportJson(const CAnalysisReport& report) {
+    nlohmann::json tones = nlohmann::json::array();
+    for (const CToneResult& tone : report.m_aTones) {
+        nlohmann::json each = {
+            {"kind", ToneKindName(tone.m_eKind)},          {"n", tone.m_nNumber},
+            {"frequency_hz", Number(tone.m_dFrequencyHz)}, {"stimulus_dbfs", Number(tone.m_dStimulusDbfs)},
+            {"level_dbfs", Number(tone.m_dLevelDbfs)},     {"gain_db", Number(tone.m_dGainDb)},
+            {"phase_deg", Number(tone.m_dPhaseDeg)}};
+        if (tone.m_eKind == EToneKind::Daughter) {
+            each["side"] = SideName(tone.m_eSide);
+        }
+        tones.push_back(each);
+    }
+    nlohmann::json lines = nlohmann::json::array();
+    for (const CLineResult& each : report.m_aLines) {
+        lines.push_back({{"n", each.m_nNumber},
+                         {"order", each.Even() ? "even" : "odd"},
+                         {"frequency_hz", Number(each.m_dFrequencyHz)},
+                         {"level_dbfs", Number(each.m_dLevelDbfs)}});
+    }
+    nlohmann::json reference = nullptr;
+    if (report.m_reference.m_bPresent) {
+        reference = {{"level_dbfs", Number(report.m_reference.m_dLevelDbfs)},
+                     {"thd_db", Number(report.m_reference.m_dThdDb)},
+                     {"thd_n_db", Number(report.m_reference.m_dThdNoiseDb)}};
+    }
+    const nlohmann::json object = {
+        {"recording", report.m_strRecording},
+        {"format", report.m_strFormat},
+        {"channels", report.m_nChannels},
+        {"left_channel", report.m_nLeftChannel},
+        {"reference_channel",
+         report.m_nRightChannel > 0 ? nlohmann::json(report.m_nRightChannel) : nlohmann::json(nullptr)},
+        {"sample_rate", Number(report.m_dSampleRateHz)},
+        {"skip_s", Number(report.m_dSkipS)},
+        {"frames_analyzed", report.m_nFramesAnalyzed},
+        {"segment_frames", report.m_nSegmentFrames},
+        {"nominal_fundamental_hz", Number(report.m_dNominalFundamentalHz)},
+        {"fundamental_hz", Number(report.m_dFundamentalHz)},
+        {"clock_offset_ppm", Number(report.m_dClockOffsetPpm)},
+        {"delay_ms", Number(report.m_dDelayMs)},
+        {"polarity",
+         report.m_dDelayMs ? nlohmann::json(PolarityName(report.m_ePolarity)) : nlohmann::json(nullptr)},
+        {"tones", tones},
+        {"detection_lines", lines},
+        {"even_order_db", Number(report.m_dEvenOrderDb)},
+        {"odd_order_db", Number(report.m_dOddOrderDb)},
+        {"distortion_noise_db", Number(report.m_dDistortionNoiseDb)},
+        {"noise_floor_dbfs", Number(report.m_dNoiseFloorDbfs)},
+        {"reference", reference},
+        {"warnings", report.m_aWarnings},
+        {"refusal", report.m_strRefusal ? nlohmann::json(*report.m_strRefusal) : nlohmann::json(nullptr)},
+    };
+    return object.dump(2) + "\n";
+}
+
+std::string ReportCsv(const CAnalysisReport& report) {
+    // Fifteen significant digits, as the other reports; nothing where a level is -infinity.
+    const auto number = [](double value) {
+        return std::isfinite(value) ? platform::FormatGeneral15(value) : std::string();
+    };
+    std::string text = "kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg\n";
+    for (const CToneResult& tone : report.m_aTones) {
+        text += std::string(ToneKindName(tone.m_eKind)) + "," + std::to_string(tone.m_nNumber) + "," +
+                SideName(tone.m_eSide) + "," + number(tone.m_dFrequencyHz) + "," +
+                number(tone.m_dStimulusDbfs) + "," + number(tone.m_dLevelDbfs) + "," +
+                number(tone.m_dGainDb) + "," + number(tone.m_dPhaseDeg) + "\n";
+    }
+    for (const CLineResult& each : report.m_aLines) {
+        text += std::string("detection,") + std::to_string(each.m_nNumber) + "," +
+                (each.Even() ? "even" : "odd") + "," + number(each.m_dFrequencyHz) + ",," +
+                number(each.m_dLevelDbfs) + ",,\n";
+    }
+    return text;
+}
+
+} // namespace analysis
