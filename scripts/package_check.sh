@@ -15,11 +15,12 @@ echo "== validators"
 desktop-file-validate app/resources/org.vorlanx.Vorlanx.desktop
 appstreamcli validate --no-net app/resources/org.vorlanx.Vorlanx.metainfo.xml
 echo "== man pages"
-for page in docs/man/vorlanx-gen.1 docs/man/vorlanx.1; do
+for page in docs/man/vorlanx-gen.1 docs/man/vorlanx-analyze.1 docs/man/vorlanx.1; do
     # Any troff warning fails the check, as does an empty rendering.
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "$page: $warnings" >&2; exit 1; }
     MANWIDTH=80 man -l "$page" | head -n 3
 done
 bash -n cli/vorlanx-gen.bash-completion
+bash -n cli/vorlanx-analyze.bash-completion
 echo "package checks passed"

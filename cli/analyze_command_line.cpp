@@ -1,0 +1,120 @@
+#include "cli/analyze_command_line.h"
+
+#include <cmath>
+
+#include "cli/option_parser.h"
+#include "platform/number_text.h"
+
+namespace {
+
+// A number of seconds: >= 0 (or > 0 when `positive`), finite.
+std::optional<std::string> Seconds(const std::string& text, bool positive, double& out) {
+    const auto value = platform::ParseDouble(text);
+    if (!value || *value < 0.0 || (positive && *value == 0.0)) {
+        return std::string(positive ? "expects a number of seconds above 0"
+                                    : "expects a number of seconds, 0 or more") +
+               ", not '" + text + "'";
+    }
+    out = *value;
+    return std::nullopt;
+}
+
+std::optional<std::string> Channel(const std::string& text, int& out) {
+    const auto value = platform::ParseUnsigned32(text);
+    if (!value || *value < 1 || *value > 1024) {
+        return "expects a channel number from 1, not '" + text + "'";
+    }
+    out = static_cast<int>(*value);
+    return std::nullopt;
+}
+
+} // namespace
+
+CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& arguments) {
+    using A = CAnalyzeCommandLine;
+    A line;
+    const auto flag = [](const char* name, const char* shortName, auto set) {
+        return COption{name, shortName, false, [set](const std::string&) -> std::optional<std::string> {
+                           set();
+                           return std::nullopt;
+                       }};
+    };
+    std::vector<COption> options = {
+        flag("--help", "-h", [&] { line.m_eAction = A::EAction::Help; }),
+        flag("--version", "", [&] { line.m_eAction = A::EAction::Version; }),
+        flag("--json", "", [&] { line.m_eFormat = A::EFormat::Json; }),
+        flag("--csv", "", [&] { line.m_eFormat = A::EFormat::Csv; }),
+        flag("--quiet", "-q", [&] { line.m_bQuiet = true; }),
+        {"--skip", "", true,
+         [&](const std::string& text) { return Seconds(text, false, line.m_options.m_dSkipS); }},
+        {"--length", "", true,
+         [&](const std::string& text) {
+             double length = 0.0;
+             auto error = Seconds(text, true, length);
+             line.m_options.m_dLengthS = length;
+             return error;
+         }},
+        {"--left", "", true,
+         [&](const std::string& text) { return Channel(text, line.m_options.m_nLeftChannel); }},
+        {"--right", "", true,
+         [&](const std::string& text) { return Channel(text, line.m_options.m_nRightChannel); }},
+        {"--output", "-o", true,
+         [&](const std::string& text) -> std::optional<std::string> {
+             if (text.empty()) {
+                 return "expects a file name";
+             }
+             line.m_strOutput = text == "-" ? "" : text;
+             return std::nullopt;
+         }},
+    };
+    options[0].m_bEndsParsing = options[1].m_bEndsParsing = true;
+    AddSettingsOptions(options, line.m_settings);
+
+    std::vector<std::string> positional;
+    const auto bad = [](const std::string& error) {
+        A result;
+        result.m_eAction = A::EAction::BadUsage;
+        result.m_strError = error;
+        return result;
+    };
+    if (const auto error = ParseOptions(arguments, options, &positional)) {
+        return bad(*error);
+    }
+    if (line.m_eAction != A::EAction::Analyze) {
+        return line;
+    }
+    if (positional.size() != 1) {
+        return bad(positional.empty() ? "expects the recording to analyse"
+                                      : "expects one recording, not " + std::to_string(positional.size()));
+    }
+    line.m_strRecording = positional.front();
+    return line;
+}
+
+std::string AnalyzeUsageText() {
+    const CGenerationSettings defaults;
+    return "Usage: vorlanx-analyze [OPTION]... RECORDING\n"
+           "Measure a recording of the Ombrel test signal after it went through a device: the device's\n"
+           "gain and phase at every stimulus tone, its delay and polarity, the distortion on the lines\n"
+           "the stimulus leaves empty, distortion + noise, the noise floor, and the reference's THD.\n"
+           "RECORDING is any file libsndfile reads: the left channel (1) is the device's output, the\n"
+           "right (2) the reference; a mono file has no reference.\n"
+           "\n"
+           "The stimulus, as vorlanx-gen made it:\n" +
+           SettingsUsage(defaults) +
+           "\n"
+           "The analysis:\n" +
+           UsageLine("    --skip SEC", "settling time skipped at the start (default 0.1)") +
+           UsageLine("    --length SEC", "analyse at most this much after the skip (default: all)") +
+           UsageLine("    --left N", "channel of the device's output (default 1)") +
+           UsageLine("    --right N", "channel of the reference (default 2; none in a mono file)") +
+           UsageLine("    --json", "the report as one JSON object") +
+           UsageLine("    --csv", "one row per tone and detection line") +
+           UsageLine("-o, --output FILE", "write the report to FILE (default standard output)") +
+           UsageLine("-q, --quiet", "no progress line") + UsageLine("-h, --help", "show this text") +
+           UsageLine("    --version", "show the version") +
+           "\n"
+           "Options take their value as the next argument or after '='. Numbers use a decimal point.\n"
+           "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed, 2 bad usage,\n"
+           "128 + N interrupted by signal N (130 for Ctrl-C).\n";
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/analyzer.h"
+#include "generation/settings.h"
+
+// What vorlanx-analyze's command line asks for.
+struct CAnalyzeCommandLine {
+    enum class EAction { Analyze, Help, Version, BadUsage };
+    enum class EFormat { Text, Json, Csv };
+    EAction m_eAction = EAction::Analyze;
+    CGenerationSettings m_settings; // the stimulus; its file name is not used
+    analysis::CAnalysisOptions m_options;
+    EFormat m_eFormat = EFormat::Text;
+    std::string m_strRecording;
+    std::string m_strOutput; // the report's file; empty for standard output
+    bool m_bQuiet = false;
+    std::string m_strError; // with BadUsage
+};
+
+// Parses the arguments after the program name: the signal options exactly as vorlanx-gen reads
+// them, the analysis's own, and one recording.
+CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& arguments);
+
+// The --help text, starting with "Usage:".
+std::string AnalyzeUsageText();

@@ -1,0 +1,152 @@
+// End-to-end: runs vorlanx-analyze on files and checks its reports, messages and exit statuses.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include "generation/generate_job.h"
+#include "tests/cli/run_generator.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+test::CRun RunAnalyzer(const test::CTempDir& dir, const std::vector<std::string>& arguments,
+                       const char* env = "") {
+    return test::RunProgram(VORLANX_ANALYZE_PATH, dir, arguments, env);
+}
+
+class VorlanxAnalyze : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_pDir = new test::CTempDir;
+        test::CRecordingFeedback feedback;
+        ASSERT_TRUE(GenerateTestFile(test::ShortSettings(*s_pDir / "stimulus.wav", 2.0), feedback));
+    }
+    static void TearDownTestSuite() { delete s_pDir; }
+    static std::string Stimulus() { return (*s_pDir / "stimulus.wav").string(); }
+    static test::CTempDir* s_pDir;
+};
+test::CTempDir* VorlanxAnalyze::s_pDir = nullptr;
+
+TEST_F(VorlanxAnalyze, ReportsAsTextJsonAndCsv) {
+    test::CTempDir dir;
+    const test::CRun text = RunAnalyzer(dir, {Stimulus()});
+    EXPECT_EQ(text.m_nStatus, 0) << text.m_strErr;
+    EXPECT_NE(text.m_strOut.find("clock offset +0.00 ppm"), std::string::npos) << text.m_strOut;
+    EXPECT_NE(text.m_strOut.find("Warnings: none"), std::string::npos);
+
+    const test::CRun json = RunAnalyzer(dir, {"--json", Stimulus()});
+    ASSERT_EQ(json.m_nStatus, 0) << json.m_strErr;
+    const auto report = nlohmann::json::parse(json.m_strOut);
+    for (const char* key :
+         {"sample_rate", "frames_analyzed", "fundamental_hz", "clock_offset_ppm", "delay_ms", "polarity",
+          "tones", "detection_lines", "even_order_db", "odd_order_db", "distortion_noise_db",
+          "noise_floor_dbfs", "reference", "warnings"}) {
+        EXPECT_TRUE(report.contains(key)) << key;
+    }
+    EXPECT_EQ(report["sample_rate"], 44100.0);
+    EXPECT_EQ(report["polarity"], "normal");
+    ASSERT_EQ(report["tones"].size(), 37u);
+    const auto& third = report["tones"][0];
+    EXPECT_EQ(third["kind"], "harmonic");
+    EXPECT_EQ(third["n"], 3);
+    EXPECT_NEAR(third["frequency_hz"].get<double>(), 831.0, 1e-6);
+    for (const char* key : {"stimulus_dbfs", "level_dbfs", "gain_db", "phase_deg"}) {
+        EXPECT_TRUE(third[key].is_number()) << key;
+    }
+    EXPECT_EQ(report["detection_lines"].size(), 42u); // f0, 39 even lines, 77 and 79 above the band limit
+    for (const char* key : {"level_dbfs", "thd_db", "thd_n_db"}) {
+        EXPECT_TRUE(report["reference"][key].is_number()) << key;
+    }
+
+    // -o writes the same report to a file; --csv has a row per line after its header.
+    const auto out = dir / "report.csv";
+    const test::CRun csv = RunAnalyzer(dir, {"--csv", "-o", out.string(), Stimulus()});
+    EXPECT_EQ(csv.m_nStatus, 0) << csv.m_strErr;
+    const std::string rows = test::Slurp(out);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + 37 + 42);
+    EXPECT_EQ(
+        rows.rfind("kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg\nharmonic,3,,831.0",
+                   0),
+        0u)
+        << rows.substr(0, 120);
+}
+
+// The signal options are vorlanx-gen's own: the same names, values and messages.
+TEST_F(VorlanxAnalyze, UsageMistakesExitWithTwo) {
+    test::CTempDir dir;
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{}, "expects the recording to analyse"},
+        {{"a.wav", "b.wav"}, "expects one recording, not 2"},
+        {{"--bogus", "a.wav"}, "unknown option '--bogus'"},
+        {{"--skip", "-1", "a.wav"}, "--skip expects a number of seconds"},
+        {{"--length", "0", "a.wav"}, "--length expects a number of seconds above 0"},
+        {{"--left", "0", "a.wav"}, "--left expects a channel number"},
+        {{"--nyquist-factor", "2", "a.wav"}, "--nyquist-factor must be between 0 and 1, not 2"},
+        {{"--fundamental", "0,5", "a.wav"}, "use a decimal point"},
+    };
+    for (const auto& [arguments, phrase] : cases) {
+        const test::CRun run = RunAnalyzer(dir, arguments);
+        EXPECT_EQ(run.m_nStatus, 2) << phrase;
+        EXPECT_NE(run.m_strErr.find(phrase), std::string::npos) << run.m_strErr;
+    }
+    const test::CRun help = RunAnalyzer(dir, {"--help"});
+    EXPECT_EQ(help.m_nStatus, 0);
+    std::size_t options = 0;
+    EXPECT_EQ(test::OptionsMissingFromManPage(help.m_strOut, test::Slurp(VORLANX_ANALYZE_MAN_PAGE), options),
+              std::vector<std::string>{});
+    EXPECT_GE(options, 18u);
+}
+
+// Files that cannot be analysed: one line naming the file and the reason, exit 1, nothing on
+// standard output.
+TEST_F(VorlanxAnalyze, BadRecordingsExitWithOne) {
+    test::CTempDir dir;
+    test::WriteBytes(dir / "text.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+    test::WriteBytes(dir / "empty.wav", {});
+    auto bytes = test::ReadBytes(Stimulus());
+    bytes.resize(bytes.size() / 2);
+    test::WriteBytes(dir / "truncated.wav", bytes);
+    std::filesystem::create_directory(dir / "folder.wav");
+    ASSERT_TRUE(test::WriteSoundFile(dir / "three.wav", std::vector<double>(3 * 44100, 0.1), 3, 44100,
+                                     SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    std::vector<double> nan(2 * 44100, 0.1);
+    nan[2 * 22050] = std::numeric_limits<double>::quiet_NaN();
+    ASSERT_TRUE(test::WriteSoundFile(dir / "nan.wav", nan, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+    test::WriteBytes(dir / "private.wav", test::ReadBytes(Stimulus()));
+    test::WriteBytes(dir / "short.wav", test::ReadBytes(Stimulus()));
+    std::filesystem::permissions(dir / "private.wav", std::filesystem::perms::owner_read);
+    struct {
+        std::string m_strFile;
+        std::vector<std::string> m_aOptions;
+        const char* m_szReason;
+        const char* m_szAs = ""; // run as another user where root could read anything
+    } cases[] = {
+        {"text.wav", {}, "not a sound file that can be read"},
+        {"empty.wav", {}, "the file is empty"},
+        {"truncated.wav", {}, "truncated"},
+        {"folder.wav", {}, "Is a directory"},
+        {"missing.wav", {}, "No such file or directory"},
+        {"private.wav", {}, "Permission denied", "setpriv --reuid=65534 --regid=65534 --clear-groups"},
+        {"three.wav", {}, "has 3 channels: choose the left and the reference with --left N and --right N"},
+        {"nan.wav", {}, "not a finite number"},
+        {"short.wav", {"--skip", "5"}, "no frames are left after skipping 5 s (it holds 2 s)"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = (dir / c.m_strFile).string();
+        std::vector<std::string> arguments = c.m_aOptions;
+        arguments.push_back(path);
+        const test::CRun run = RunAnalyzer(dir, arguments, c.m_szAs);
+        EXPECT_EQ(run.m_nStatus, 1) << c.m_strFile << ": " << run.m_strErr;
+        EXPECT_EQ(run.m_strErr.rfind("vorlanx-analyze: " + path + ": ", 0), 0u) << run.m_strErr;
+        EXPECT_NE(run.m_strErr.find(c.m_szReason), std::string::npos) << run.m_strErr;
+        EXPECT_EQ(std::count(run.m_strErr.begin(), run.m_strErr.end(), '\n'), 1) << run.m_strErr;
+        EXPECT_EQ(run.m_strOut, "") << c.m_strFile;
+    }
+    // With the channels chosen, the three-channel file is analysed (and found to hold no tone).
+    const test::CRun chosen = RunAnalyzer(dir, {"--left", "3", "--right", "1", (dir / "three.wav").string()});
+    EXPECT_EQ(chosen.m_nStatus, 0) << chosen.m_strErr;
+    EXPECT_NE(chosen.m_strOut.find("No tone near the expected f0"), std::string::npos);
+}
+
+} // namespace
