@@ -3,7 +3,9 @@
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
 #   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
 #   then both paths with a mother amplitude of 1e300, where every frame takes the exact path;
-#   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor.
+#   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor;
+#   then vorlanx-analyze on the default file against `sox FILE -n stats`, and on 60 s and 600 s at
+#   192 kHz (linear time, the same memory); HOUR=1 adds a one-hour 192 kHz recording (2.8 GB).
 # Prints a Markdown table of the median wall time of RUNS runs (default 5) and peak memory.
 # Usage: bench/compare.sh [BUILD_DIR]     (after scripts/bootstrap.sh; RUNS=9 for more runs)
 set -euo pipefail
@@ -81,5 +83,26 @@ ddtime=$(median dd if=/dev/zero of="$out/dd.wav" bs=1M count="$longbytes" iflag=
 echo "| vorlanx-gen ${long[*]} ($((longbytes / 1000000)) MB) | $longtime | $(awk "BEGIN { printf \"%.2f\", $longtime / $ddtime }")x dd | $(peak_mib "$gen" -q "${long[@]}" -o "$out/long.wav") |"
 echo "| dd, as many bytes | $ddtime | 1.00x dd | $(peak_mib dd if=/dev/zero of="$out/dd.wav" bs=1M count="$longbytes" iflag=count_bytes status=none) |"
 rm -f "$out"/*.wav
+
+# The analyser against SoX's statistics of the same file, side by side.
+analyze="$build/cli/vorlanx-analyze"
+if [ -x "$analyze" ] && command -v sox >/dev/null; then
+    "$gen" -q -o "$out/stimulus.wav"
+    analysis=$(KEEP=1 median "$analyze" "$out/stimulus.wav")
+    stats=$(KEEP=1 median sox "$out/stimulus.wav" -n stats)
+    echo "| vorlanx-analyze, default file | $analysis | $(awk "BEGIN { printf \"%.2f\", $analysis / $stats }")x sox stats | $(peak_mib "$analyze" "$out/stimulus.wav") |"
+    echo "| sox FILE -n stats | $stats | 1.00x sox stats | $(peak_mib sox "$out/stimulus.wav" -n stats) |"
+    lengths=(60 600)
+    [ "${HOUR:-0}" = 1 ] && lengths+=(3600)
+    for seconds in "${lengths[@]}"; do
+        "$gen" -q --sample-rate 192000 --duration "$seconds" -o "$out/long192.wav"
+        start=${EPOCHREALTIME/[.,]/}
+        memory=$(peak_mib "$analyze" --sample-rate 192000 "$out/long192.wav")
+        end=${EPOCHREALTIME/[.,]/}
+        echo "| vorlanx-analyze, $seconds s at 192 kHz (one run) | $(awk "BEGIN { printf \"%.3f\", ($end - $start) / 1e6 }") | $(awk "BEGIN { printf \"%.1f\", ($end - $start) / 1e6 / $seconds * 1000 }") ms per s of audio | $memory |"
+        rm -f "$out/long192.wav"
+    done
+    rm -f "$out"/*.wav
+fi
 echo
 echo "Block and per-frame files: $same (huge amplitudes: $hugesame). Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
