@@ -5,6 +5,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -145,4 +147,109 @@ TEST(OutputFile, FullDiskThrowsWithTheSystemsReason) {
     }
     file.Commit(); // already closed: nothing more to report
     EXPECT_FALSE(file.IsOpen());
+}
+
+// A file with a second name is copied over in place, so that both names see the new bytes; one
+// with a single name is renamed over.
+TEST(OutputFile, AHardLinkedFileIsCopiedOverInPlace) {
+    CFolder folder;
+    const auto path = folder.m_path / "a.wav";
+    { std::ofstream(path) << "old bytes, longer than the new"; }
+    fs::create_hard_link(path, folder.m_path / "b.wav");
+    const auto links = fs::hard_link_count(path);
+    platform::COutputFile file;
+    ASSERT_TRUE(file.Open(path.string()));
+    EXPECT_EQ(file.Mode(), platform::COutputFile::EMode::CopyInPlace);
+    file.Write("new", 3);
+    EXPECT_EQ(Read(path), "old bytes, longer than the new") << "nothing changes before the commit";
+    file.Commit();
+    EXPECT_EQ(Read(folder.m_path / "b.wav"), "new");
+    EXPECT_EQ(fs::hard_link_count(path), links);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.wav", "b.wav"})) << "no temporary beside it";
+
+    const auto single = folder.m_path / "single.wav";
+    { std::ofstream(single) << "old"; }
+    ASSERT_TRUE(file.Open(single.string()));
+    EXPECT_EQ(file.Mode(), platform::COutputFile::EMode::Replace);
+    file.Discard();
+}
+
+// Root replacing another user's file gives the new file that user and group back.
+TEST(OutputFile, ARenamedFileKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a file to another user";
+    }
+    CFolder folder;
+    const auto path = folder.m_path / "theirs.wav";
+    { std::ofstream(path) << "old"; }
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    platform::COutputFile file;
+    ASSERT_TRUE(file.Open(path.string()));
+    EXPECT_EQ(file.Mode(), platform::COutputFile::EMode::Replace);
+    file.Write("new", 3);
+    file.Commit();
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_EQ(Read(path), "new");
+}
+
+// Any path that is not a regular file is written as a stream: a pipe named through /proc or /dev/fd.
+TEST(OutputFile, APipeNamedThroughItsDescriptorIsAStream) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    platform::COutputFile file;
+    ASSERT_TRUE(file.Open("/proc/self/fd/" + std::to_string(ends[1]))) << file.OpenError();
+    EXPECT_EQ(file.Mode(), platform::COutputFile::EMode::Stream);
+    file.Write("abc", 3);
+    file.Commit();
+    EXPECT_EQ(file.BytesWritten(), 3u);
+    ::close(ends[1]);
+    char bytes[4] = {};
+    EXPECT_EQ(::read(ends[0], bytes, sizeof bytes), 3);
+    EXPECT_STREQ(bytes, "abc");
+    ::close(ends[0]);
+}
+
+namespace {
+// Counts the polls of a wait and gives up after `polls` of them.
+struct CCountingWait : platform::COpenWait {
+    explicit CCountingWait(int polls) : m_nPolls(polls) {}
+    void Waiting(const std::string& path) override { m_strPath = path; }
+    bool KeepWaiting() override { return m_nSeen++ < m_nPolls; }
+    int m_nPolls;
+    int m_nSeen = 0;
+    std::string m_strPath;
+};
+} // namespace
+
+// Opening a FIFO that nothing reads waits without blocking in open(): the wait can give up, and a
+// reader that comes ends it.
+TEST(OutputFile, AFifoWaitsForItsReaderAndTheWaitCanEnd) {
+    CFolder folder;
+    const auto fifo = folder.m_path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CCountingWait givesUp(3);
+    platform::COutputFile file;
+    EXPECT_FALSE(file.Open(fifo.string(), &givesUp));
+    EXPECT_TRUE(file.Cancelled());
+    EXPECT_EQ(givesUp.m_strPath, fifo.string());
+    EXPECT_EQ(givesUp.m_nSeen, 4);
+
+    std::string received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        std::ifstream in(fifo, std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), {});
+    });
+    CCountingWait patient(1000);
+    ASSERT_TRUE(file.Open(fifo.string(), &patient)) << file.OpenError();
+    EXPECT_GE(patient.m_nSeen, 1);
+    file.Write("through", 7);
+    file.Commit();
+    reader.join();
+    EXPECT_EQ(received, "through");
 }
