@@ -9,9 +9,7 @@ namespace analysis {
 
 namespace {
 
-std::string Hz(double frequency) {
-    return platform::FormatGeneral15(frequency) + " Hz";
-}
+using platform::FormatHz;
 
 // A daughter's side tone c cos(2 pi f t) as it sounds in a file sampled at `rate`: folded into
 // (0, rate / 2); a tone folded from above half the rate runs backwards, so its phase is mirrored.
@@ -40,15 +38,15 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
         return plan;
     }
     if (!(f0 > 0.0) || !(f0 < plan.m_dSettingsRateHz / 2.0) || !(f0 < recordingRateHz / 2.0)) {
-        plan.m_strRefusal = "the reference at " + Hz(f0) +
+        plan.m_strRefusal = "the reference at " + FormatHz(f0) +
                             " is not below half the sample rate: there is no " +
                             "fundamental to measure against";
         return plan;
     }
     const double top = recordingRateHz / 2.0;
     if (plan.m_dSettingsRateHz != recordingRateHz) {
-        plan.m_aWarnings.push_back("The recording's sample rate (" + Hz(recordingRateHz) +
-                                   ") is not the settings' (" + Hz(plan.m_dSettingsRateHz) +
+        plan.m_aWarnings.push_back("The recording's sample rate (" + FormatHz(recordingRateHz) +
+                                   ") is not the settings' (" + FormatHz(plan.m_dSettingsRateHz) +
                                    "): the tones are analysed at their frequencies in Hz.");
     }
 
@@ -98,11 +96,11 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
             daughter.m_combined += other.m_stimulus;
             if (!isDaughter(other)) {
                 other.m_combined += daughter.m_stimulus;
-                collisions[daughter.m_nNumber - 1].push_back(Hz(daughter.m_dFrequencyHz) +
+                collisions[daughter.m_nNumber - 1].push_back(FormatHz(daughter.m_dFrequencyHz) +
                                                              " on the line of harmonic " +
                                                              std::to_string(other.m_nNumber));
             } else if (other.m_nNumber != daughter.m_nNumber) {
-                collisions[daughter.m_nNumber - 1].push_back(Hz(daughter.m_dFrequencyHz) +
+                collisions[daughter.m_nNumber - 1].push_back(FormatHz(daughter.m_dFrequencyHz) +
                                                              " on a tone of daughter signal " +
                                                              std::to_string(other.m_nNumber));
             }
@@ -123,7 +121,7 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
             }
             auto line = occupied[static_cast<std::size_t>(n)];
             if (daughters && !line) {
-                collisions[tone.m_nNumber - 1].push_back(Hz(tone.m_dFrequencyHz) + " on the detection line " +
+                collisions[tone.m_nNumber - 1].push_back(FormatHz(tone.m_dFrequencyHz) + " on the detection line " +
                                                          platform::FormatGeneral15(n) + " x f0");
             }
             line = true;

@@ -21,7 +21,7 @@ namespace {
 class CAnalysisConsoleFeedback : public analysis::CAnalysisFeedback {
 public:
     CAnalysisConsoleFeedback(double sampleRate, bool quiet)
-        : m_console(sampleRate, quiet, InterruptSignal()) {
+        : m_console("vorlanx-analyze", sampleRate, quiet, InterruptSignal()) {
         m_console.BeginWait();
     }
     ~CAnalysisConsoleFeedback() override { m_console.EndWait(); }
@@ -32,6 +32,13 @@ public:
 
 private:
     CConsoleFeedback m_console;
+};
+
+// Writing the report to a FIFO waits for its reader until Ctrl-C.
+class CInterruptibleWait : public platform::COpenWait {
+public:
+    void Waiting(const std::string&) override {}
+    bool KeepWaiting() override { return InterruptSignal() == 0; }
 };
 
 int Fail(const std::string& message) {
@@ -97,7 +104,13 @@ int main(int argc, char** argv) {
             return std::cout ? 0 : Fail("standard output: the report could not be written");
         }
         platform::COutputFile file;
-        if (!file.Open(line.m_strOutput)) {
+        CInterruptibleWait wait;
+        if (!file.Open(line.m_strOutput, &wait)) {
+            if (file.Cancelled()) {
+                std::cerr << "vorlanx-analyze: interrupted; nothing was written to " << line.m_strOutput
+                          << '\n';
+                return 128 + InterruptSignal();
+            }
             return Fail(line.m_strOutput + ": " + file.OpenError());
         }
         file.Write(text.data(), text.size());

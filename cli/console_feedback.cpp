@@ -19,9 +19,10 @@ std::string Percent(double fraction) {
 }
 } // namespace
 
-CConsoleFeedback::CConsoleFeedback(double sampleRate, bool quiet, const volatile std::sig_atomic_t& interrupt)
-    : m_dSampleRate(sampleRate), m_bShowProgress(!quiet && ::isatty(STDERR_FILENO) == 1),
-      m_nInterrupt(interrupt) {}
+CConsoleFeedback::CConsoleFeedback(std::string program, double sampleRate, bool quiet,
+                                   const volatile std::sig_atomic_t& interrupt)
+    : m_strProgram(std::move(program)), m_dSampleRate(sampleRate),
+      m_bShowProgress(!quiet && ::isatty(STDERR_FILENO) == 1), m_nInterrupt(interrupt) {}
 
 void CConsoleFeedback::BeginWait() {
     m_start = Clock::now();
@@ -34,7 +35,7 @@ void CConsoleFeedback::EndWait() {
 }
 
 void CConsoleFeedback::ShowMessage(const std::string& text, unsigned) {
-    std::cerr << text << '\n';
+    std::cerr << m_strProgram << ": " << text << '\n';
 }
 
 void CConsoleFeedback::ShowDetailedMessage(const std::string& text, unsigned type,
@@ -54,6 +55,12 @@ void CConsoleFeedback::ReportProgress(std::uint64_t framesWritten, std::uint64_t
 
 bool CConsoleFeedback::CancelRequested() {
     return m_nInterrupt != 0;
+}
+
+void CConsoleFeedback::ReportWaiting(const std::string& path) {
+    if (m_bShowProgress) {
+        std::cerr << m_strProgram << ": waiting for a program to read " << path << '\n';
+    }
 }
 
 std::string CConsoleFeedback::ProgressText(std::uint64_t framesWritten, std::uint64_t frameCount,

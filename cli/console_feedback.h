@@ -7,13 +7,15 @@
 
 #include "generation/feedback.h"
 
-// The generate job's feedback on a terminal: messages to standard error with their texts unchanged
-// (an open failure as "File open failed! PATH: REASON"); a progress line on standard error when it
-// is a terminal, the job has run half a second and it is not quiet, finished before any message;
-// and a cancel as soon as `interrupt` holds a signal number.
+// The generate job's feedback on a terminal: messages to standard error after the program's name
+// ("vorlanx-gen: File open failed! PATH: REASON"); a progress line on standard error when it is a
+// terminal, the job has run half a second and it is not quiet, finished before any message; a note
+// when it waits for a FIFO's reader (on a terminal, not quiet); and a cancel as soon as `interrupt`
+// holds a signal number.
 class CConsoleFeedback : public CGenerationFeedback {
 public:
-    CConsoleFeedback(double sampleRate, bool quiet, const volatile std::sig_atomic_t& interrupt);
+    CConsoleFeedback(std::string program, double sampleRate, bool quiet,
+                     const volatile std::sig_atomic_t& interrupt);
 
     void BeginWait() override;
     void EndWait() override;
@@ -21,6 +23,7 @@ public:
     void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override;
     void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override;
     bool CancelRequested() override;
+    void ReportWaiting(const std::string& path) override;
 
     // The progress line as it shows `framesWritten` of `frameCount` after `elapsedSeconds`:
     // percent, seconds of audio written of the whole, speed against real time, time left.
@@ -30,6 +33,7 @@ public:
 private:
     void Draw(bool final);
 
+    std::string m_strProgram;
     double m_dSampleRate;
     bool m_bShowProgress;
     const volatile std::sig_atomic_t& m_nInterrupt;

@@ -1,5 +1,5 @@
 // vorlanx-gen: one generation from the command line, with the dialog program's core.
-#include <csignal>
+#include <cmath>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -12,6 +12,50 @@
 #include "generation/frame_render.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"
+
+namespace {
+
+constexpr const char* kProgram = "vorlanx-gen";
+
+// The status of a program ended by SIGPIPE, as the standard tools in a pipeline give it when their
+// reader stops reading.
+constexpr int kReaderGoneStatus = 128 + 13;
+
+// What an interruption leaves behind, in one line: a file is left as it was; a stream keeps what it
+// was sent, and is incomplete.
+std::string InterruptedText(const std::string& path, const CJobOutcome& outcome) {
+    const std::string name = path == "/dev/stdout" ? "standard output" : path;
+    if (!outcome.m_bStream) {
+        return "interrupted; " + name + " left unchanged";
+    }
+    if (outcome.m_nBytesSent == 0) {
+        return "interrupted; nothing was written to " + name;
+    }
+    return "interrupted after " + std::to_string(outcome.m_nBytesSent) + " of " +
+           std::to_string(outcome.m_nBytes) + " bytes; " + name + " is incomplete";
+}
+
+int PrintPlan(const CCommandLine& line) {
+    const CJobPlan plan = MakeJobPlan(line.m_settings);
+    std::optional<double> peak;
+    if (!plan.m_strRefusal) {
+        // The exact peak takes a whole rendering: a progress line on a terminal, and Ctrl-C stops it.
+        CConsoleFeedback feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet, InterruptSignal());
+        feedback.BeginWait();
+        try {
+            peak = WholeFilePeak(line.m_settings, plan, line.m_options, &feedback);
+        } catch (const CRenderCancelled&) {
+            feedback.EndWait();
+            std::cerr << kProgram << ": interrupted; no plan printed\n";
+            return 128 + InterruptSignal();
+        }
+        feedback.EndWait();
+    }
+    std::cout << (line.m_bJson ? PlanJson(plan, peak) : PlanText(plan, peak));
+    return plan.m_strRefusal ? 1 : 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -28,36 +72,33 @@ int main(int argc, char** argv) {
                      "There is NO WARRANTY, to the extent permitted by law.\n";
         return 0;
     case CCommandLine::EAction::BadUsage:
-        std::cerr << "vorlanx-gen: " << line.m_strError
+        std::cerr << kProgram << ": " << line.m_strError
                   << "\nTry 'vorlanx-gen --help' for more information.\n";
         return 2;
     case CCommandLine::EAction::Generate:
         break;
     }
+    InstallInterruptHandlers();
     try {
         if (line.m_bInfo) {
-            const CJobPlan plan = MakeJobPlan(line.m_settings);
-            std::optional<double> peak;
-            if (!plan.m_strRefusal) {
-                peak = WholeFilePeak(line.m_settings, plan, line.m_options);
-            }
-            std::cout << (line.m_bJson ? PlanJson(plan, peak) : PlanText(plan, peak));
-            return plan.m_strRefusal ? 1 : 0;
+            return PrintPlan(line);
         }
-        InstallInterruptHandlers();
-        CConsoleFeedback feedback(line.m_settings.m_nSampleRate, line.m_bQuiet, InterruptSignal());
-        if (GenerateTestFile(line.m_settings, feedback, line.m_options)) {
+        CConsoleFeedback feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet, InterruptSignal());
+        CJobOutcome outcome;
+        if (GenerateTestFile(line.m_settings, feedback, line.m_options, &outcome)) {
             return 0;
         }
-        if (InterruptSignal() != 0) {
-            const std::string& name = line.m_settings.m_strFileName;
-            std::cerr << "vorlanx-gen: interrupted; " << (name == "/dev/stdout" ? "standard output" : name)
-                      << " left unchanged\n";
+        switch (outcome.m_eEnd) {
+        case CJobOutcome::EEnd::Cancelled:
+            std::cerr << kProgram << ": " << InterruptedText(line.m_settings.m_strFileName, outcome) << '\n';
             return 128 + InterruptSignal();
+        case CJobOutcome::EEnd::ReaderGone:
+            return kReaderGoneStatus;
+        default:
+            return 1;
         }
-        return 1;
     } catch (const std::exception& error) {
-        std::cerr << "vorlanx-gen: " << error.what() << '\n';
+        std::cerr << kProgram << ": " << error.what() << '\n';
         return 1;
     }
 }

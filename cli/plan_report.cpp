@@ -9,9 +9,7 @@ namespace {
 
 using platform::FormatGeneral15;
 
-std::string Hz(double frequency) {
-    return FormatGeneral15(frequency) + " Hz";
-}
+using platform::FormatHz;
 
 std::string HarmonicsText(const CJobPlan& plan) {
     if (plan.m_strRefusal) {
@@ -23,23 +21,22 @@ std::string HarmonicsText(const CJobPlan& plan) {
     }
     return std::to_string(bank.size()) + (bank.size() == 1 ? " harmonic" : " harmonics") +
            ", n = " + std::to_string(bank.front().m_nNumber) + ".." + std::to_string(bank.back().m_nNumber) +
-           ", " + Hz(bank.front().m_dFrequencyHz) + " to " + Hz(bank.back().m_dFrequencyHz);
+           ", " + FormatHz(bank.front().m_dFrequencyHz) + " to " + FormatHz(bank.back().m_dFrequencyHz);
 }
 
 std::string DaughterText(const CPlannedDaughter& daughter) {
     if (!daughter.Active()) {
-        return "off (level 0), carrier " + Hz(daughter.m_dCarrierHz);
+        return "off (level 0), carrier " + FormatHz(daughter.m_dCarrierHz);
     }
-    return "carrier " + Hz(daughter.m_dCarrierHz) + " at " + FormatGeneral15(daughter.m_dLevel) +
-           ": tones at " + Hz(std::fabs(daughter.m_dLowerHz)) + " and " + Hz(std::fabs(daughter.m_dUpperHz)) +
-           ", " + FormatGeneral15(daughter.SideAmplitude()) + " each";
+    return "carrier " + FormatHz(daughter.m_dCarrierHz) + " at " + FormatGeneral15(daughter.m_dLevel) +
+           ": tones at " + FormatHz(std::fabs(daughter.m_dLowerHz)) + " and " +
+           FormatHz(std::fabs(daughter.m_dUpperHz)) + ", " + FormatGeneral15(daughter.SideAmplitude()) +
+           " each";
 }
 
-std::string PeakText(double peak) {
-    const double dbfs = DecibelsFullScale(peak / 32767.0);
-    return platform::FormatDecimals(peak, 2) + " (" +
-           (std::isfinite(dbfs) ? platform::FormatDecimals(dbfs, 2) + " dBFS" : std::string("silence")) +
-           "); " + (peak > 32767.0 ? "the clipping warning will appear" : "no clipping warning");
+std::string PeakLine(double peak) {
+    return PeakText(peak, 2) + "; " +
+           (peak > 32767.0 ? "the clipping warning will appear" : "no clipping warning");
 }
 
 // A number, or null where JSON has none (NaN, infinities).
@@ -65,15 +62,16 @@ std::string PlanText(const CJobPlan& plan, std::optional<double> peak) {
         text += label + ":" + std::string(12 - label.size(), ' ') + value + "\n";
     };
     line("Harmonics", HarmonicsText(plan));
-    line("Band limit", Hz(plan.m_dBandLimitHz) + " (half the sample rate: " + Hz(plan.m_dHalfRateHz) + ")");
+    line("Band limit",
+         FormatHz(plan.m_dBandLimitHz) + " (half the sample rate: " + FormatHz(plan.m_dHalfRateHz) + ")");
     line("Daughter 1", DaughterText(plan.m_aDaughters[0]));
     line("Daughter 2", DaughterText(plan.m_aDaughters[1]));
-    line("Reference",
-         Hz(plan.m_dFundamentalHz) + " at " + FormatGeneral15(kReferenceAmplitude) + " (right channel)");
+    line("Reference", FormatHz(plan.m_dFundamentalHz) + " at " + FormatGeneral15(kReferenceAmplitude) +
+                          " (right channel)");
     line("Frames", std::to_string(plan.m_nFrames) + " at " + std::to_string(plan.m_nSampleRate) + " Hz (" +
                        FormatGeneral15(plan.m_dDurationS) + " s)");
     line("Bytes", std::to_string(plan.m_nBytes));
-    line("Peak", peak ? PeakText(*peak) : "unknown (the settings are refused)");
+    line("Peak", peak ? PeakLine(*peak) : "unknown (the settings are refused)");
     const auto warnings = AllWarnings(plan, peak);
     line("Warnings", warnings.empty() ? "none" : std::to_string(warnings.size()));
     for (const std::string& warning : warnings) {
@@ -109,6 +107,8 @@ std::string PlanJson(const CJobPlan& plan, std::optional<double> peak) {
         {"daughters", daughters},
         {"reference", {{"frequency_hz", Number(plan.m_dFundamentalHz)}, {"amplitude", kReferenceAmplitude}}},
         {"peak", peak ? Number(*peak) : nlohmann::json(nullptr)},
+        // JSON has no infinity: a peak beyond every double is null, and said to be infinite here.
+        {"peak_infinite", peak && std::isinf(*peak)},
         {"peak_dbfs", peak ? Number(DecibelsFullScale(*peak / 32767.0)) : nlohmann::json(nullptr)},
         {"clips", peak && *peak > 32767.0},
         {"refusal", plan.m_strRefusal ? nlohmann::json(*plan.m_strRefusal) : nlohmann::json(nullptr)},

@@ -33,7 +33,11 @@ public:
         (void)framesWritten;
         (void)frameCount;
     }
-    // Asked as often as ReportProgress is called: true stops the job as soon as it can, and it
-    // ends like a failure without a message (the target left as it was). Never by default.
+    // Asked as often as ReportProgress is called, and every 50 ms while the job waits for a reader:
+    // true stops the job as soon as it can, and it ends like a failure without a message (the
+    // target left as it was). Never by default.
     virtual bool CancelRequested() { return false; }
+    // The output is a FIFO that no program reads yet: the job waits for one (CancelRequested ends
+    // the wait). Called at most once, between BeginWait and EndWait. Does nothing by default.
+    virtual void ReportWaiting(const std::string& path) { (void)path; }
 };

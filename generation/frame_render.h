@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
+#include "generation/feedback.h"
 #include "generation/job_plan.h"
 #include "generation/render/render_options.h"
 #include "generation/settings.h"
@@ -20,7 +22,15 @@ struct CRenderedFrames {
 CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const CJobPlan& plan,
                                      std::uint32_t frameCount, const render::CRenderOptions& options = {});
 
+// Thrown by WholeFilePeak when its feedback asks to stop.
+class CRenderCancelled : public std::runtime_error {
+public:
+    CRenderCancelled() : std::runtime_error("the rendering was cancelled") {}
+};
+
 // The peak of the whole file's left channel, computed without keeping or writing any frame (as
-// long as a generation without the writing). Arguments and errors as RenderFramesInMemory.
+// long as a generation without the writing). Arguments and errors as RenderFramesInMemory. With a
+// `feedback`, reports progress after each rendering round on the calling thread and throws
+// CRenderCancelled as soon as its CancelRequested says so.
 double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
-                     const render::CRenderOptions& options = {});
+                     const render::CRenderOptions& options = {}, CGenerationFeedback* feedback = nullptr);

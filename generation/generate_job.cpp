@@ -1,6 +1,7 @@
 #include "generation/generate_job.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "generation/job_plan.h"
@@ -98,6 +99,17 @@ private:
     CProgress& m_progress;
 };
 
+// A FIFO's wait for its reader, as the feedback sees it.
+class CReaderWait : public platform::COpenWait {
+public:
+    explicit CReaderWait(CGenerationFeedback& feedback) : m_feedback(feedback) {}
+    void Waiting(const std::string& path) override { m_feedback.ReportWaiting(path); }
+    bool KeepWaiting() override { return !m_feedback.CancelRequested(); }
+
+private:
+    CGenerationFeedback& m_feedback;
+};
+
 } // namespace
 
 std::string ClippingWarning(double peak) {
@@ -110,23 +122,39 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         // An unknown or unsupported kernel is a caller's error: report it before anything starts.
         render::SelectKernel(options.m_strKernel);
     }
+    CJobOutcome result;
+    const auto end = [&](CJobOutcome::EEnd how) {
+        result.m_eEnd = how;
+        if (outcome != nullptr) {
+            *outcome = result;
+        }
+        return how == CJobOutcome::EEnd::Written;
+    };
     CWaitScope wait(feedback);
     const CJobPlan plan = MakeJobPlan(settings);
     if (plan.m_strRefusal) {
         wait.End();
         feedback.ShowMessage(*plan.m_strRefusal, MB_ICONEXCLAMATION);
-        return false;
+        return end(CJobOutcome::EEnd::Refused);
     }
     const std::uint32_t frameCount = plan.m_nFrames;
+    result.m_nFrames = frameCount;
+    result.m_nBytes = plan.m_nBytes;
     CJobSources sources;
     PrepareSources(settings, sources);
 
     platform::COutputFile file;
-    if (!file.Open(settings.m_strFileName)) {
+    CReaderWait readerWait(feedback);
+    const bool opened = file.Open(settings.m_strFileName, &readerWait);
+    result.m_bStream = file.Mode() == platform::COutputFile::EMode::Stream;
+    if (!opened) {
+        if (file.Cancelled()) {
+            return end(CJobOutcome::EEnd::Cancelled); // the wait ends as the scope does
+        }
         wait.End();
         feedback.ShowDetailedMessage("File open failed!", MB_OK,
                                      settings.m_strFileName + ": " + file.OpenError());
-        return false;
+        return end(CJobOutcome::EEnd::OpenFailed);
     }
     double peak = 0.0;
     try {
@@ -147,18 +175,23 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         }
         file.Commit();
     } catch (const platform::CFileException& error) {
+        result.m_nBytesSent = file.BytesWritten();
         file.Discard();
+        if (result.m_bStream && error.Error() == EPIPE) {
+            return end(CJobOutcome::EEnd::ReaderGone);
+        }
         wait.End();
         feedback.ShowMessage(std::string("File write failed! ") + error.what(), MB_ICONEXCLAMATION);
-        return false;
+        return end(CJobOutcome::EEnd::WriteFailed);
     } catch (const CJobCancelled&) {
+        result.m_nBytesSent = file.BytesWritten();
         file.Discard();
-        return false; // the wait ends as the scope does; a cancel shows no message
+        return end(CJobOutcome::EEnd::Cancelled); // the wait ends as the scope does
     }
     wait.End();
-    if (outcome != nullptr) {
-        *outcome = {frameCount, peak};
-    }
+    result.m_nBytesSent = result.m_nBytes;
+    result.m_dPeak = peak;
+    end(CJobOutcome::EEnd::Written);
     if (peak > 32767.0) {
         feedback.ShowMessage(ClippingWarning(peak), MB_ICONEXCLAMATION);
     }

@@ -7,25 +7,38 @@
 #include "generation/settings.h"
 
 // Runs one generation: writes the stereo 16-bit WAV file that `settings` describe to
-// settings.m_strFileName. A regular file (or a new name) is replaced only once it is complete
-// (platform::COutputFile); until then, and after any failure or cancel, it is left as it was.
-// Every outcome reaches the user through `feedback`: BeginWait first, progress reports while the
-// frames are written (each followed by CancelRequested), EndWait once on every path, then at most
-// one message:
+// settings.m_strFileName, as platform::COutputFile does: a regular file (or a new name) is replaced
+// only once it is complete, and until then, and after any failure or cancel, it is left as it was;
+// anything else is written as a stream. Every outcome reaches the user through `feedback`:
+// BeginWait first, ReportWaiting while a FIFO has no reader, progress reports while the frames are
+// written (each followed by CancelRequested), EndWait once on every path, then at most one message:
 //  - settings it cannot render (a file over the 4 GiB WAV limit, a harmonic bank without bound):
 //    an MB_ICONEXCLAMATION message, the file is not opened;
 //  - "File open failed!" (MB_OK) when the file cannot be created, with "PATH: REASON" as detail;
 //  - "File write failed! <reason>" (MB_ICONEXCLAMATION) when a write fails;
 //  - the clipping warning (MB_ICONEXCLAMATION) when the left channel exceeded 32767.
-// A cancel shows no message.
+// A cancel shows no message, and neither does a stream whose reader stopped reading (as the
+// standard tools in a pipeline end quietly): `outcome` tells them apart.
 // Other failures (out of memory, in any of the rendering threads) leave as exceptions, after
 // EndWait. `options` choose how the frames are computed, never what they are; a kernel that is
 // unknown or that this CPU cannot run throws std::invalid_argument before BeginWait.
 // Returns true when the whole file was written (a clipping warning included), false otherwise;
-// then `outcome`, when given, holds what was written.
+// `outcome`, when given, says how the job ended and what was written.
 struct CJobOutcome {
-    std::uint32_t m_nFrames = 0; // frames written
-    double m_dPeak = 0.0;        // the left channel's peak before clipping
+    enum class EEnd {
+        Written,     // the whole file (a clipping warning included)
+        Refused,     // settings it cannot render
+        OpenFailed,  // "File open failed!"
+        WriteFailed, // "File write failed! ..."
+        ReaderGone,  // a stream's reader stopped reading: no message
+        Cancelled,   // the feedback asked (also while waiting for a reader): no message
+    };
+    EEnd m_eEnd = EEnd::Refused;
+    std::uint32_t m_nFrames = 0;    // frames of the file
+    double m_dPeak = 0.0;           // the left channel's peak before clipping (when written)
+    std::uint64_t m_nBytes = 0;     // bytes the file would hold
+    std::uint64_t m_nBytesSent = 0; // bytes that reached the file or stream
+    bool m_bStream = false;         // written as a stream (standard output, a pipe, a FIFO, a device)
 };
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
                       const render::CRenderOptions& options = {}, CJobOutcome* outcome = nullptr);

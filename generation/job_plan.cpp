@@ -8,9 +8,7 @@
 
 namespace {
 
-std::string Hz(double frequency) {
-    return platform::FormatGeneral15(frequency) + " Hz";
-}
+using platform::FormatHz;
 
 // The aliasing warnings of one daughter signal `number` (1 or 2).
 void WarnAboutDaughter(const CPlannedDaughter& daughter, int number, double rate,
@@ -20,14 +18,14 @@ void WarnAboutDaughter(const CPlannedDaughter& daughter, int number, double rate
     }
     const std::string name = "Daughter signal " + std::to_string(number);
     if (std::fabs(daughter.m_dCarrierHz) > rate) {
-        out.push_back("The carrier of " + name + " (" + Hz(daughter.m_dCarrierHz) +
+        out.push_back("The carrier of " + name + " (" + FormatHz(daughter.m_dCarrierHz) +
                       ") is beyond the sample rate: its tones alias.");
         return;
     }
     for (double side : {daughter.m_dLowerHz, daughter.m_dUpperHz}) {
         if (!(std::fabs(side) < rate / 2.0)) {
-            out.push_back(name + " has a tone at " + Hz(std::fabs(side)) +
-                          ", at or above half the sample rate (" + Hz(rate / 2.0) + "): it aliases.");
+            out.push_back(name + " has a tone at " + FormatHz(std::fabs(side)) +
+                          ", at or above half the sample rate (" + FormatHz(rate / 2.0) + "): it aliases.");
         }
     }
 }
@@ -72,12 +70,13 @@ CJobPlan MakeJobPlan(const CGenerationSettings& settings) {
         warnings.push_back("The file holds no frames: the duration is shorter than one sample period.");
     }
     if (plan.m_aHarmonics.empty()) {
-        warnings.push_back("No harmonic lies below the band limit of " + Hz(plan.m_dBandLimitHz) +
+        warnings.push_back("No harmonic lies below the band limit of " + FormatHz(plan.m_dBandLimitHz) +
                            ": the mother signal is silent.");
     }
     if (rate > 0.0 && !(std::fabs(settings.m_dFundamentalFreq) < rate / 2.0)) {
-        warnings.push_back("The reference at " + Hz(settings.m_dFundamentalFreq) +
-                           " is at or above half the sample rate (" + Hz(rate / 2.0) + "): it aliases.");
+        warnings.push_back("The reference at " + FormatHz(settings.m_dFundamentalFreq) +
+                           " is at or above half the sample rate (" + FormatHz(rate / 2.0) +
+                           "): it aliases.");
     }
     WarnAboutDaughter(plan.m_aDaughters[0], 1, rate, warnings);
     WarnAboutDaughter(plan.m_aDaughters[1], 2, rate, warnings);
@@ -90,6 +89,15 @@ std::optional<std::string> ClippingWarningOf(double peak) {
     }
     return "The left channel will clip: its peak of " + platform::FormatDecimals(peak, 2) + " (" +
            platform::FormatDecimals(DecibelsFullScale(peak / 32767.0), 2) + " dBFS) is above full scale.";
+}
+
+std::string PeakText(double peak, int decimals) {
+    if (std::isinf(peak)) {
+        return "infinite";
+    }
+    const double dbfs = DecibelsFullScale(peak / 32767.0);
+    return platform::FormatDecimals(peak, decimals) + " (" +
+           (std::isfinite(dbfs) ? platform::FormatDecimals(dbfs, 2) + " dBFS" : std::string("silence")) + ")";
 }
 
 double DecibelsFullScale(double amplitude) {

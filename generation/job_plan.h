@@ -54,5 +54,9 @@ CJobPlan MakeJobPlan(const CGenerationSettings& settings);
 // clip: the job warns exactly when the peak is above 32767.
 std::optional<std::string> ClippingWarningOf(double peak);
 
+// A left-channel peak (before clipping) for people: "29006.06 (-1.06 dBFS)" with `decimals` digits,
+// "0.00 (silence)", or "infinite" for amplitudes beyond any double.
+std::string PeakText(double peak, int decimals);
+
 // A level in dBFS (20 log10 of |amplitude| against full scale 1); -infinity for 0.
 double DecibelsFullScale(double amplitude);

@@ -62,6 +62,10 @@ std::string FormatGeneral15(double value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string FormatHz(double frequency) {
+    return FormatGeneral15(frequency) + " Hz";
+}
+
 std::optional<double> ParseDouble(std::string_view text) {
     const auto body = NumberBody(text);
     if (!body) {

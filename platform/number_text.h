@@ -20,6 +20,9 @@ std::string FormatDecimals(double value, int decimals);
 // decimal point removed: 30.0 -> "30", 0.95 -> "0.95".
 std::string FormatGeneral15(double value);
 
+// A frequency for people: the general format of FormatGeneral15 and " Hz" ("277 Hz", "20947.5 Hz").
+std::string FormatHz(double frequency);
+
 // Parses the whole of `text` as a finite decimal number with a decimal point, whatever the
 // user's locale. Blanks (spaces, tabs) around the number are allowed, a leading '+' too; anything else
 // after it is an error. "nan", "inf", hexadecimal and values that overflow a double give nullopt.

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --build build --target package -j "$(nproc)"
-deb=$(ls build/vorlanx_*_amd64.deb)
+deb=$(ls -t build/vorlanx_*_amd64.deb | head -n 1) # the newest: each build has its own version
 echo "== $deb"
 dpkg-deb -I "$deb"
 dpkg-deb -c "$deb"

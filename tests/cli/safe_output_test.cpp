@@ -85,7 +85,7 @@ TEST(VorlanxGenSafeOutput, FileSizeLimitIsAFailedWriteThatLeavesTheFile) {
     COutputFolder out;
     const test::CRun run = test::RunGenerator(out.m_dir, {"-o", out.m_file.string()}, "ulimit -f 100;");
     EXPECT_EQ(run.m_nStatus, 1);
-    EXPECT_EQ(run.m_strErr, "File write failed! File too large\n");
+    EXPECT_EQ(run.m_strErr, "vorlanx-gen: File write failed! File too large\n");
     EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
     EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
 }

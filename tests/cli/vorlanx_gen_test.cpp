@@ -1,9 +1,11 @@
 // End-to-end: runs the vorlanx-gen executable and checks its files, messages and exit statuses.
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -141,11 +143,11 @@ TEST(VorlanxGen, OpenAndWriteFailuresExitWithOne) {
     const test::CRun open =
         test::RunGenerator(dir, {"-o", (dir / "no/such/x.wav").string(), "--duration", "0.01"});
     EXPECT_EQ(open.m_nStatus, 1);
-    EXPECT_EQ(open.m_strErr,
-              "File open failed! " + (dir / "no/such/x.wav").string() + ": No such file or directory\n");
+    EXPECT_EQ(open.m_strErr, "vorlanx-gen: File open failed! " + (dir / "no/such/x.wav").string() +
+                                 ": No such file or directory\n");
     const test::CRun write = test::RunGenerator(dir, {"-o", "/dev/full"});
     EXPECT_EQ(write.m_nStatus, 1);
-    EXPECT_EQ(write.m_strErr.rfind("File write failed! ", 0), 0u) << write.m_strErr;
+    EXPECT_EQ(write.m_strErr.rfind("vorlanx-gen: File write failed! ", 0), 0u) << write.m_strErr;
 }
 
 // --info writes nothing; its JSON holds the plan and the exact peak; refused settings exit 1.
@@ -191,4 +193,64 @@ TEST(VorlanxGen, ManPageNamesEveryOptionOfHelp) {
     std::size_t options = 0;
     EXPECT_EQ(test::OptionsMissingFromManPage(help, page, options), std::vector<std::string>{});
     EXPECT_GE(options, 17u);
+}
+
+// Bash completion offers a file name with a space as one word, after -o and after --output=.
+TEST(VorlanxGen, CompletionKeepsFileNamesWithSpacesWhole) {
+    test::CTempDir dir;
+    test::WriteBytes(dir / "my take.wav", {});
+    const struct {
+        const char* m_szScript;
+        const char* m_szFunction;
+        const char* m_szWords;
+        const char* m_szExpected;
+    } cases[] = {
+        {VORLANX_GEN_COMPLETION, "_vorlanx_gen", "vorlanx-gen -o my", "[my take.wav]"},
+        {VORLANX_GEN_COMPLETION, "_vorlanx_gen", "vorlanx-gen --output=my", "[--output=my take.wav]"},
+        {VORLANX_ANALYZE_COMPLETION, "_vorlanx_analyze", "vorlanx-analyze -o my", "[my take.wav]"},
+        {VORLANX_ANALYZE_COMPLETION, "_vorlanx_analyze", "vorlanx-analyze my", "[my take.wav]"},
+    };
+    for (const auto& c : cases) {
+        const std::string script =
+            "cd " + test::Quote(dir.operator/("").string()) + " && shopt -s extglob && source " +
+            test::Quote(c.m_szScript) + " && COMP_WORDS=(" + c.m_szWords +
+            ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && " + c.m_szFunction +
+            " && printf '[%s]' \"${COMPREPLY[@]}\" >" + test::Quote((dir / "out").string());
+        ASSERT_EQ(std::system(("bash -c " + test::Quote(script)).c_str()), 0) << script;
+        EXPECT_EQ(test::Slurp(dir / "out"), c.m_szExpected) << c.m_szWords;
+    }
+}
+
+// --info renders the whole file for its peak: an amplitude beyond every double reads "infinite"
+// (null in JSON, with peak_infinite), and Ctrl-C stops a long one at once.
+TEST(VorlanxGen, InfoSaysInfiniteAndCanBeInterrupted) {
+    test::CTempDir dir;
+    const test::CRun text =
+        test::RunGenerator(dir, {"--info", "--mother-amplitude", "1e308", "--duration", "1"});
+    EXPECT_NE(text.m_strOut.find("Peak:        infinite; the clipping warning will appear"),
+              std::string::npos)
+        << text.m_strOut;
+    const test::CRun json =
+        test::RunGenerator(dir, {"--info", "--json", "--mother-amplitude", "1e308", "--duration", "1"});
+    const auto plan = nlohmann::json::parse(json.m_strOut);
+    EXPECT_TRUE(plan["peak"].is_null());
+    EXPECT_TRUE(plan["peak_infinite"]);
+    EXPECT_TRUE(plan["clips"]);
+
+    const std::string command = "exec " + test::Quote(VORLANX_GEN_PATH) +
+                                " --info --fundamental 0.4 --duration 20000 >/dev/null 2>" +
+                                test::Quote((dir / "err").string());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(2));
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
+    EXPECT_EQ(test::Slurp(dir / "err"), "vorlanx-gen: interrupted; no plan printed\n");
 }
