@@ -1,6 +1,7 @@
 #include "app/dialog_units.h"
 
 #include <QFontMetrics>
+#include <algorithm>
 
 namespace {
 // a * b / c rounded half away from zero, in 64 bits.
@@ -10,11 +11,11 @@ int MulDiv(int a, int b, int c) {
 }
 } // namespace
 
-CDialogUnits::CDialogUnits(const QFont& font) {
+CDialogUnits::CDialogUnits(const QFont& font, int minimumBaseX) {
     const QFontMetrics metrics(font);
     const int total =
         metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    m_nBaseX = (total / 26 + 1) / 2;
+    m_nBaseX = std::max((total / 26 + 1) / 2, minimumBaseX);
     m_nBaseY = metrics.height();
 }
 

@@ -9,9 +9,12 @@
 // units keeps its proportions at any font size and on high-DPI screens.
 class CDialogUnits {
 public:
-    explicit CDialogUnits(const QFont& font);
+    // `minimumBaseX`: a horizontal unit of at least this many pixels (x 4), where the texts of a
+    // layout need more room than the font's average width gives them.
+    explicit CDialogUnits(const QFont& font, int minimumBaseX = 0);
 
-    // Average width of "A".."Z" and "a".."z" in pixels, rounded: (total / 26 + 1) / 2.
+    // Average width of "A".."Z" and "a".."z" in pixels, rounded: (total / 26 + 1) / 2, or the
+    // minimum given, whichever is larger.
     int BaseX() const { return m_nBaseX; }
     // The font's height in pixels (ascent + descent).
     int BaseY() const { return m_nBaseY; }

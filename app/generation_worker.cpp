@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "generation/generate_job.h"
-#include "generation/wav_format.h"
 
 CGenerationWorker::CGenerationWorker(QObject* parent) : QObject(parent) {}
 
@@ -27,8 +26,14 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
             if (GenerateTestFile(settings, *this, {}, &outcome)) {
                 const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
                 const std::lock_guard lock(m_messageMutex);
-                m_result = CResult{settings.m_strFileName, WavFileBytes(outcome.m_nFrames), seconds.count(),
-                                   outcome.m_dPeak};
+                m_result =
+                    CResult{settings.m_strFileName, outcome.m_nBytes, seconds.count(), outcome.m_dPeak};
+            } else if (outcome.m_eEnd == CJobOutcome::EEnd::ReaderGone) {
+                // The command line ends quietly, as a pipeline's tools do; a window says what happened.
+                ShowMessage("The program reading " + settings.m_strFileName + " stopped reading after " +
+                                std::to_string(outcome.m_nBytesSent) + " of " +
+                                std::to_string(outcome.m_nBytes) + " bytes: the stream is incomplete.",
+                            MB_ICONEXCLAMATION);
             }
         } catch (const std::exception& error) {
             ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
@@ -77,12 +82,17 @@ void CGenerationWorker::EndWait() {
 }
 
 void CGenerationWorker::ShowMessage(const std::string& text, unsigned type) {
-    m_message = CMessage{text, type, {}};
+    ShowDetailedMessage(text, type, {});
 }
 
 void CGenerationWorker::ShowDetailedMessage(const std::string& text, unsigned type,
                                             const std::string& detail) {
+    const std::lock_guard lock(m_messageMutex);
     m_message = CMessage{text, type, detail};
+}
+
+void CGenerationWorker::ReportWaiting(const std::string& path) {
+    emit waitingForReader(QString::fromStdString(path));
 }
 
 void CGenerationWorker::ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) {

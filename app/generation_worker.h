@@ -53,6 +53,8 @@ signals:
     void waitBegun();
     void waitEnded();
     void progressed(qint64 framesWritten, qint64 frameCount);
+    // The output is a FIFO that no program reads yet; Cancel() ends the wait.
+    void waitingForReader(const QString& path);
     void finished();
 
 private:
@@ -63,13 +65,14 @@ private:
     void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override;
     void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override;
     bool CancelRequested() override;
+    void ReportWaiting(const std::string& path) override;
 
     // A standard thread rather than a QThread: joining it is a synchronization that thread
     // sanitizers see, and nothing of Qt runs on it but the queued signals.
     std::thread m_thread;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bCancel{false};
-    std::mutex m_messageMutex; // the job's thread writes the message, the GUI thread takes it
+    std::mutex m_messageMutex; // the job's thread writes the message and result, the GUI thread takes them
     std::optional<CMessage> m_message;
     std::optional<CResult> m_result;
 };

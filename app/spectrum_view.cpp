@@ -77,9 +77,14 @@ void CSpectrumView::paintEvent(QPaintEvent*) {
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     const QRectF under(plot.left(), plot.bottom() + 1, plot.width(), text);
     painter.drawText(under, Qt::AlignLeft, QStringLiteral("0"));
-    painter.drawText(under, Qt::AlignRight, QStringLiteral("%1 Hz").arg(m_dHalfRateHz, 0, 'f', 0));
-    painter.drawText(QRectF(x(m_dBandLimitHz) - 20, under.top(), 40, text), Qt::AlignHCenter,
-                     QStringLiteral("L"));
+    const QString half = QStringLiteral("%1 Hz").arg(m_dHalfRateHz, 0, 'f', 0);
+    painter.drawText(under, Qt::AlignRight, half);
+    // L again under the axis, unless it would run into the half rate's label (the one at the top stays).
+    const double halfLeft = under.right() - fontMetrics().horizontalAdvance(half);
+    if (x(m_dBandLimitHz) + fontMetrics().horizontalAdvance(QStringLiteral("L")) < halfLeft - 4) {
+        painter.drawText(QRectF(x(m_dBandLimitHz) - 20, under.top(), 40, text), Qt::AlignHCenter,
+                         QStringLiteral("L"));
+    }
     for (const CStem& stem : m_aStems) {
         const QColor colour = colours.color(stem.m_bReference ? QPalette::Highlight : QPalette::Text);
         painter.setPen(

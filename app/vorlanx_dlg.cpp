@@ -1,5 +1,8 @@
 #include "app/vorlanx_dlg.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +14,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <exception>
+#include <optional>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
@@ -19,10 +23,9 @@
 #include "generation/generate_job.h"
 #include "platform/number_text.h"
 
-namespace {
-
 enum class EControlKind { Edit, PushButton, Label, GroupBox };
 
+// A control of the dialog's table: kind, ID, text and place.
 struct CControl {
     EControlKind m_eKind;
     int m_nId; // 0 for labels and group boxes
@@ -33,6 +36,8 @@ struct CControl {
     const char* m_szAccessibleName = nullptr;
     int m_nBuddy = 0;
 };
+
+namespace {
 
 constexpr auto kEdit = EControlKind::Edit;
 constexpr auto kButton = EControlKind::PushButton;
@@ -70,10 +75,16 @@ constexpr CControl kControls[] = {
     {kLabel, 0, "Nyquist factor", 150, 114, 48, 8, nullptr, CVorlanxDlg::IDC_NYQUIST_FACTOR},
 };
 
-// Dialog units the preview panel adds to the right of the original window.
+// The original window in dialog units, and what the preview adds to its right at most; a preview
+// narrower than the least is left out.
+constexpr int kOriginalWidth = 274;
+constexpr int kHeight = 218;
 constexpr int kPreviewWidth = 266;
+constexpr int kLeastPreviewWidth = 120;
 // The preview follows typing this long after the last change.
 constexpr int kPreviewDelayMs = 50;
+// Room a window manager's title bar and borders take around the window, in pixels.
+constexpr QSize kWindowFrame(16, 48);
 
 // A job that lasts longer than this shows the progress dialog; the default file takes 0.03 s.
 constexpr int kProgressDelayMs = 500;
@@ -82,9 +93,52 @@ constexpr int kProgressSteps = 1000;
 
 // Between "Generate!" and "Done" in the bottom row, as wide as "Done".
 constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
+// Under the file name's right end, where the first group leaves room beside the duration.
+constexpr CControl kBrowseButton = {kButton, 0, "Browse...", 214, 41, 50, 14};
 
 QString RangeMessage(const char* what, const char* low, const char* high) {
     return QStringLiteral("Please enter %1 between %2 and %3.").arg(what, low, high);
+}
+
+// The horizontal dialog unit (x 4, in pixels) at which every label of the table shows its whole
+// text with a gap before its field, and every button and group box its text with room around it.
+// The layout was drawn for a font that is narrower for its height than most desktops' fonts.
+int FittingBaseX(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int gap = std::max(3, metrics.averageCharWidth() / 2);
+    int base = 0;
+    const auto need = [&](const CControl& control) {
+        const int text = metrics.horizontalAdvance(QString::fromUtf8(control.m_szText));
+        const int room =
+            control.m_eKind == EControlKind::Label ? text + gap : text + 2 * metrics.averageCharWidth();
+        base = std::max(base, (4 * room + control.m_nWidth - 1) / control.m_nWidth);
+    };
+    for (const CControl& control : kControls) {
+        if (control.m_eKind != EControlKind::Edit) {
+            need(control);
+        }
+    }
+    need(kAboutButton);
+    need(kBrowseButton);
+    return base;
+}
+
+// `font` a `factor` smaller, by points or by pixels, whichever it is given in.
+QFont Scaled(QFont font, double factor) {
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * factor);
+    } else {
+        font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * factor)));
+    }
+    return font;
+}
+
+// "~" and "~/..." name the home folder, as in a shell.
+QString ExpandHome(const QString& name) {
+    if (name == QStringLiteral("~") || name.startsWith(QStringLiteral("~/"))) {
+        return QDir::homePath() + name.mid(1);
+    }
+    return name;
 }
 
 } // namespace
@@ -95,10 +149,6 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
-    setFont(DialogFont());
-    const CDialogUnits units(font());
-    // The original window, and the preview to its right.
-    setFixedSize(units.ToPixels(274 + kPreviewWidth, 218));
 
     QWidget* previous = nullptr;
     const auto place = [&](const CControl& control) -> QWidget* {
@@ -135,7 +185,7 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
         if (control.m_nId != 0) {
             widget->setObjectName(QString::number(control.m_nId));
         }
-        widget->setGeometry(units.ToPixels(control.m_nX, control.m_nY, control.m_nWidth, control.m_nHeight));
+        m_aPlaced.push_back({widget, &control});
         if (control.m_eKind == EControlKind::Edit || control.m_eKind == EControlKind::PushButton) {
             if (previous != nullptr) {
                 setTabOrder(previous, widget);
@@ -151,10 +201,17 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     m_pDone = findChild<QPushButton*>(QString::number(IDCANCEL));
     m_pAbout = static_cast<QPushButton*>(place(kAboutButton));
     m_pAbout->setObjectName(QStringLiteral("about"));
+    // Browse... comes right after the file name in the tab order; the template's order stays.
+    m_pBrowse = static_cast<QPushButton*>(place(kBrowseButton));
+    m_pBrowse->setObjectName(QStringLiteral("browse"));
+    setTabOrder(m_pAbout, Edit(IDC_FILE_NAME));
+    setTabOrder(Edit(IDC_FILE_NAME), m_pBrowse);
+    setTabOrder(m_pBrowse, Edit(IDC_DURATION));
 
     connect(m_pGenerate, &QPushButton::clicked, this, &CVorlanxDlg::OnGenerate);
     connect(m_pDone, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_pAbout, &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
+    connect(m_pBrowse, &QPushButton::clicked, this, &CVorlanxDlg::OnBrowse);
 
     m_pProgressDue = new QTimer(this);
     m_pProgressDue->setSingleShot(true);
@@ -163,10 +220,10 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(&m_worker, &CGenerationWorker::waitBegun, this, &CVorlanxDlg::BeginWait);
     connect(&m_worker, &CGenerationWorker::waitEnded, this, &CVorlanxDlg::EndWait);
     connect(&m_worker, &CGenerationWorker::progressed, this, &CVorlanxDlg::OnProgressed);
+    connect(&m_worker, &CGenerationWorker::waitingForReader, this, &CVorlanxDlg::OnWaitingForReader);
     connect(&m_worker, &CGenerationWorker::finished, this, &CVorlanxDlg::OnJobFinished);
 
-    m_pPreview = new CPreviewPanel(units, this);
-    m_pPreview->setGeometry(units.ToPixels(273, 12, 261, 199));
+    m_pPreview = new CPreviewPanel(this);
     m_pPreview->lower();
     m_pPreviewDue = new QTimer(this);
     m_pPreviewDue->setSingleShot(true);
@@ -176,9 +233,42 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
         connect(edit, &QLineEdit::textChanged, m_pPreviewDue, qOverload<>(&QTimer::start));
     }
 
+    ApplyLayout(screen());
     UpdateData(false);
     UpdatePreview();
     Edit(IDC_FILE_NAME)->setFocus();
+}
+
+void CVorlanxDlg::ApplyLayout(const QScreen* screen) {
+    m_pLayoutScreen = screen;
+    const QSize room =
+        screen != nullptr ? screen->availableGeometry().size() - kWindowFrame : QSize(1 << 20, 1 << 20);
+    // The desktop's font, unless even the original window would not fit the screen at its size.
+    QFont font = DialogFont();
+    std::optional<CDialogUnits> units;
+    for (int attempt = 0;; ++attempt) {
+        units.emplace(font, FittingBaseX(font));
+        const QSize original = units->ToPixels(kOriginalWidth, kHeight);
+        if ((original.width() <= room.width() && original.height() <= room.height()) || attempt == 12) {
+            break;
+        }
+        font = Scaled(font, 0.9);
+    }
+    setFont(font);
+    // The preview takes what the screen leaves beside the original window, up to its full width.
+    const int left = (room.width() - units->ToPixels(kOriginalWidth, kHeight).width()) * 4 / units->BaseX();
+    const int preview =
+        std::min(kPreviewWidth, left) >= kLeastPreviewWidth ? std::min(kPreviewWidth, left) : 0;
+    setFixedSize(units->ToPixels(kOriginalWidth + preview, kHeight));
+    for (const auto& [widget, control] : m_aPlaced) {
+        widget->setGeometry(
+            units->ToPixels(control->m_nX, control->m_nY, control->m_nWidth, control->m_nHeight));
+    }
+    m_pPreview->setVisible(preview > 0);
+    if (preview > 0) {
+        m_pPreview->setGeometry(units->ToPixels(kOriginalWidth - 1, 12, preview - 5, 199));
+        m_pPreview->Layout(*units, preview - 5, 199);
+    }
 }
 
 bool CVorlanxDlg::SaveFailed(int id, const QString& message) {
@@ -252,7 +342,11 @@ bool CVorlanxDlg::UpdateData(bool save) {
     }
 
     // The order matters: a failure stops the transfer, and the later fields keep their values.
-    m_settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
+    const QString name = Edit(IDC_FILE_NAME)->text();
+    if (name.trimmed().isEmpty()) {
+        return SaveFailed(IDC_FILE_NAME, QStringLiteral("Please enter a file name."));
+    }
+    m_settings.m_strFileName = ExpandHome(name).toStdString();
     if (!SaveDouble(kDoubleFields[0])) {
         return false;
     }
@@ -276,7 +370,7 @@ bool CVorlanxDlg::UpdateData(bool save) {
 void CVorlanxDlg::UpdatePreview() {
     CGenerationSettings settings = m_settings;
     QStringList unusable;
-    settings.m_strFileName = Edit(IDC_FILE_NAME)->text().toStdString();
+    settings.m_strFileName = ExpandHome(Edit(IDC_FILE_NAME)->text()).toStdString();
     for (const CDoubleField& field : kDoubleFields) {
         const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
         if (value && field.InRange(*value)) {
@@ -322,33 +416,52 @@ void CVorlanxDlg::OnGenerate() {
     }
     m_bGenerating = true;
     m_dProgress = 0.0;
+    m_strProgressLabel = QStringLiteral("Writing %1").arg(QString::fromStdString(m_settings.m_strFileName));
+    m_strWaitingLabel.clear();
+    m_pPreview->StopWholeFilePeak(); // the generation needs the processors, and reports the peak
     m_pGenerate->setEnabled(false);
     m_pProgressDue->start();
     m_worker.Start(m_settings);
 }
 
 void CVorlanxDlg::OnProgressDue() {
-    if (!m_worker.IsRunning()) {
+    if (!m_worker.IsRunning() || m_pProgress != nullptr) {
         return;
     }
     m_pProgress = new QProgressDialog(this);
     m_pProgress->setObjectName(QStringLiteral("progress"));
     m_pProgress->setWindowTitle(QStringLiteral("Vorlanx"));
-    m_pProgress->setLabelText(
-        QStringLiteral("Writing %1").arg(QString::fromStdString(m_settings.m_strFileName)));
+    m_pProgress->setLabelText(m_strWaitingLabel.isEmpty() ? m_strProgressLabel : m_strWaitingLabel);
     m_pProgress->setCancelButtonText(QStringLiteral("Cancel"));
     m_pProgress->setRange(0, kProgressSteps);
     m_pProgress->setAutoClose(false);
     m_pProgress->setAutoReset(false);
     m_pProgress->setMinimumDuration(0);
-    m_pProgress->setWindowModality(Qt::WindowModal);
+    // Not modal: the main window's close button must still close it (closing cancels the job
+    // first), and "Generate!" stays disabled until the job ends.
+    m_pProgress->setWindowModality(Qt::NonModal);
     m_pProgress->setValue(static_cast<int>(m_dProgress * kProgressSteps));
     // Cancel, Escape and the window's close button all cancel.
     connect(m_pProgress, &QProgressDialog::canceled, &m_worker, &CGenerationWorker::Cancel);
     m_pProgress->show();
 }
 
+void CVorlanxDlg::OnWaitingForReader(const QString& path) {
+    // Nothing moves until a program reads the FIFO: say so at once, and let Cancel end the wait.
+    m_strWaitingLabel = QStringLiteral("Waiting for a program to read %1 ...").arg(path);
+    OnProgressDue();
+    if (m_pProgress != nullptr) {
+        m_pProgress->setLabelText(m_strWaitingLabel);
+    }
+}
+
 void CVorlanxDlg::OnProgressed(qint64 framesWritten, qint64 frameCount) {
+    if (!m_strWaitingLabel.isEmpty()) { // a reader came
+        m_strWaitingLabel.clear();
+        if (m_pProgress != nullptr) {
+            m_pProgress->setLabelText(m_strProgressLabel);
+        }
+    }
     m_dProgress = frameCount > 0 ? static_cast<double>(framesWritten) / static_cast<double>(frameCount) : 1.0;
     if (m_pProgress != nullptr && !m_pProgress->wasCanceled()) {
         m_pProgress->setValue(static_cast<int>(m_dProgress * kProgressSteps));
@@ -365,8 +478,9 @@ void CVorlanxDlg::OnJobFinished() {
     m_pGenerate->setEnabled(true);
     if (const auto result = m_worker.TakeResult()) {
         m_pPreviewDue->stop(); // what was written stays until the fields change
-        m_pPreview->ShowWritten(QString::fromStdString(result->m_strPath), result->m_nBytes,
-                                result->m_dSeconds, result->m_dPeak);
+        // Where it went, whatever the name typed: "~" expanded, a relative name made absolute.
+        m_pPreview->ShowWritten(QFileInfo(QString::fromStdString(result->m_strPath)).absoluteFilePath(),
+                                result->m_nBytes, result->m_dSeconds, result->m_dPeak);
     }
     // A job cancelled by closing the dialog leaves without a word.
     if (const auto message = m_worker.TakeMessage(); message && !m_bClosing) {
@@ -395,6 +509,16 @@ void CVorlanxDlg::OnOK() {
     }
 }
 
+void CVorlanxDlg::OnBrowse() {
+    const QString current = ExpandHome(Edit(IDC_FILE_NAME)->text());
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, QStringLiteral("File name"), current.isEmpty() ? QDir::homePath() : current,
+        QStringLiteral("WAV files (*.wav *.WAV);;All files (*)"), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (!chosen.isEmpty()) {
+        Edit(IDC_FILE_NAME)->setText(chosen);
+    }
+}
+
 void CVorlanxDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
@@ -413,6 +537,9 @@ void CVorlanxDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CVorlanxDlg::showEvent(QShowEvent* event) {
+    if (screen() != m_pLayoutScreen) { // shown on another screen than the one it was laid out for
+        ApplyLayout(screen());
+    }
     QDialog::showEvent(event);
     if (!m_bCentred && parentWidget() == nullptr) {
         m_bCentred = true;

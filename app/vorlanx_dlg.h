@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "app/generation_worker.h"
 #include "generation/feedback.h"
@@ -13,7 +15,9 @@ class QLineEdit;
 struct CDoubleField;
 class QProgressDialog;
 class QPushButton;
+class QScreen;
 class QTimer;
+struct CControl;
 
 // The main window: the ten settings in edit controls, "Generate!", "About..." and "Done".
 // It is the generate job's feedback: a wait cursor for the job, its messages as modal boxes. The
@@ -76,6 +80,8 @@ public slots:
     void OnOK();
     // "About...": the About box, modal, centred on this dialog.
     void OnAbout();
+    // "Browse...": a save dialog for the file name, starting from the one typed.
+    void OnBrowse();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -85,6 +91,12 @@ private:
     QLineEdit* Edit(int id) const { return m_edits.at(id); }
     bool SaveFailed(int id, const QString& message);
     void OnProgressDue();
+    void OnWaitingForReader(const QString& path);
+    // Font, dialog units and every control's place for `screen`'s available area: the desktop's
+    // font, with a horizontal unit wide enough for every label's text; the preview as wide as the
+    // screen leaves room for (none when too narrow); a smaller font only where even the original
+    // window would not fit.
+    void ApplyLayout(const QScreen* screen);
     void OnProgressed(qint64 framesWritten, qint64 frameCount);
     void OnJobFinished();
     // The preview of what the fields hold now, without messages.
@@ -97,6 +109,10 @@ private:
     QPushButton* m_pGenerate = nullptr;
     QPushButton* m_pDone = nullptr;
     QPushButton* m_pAbout = nullptr;
+    QPushButton* m_pBrowse = nullptr;
+    std::vector<std::pair<QWidget*, const CControl*>>
+        m_aPlaced; // the table's controls, placed by ApplyLayout
+    const QScreen* m_pLayoutScreen = nullptr;
     bool m_bCentred = false;
     CGenerationWorker m_worker;
     bool m_bGenerating = false;
@@ -104,6 +120,8 @@ private:
     QTimer* m_pProgressDue = nullptr;       // shows the progress dialog half a second into a job
     QProgressDialog* m_pProgress = nullptr; // while shown
     double m_dProgress = 0.0;               // fraction of the frames written
+    QString m_strProgressLabel;             // what the progress dialog says while the file is written
+    QString m_strWaitingLabel;              // and while it waits for a FIFO's reader (empty: it does not)
     CPreviewPanel* m_pPreview = nullptr;
     QTimer* m_pPreviewDue = nullptr; // follows typing, a moment after the last key
 };

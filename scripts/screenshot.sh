@@ -4,6 +4,8 @@
 # Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png]]
 #        (defaults docs/vorlanx-dialog.png and docs/vorlanx-about.png; build first)
 # The program runs in the caller's locale: LANG=de_DE.UTF-8 scripts/screenshot.sh shows a German desktop.
+# PALETTE=dark uses Qt's GTK theme with GTK_THEME=Adwaita:dark, as a dark GNOME desktop would;
+# SCREEN=1280x800 sets the virtual screen (default 1024x768); QT_FONT_DPI=144 is passed on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=${1:-docs/vorlanx-dialog.png}
@@ -15,6 +17,12 @@ missing=()
 for tool in Xvfb:xvfb import:imagemagick xwininfo:x11-utils openbox:openbox xdotool:xdotool; do
     command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
 done
+theme=()
+if [ "${PALETTE:-}" = dark ]; then
+    dpkg-query -W -f='${Status}' qt6-gtk-platformtheme 2>/dev/null | grep -q "install ok installed" ||
+        missing+=(qt6-gtk-platformtheme)
+    theme=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -23,7 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
+Xvfb "$display" -screen 0 "${SCREEN:-1024x768}x24" -nolisten tcp &
 xvfb=$!
 program_pid=""
 wm=""
@@ -34,7 +42,7 @@ openbox >/dev/null 2>&1 &
 wm=$!
 sleep 0.5
 # A neutral home folder, so the default file name in the picture is no machine's own path.
-HOME=/home/user QT_QPA_PLATFORM=xcb "$program" &
+env HOME=/home/user QT_QPA_PLATFORM=xcb "${theme[@]}" "$program" &
 program_pid=$!
 
 # Waits for a top-level window with this title and prints its id.
@@ -56,9 +64,9 @@ mkdir -p "$(dirname "$output")" "$(dirname "$about_output")"
 import -frame -window "$dialog" "$output"
 echo "saved $output"
 
-# About... is the last control in the tab order, twelve steps after the file name field.
+# About... is the last control in the tab order, thirteen steps after the file name field.
 xdotool windowactivate --sync "$dialog"
-xdotool key --window "$dialog" --delay 50 $(printf 'Tab %.0s' $(seq 12)) space
+xdotool key --window "$dialog" --delay 50 $(printf 'Tab %.0s' $(seq 13)) space
 about=$(wait_for "About Vorlanx")
 sleep 1
 import -frame -window "$about" "$about_output"

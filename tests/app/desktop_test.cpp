@@ -6,17 +6,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <clocale>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
 #include "app/vorlanx_dlg.h"
 #include "generation/generate_job.h"
 #include "tests/app/modal_answerer.h"
+#include "tests/cli/run_generator.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -129,8 +132,68 @@ TEST(DesktopTest, DialogsGrowWithTheDesktopFont) {
     const double ratio = double(large.width()) / small.width();
     EXPECT_NEAR(ratio, 2.0, 0.25);
     EXPECT_NEAR(double(large.height()) / small.height(), 2.0, 0.25);
-    // The same layout: a control keeps its place as a fraction of the window.
-    const QRect a = small.findChild<QWidget*>("1010")->geometry();
-    const QRect b = large.findChild<QWidget*>("1010")->geometry();
-    EXPECT_NEAR(double(b.x()) / large.width(), double(a.x()) / small.width(), 0.02);
+    // The same layout: a control keeps its place as a fraction of the original window (up to the
+    // "Done" button's right edge; the preview beside it narrows where the screen ends).
+    const auto place = [](const CVorlanxDlg& dialog) {
+        return double(dialog.findChild<QWidget*>("1010")->x()) /
+               dialog.findChild<QWidget*>("2")->geometry().right();
+    };
+    EXPECT_NEAR(place(large), place(small), 0.02);
+}
+
+// On whatever screen it opens on (a desktop's, and in a second run a 1280 x 800 one at 144 dpi),
+// the window fits the screen's available area, no label is cut or touches its field, and every
+// button shows its whole text.
+TEST(DesktopTest, TheWindowFitsItsScreenAndEveryTextIsWhole) {
+    CVorlanxDlg dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QRect available = dialog.screen()->availableGeometry();
+    EXPECT_LE(dialog.frameGeometry().width(), available.width());
+    EXPECT_LE(dialog.frameGeometry().height(), available.height());
+    int labels = 0;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->buddy() == nullptr) {
+            continue; // the preview's own texts wrap in their place
+        }
+        ++labels;
+        const QFontMetrics metrics(label->font(), label);
+        const int text = metrics.horizontalAdvance(label->text());
+        EXPECT_LT(text, label->width()) << label->text().toStdString() << " is cut";
+        const QRect field = label->buddy()->geometry();
+        if (field.left() >= label->geometry().left()) { // the field to the label's right, on its row
+            EXPECT_LT(label->geometry().left() + text, field.left())
+                << label->text().toStdString() << " touches its field";
+        }
+    }
+    EXPECT_EQ(labels, 10);
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        if (button->isVisibleTo(&dialog)) {
+            EXPECT_LT(QFontMetrics(button->font(), button).horizontalAdvance(button->text()), button->width())
+                << button->text().toStdString();
+        }
+    }
+}
+
+// Without a display, --version and --help still answer, and the dialog says in one line why it
+// cannot open and what works without one.
+TEST(DesktopTest, AnswersWithoutADisplay) {
+    test::CTempDir dir;
+    const std::string program = test::Quote(VORLANX_PATH);
+    const std::string bare = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    const std::string out =
+        " >" + test::Quote((dir / "out").string()) + " 2>" + test::Quote((dir / "err").string());
+    const auto run = [&](const std::string& arguments) {
+        const int status = std::system((bare + program + arguments + out).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run(" --version"), 0);
+    EXPECT_EQ(test::Slurp(dir / "out").rfind("vorlanx 1.0.0.1\n", 0), 0u);
+    EXPECT_EQ(run(" --help"), 0);
+    EXPECT_EQ(test::Slurp(dir / "out").rfind("Usage: vorlanx", 0), 0u);
+    EXPECT_EQ(run(""), 1);
+    const std::string error = test::Slurp(dir / "err");
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+    EXPECT_NE(error.find("needs a display"), std::string::npos) << error;
+    EXPECT_NE(error.find("vorlanx-gen"), std::string::npos) << error;
 }

@@ -1,6 +1,7 @@
 // The dialogs on the offscreen platform: controls found by object name, filled, buttons pressed,
 // message boxes answered by a timer, and the settings and files compared.
 #include <QApplication>
+#include <QDir>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -8,15 +9,19 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/about_dlg.h"
 #include "app/preview_panel.h"
 #include "app/vorlanx_app.h"
 #include "app/vorlanx_dlg.h"
 #include "generation/generate_job.h"
+#include "generation/job_plan.h"
 #include "tests/app/modal_answerer.h"
 #include "tests/support/test_support.h"
 
@@ -84,10 +89,13 @@ TEST_F(VorlanxDlgTest, ShowsTheDefaultsInTabOrder) {
 }
 
 TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
-    // Base units measured here, independently of the dialog's own conversion.
+    // The vertical unit is an eighth of the font's height; the horizontal one at least a quarter of
+    // its average width (more where the labels' texts need it), read here from the "Done" button.
     const QFontMetrics metrics(m_dialog.font());
-    const int baseX =
+    const int averageBaseX =
         (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
+    const int baseX = qRound(Button(m_dialog, "2")->width() * 4 / 50.0);
+    EXPECT_GE(baseX, averageBaseX);
     const int baseY = metrics.height();
     const auto px = [&](int x, int y, int w, int h) {
         return QRect(qRound(x * baseX / 4.0), qRound(y * baseY / 8.0), qRound(w * baseX / 4.0),
@@ -133,14 +141,14 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
 TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
     QStringList order;
     QWidget* widget = Edit(m_dialog, 1000);
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < 14; ++i) {
         order << widget->objectName();
         do {
             widget = widget->nextInFocusChain();
         } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&m_dialog));
     }
-    EXPECT_EQ(order, QStringList({"1000", "1001", "1002", "1006", "1007", "1010", "1004", "1005", "1008",
-                                  "1009", "1003", "2", "about"}));
+    EXPECT_EQ(order, QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005",
+                                  "1008", "1009", "1003", "2", "about"}));
     EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
 }
 
@@ -399,9 +407,128 @@ TEST(VorlanxApp, InitInstanceRunsTheDialogUntilItClosesThenEnds) {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A screen as large as a desktop's (800 x 800 is the offscreen default), or the one a test names.
+    const QByteArray screens = qEnvironmentVariableIsSet("VORLANX_TEST_SCREENS")
+                                   ? qgetenv("VORLANX_TEST_SCREENS")
+                                   : QByteArray(VORLANX_TEST_SCREENS);
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screens);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vorlanx");
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// "~/" is the home folder, an empty name is a bad field, and what was written is named by its
+// absolute path.
+TEST_F(VorlanxDlgTest, FileNamesAsAUserTypesThem) {
+    test::CTempDir dir;
+    const QByteArray home = qgetenv("HOME");
+    const QString workingFolder = QDir::currentPath();
+    qputenv("HOME", QByteArray::fromStdString((dir / "home").string()));
+    std::filesystem::create_directories(dir / "home");
+    std::filesystem::create_directories(dir / "work");
+    QDir::setCurrent(QString::fromStdString((dir / "work").string()));
+    test::CModalAnswerer answerer;
+    auto* preview = m_dialog.findChild<CPreviewPanel*>("preview");
+
+    FillShort("x");
+    Fill(1000, "~/tilde.wav");
+    GenerateAndWait();
+    EXPECT_TRUE(std::filesystem::exists(dir / "home/tilde.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "work/~"));
+    Fill(1000, "relative.wav");
+    GenerateAndWait();
+    EXPECT_TRUE(preview->SummaryText().startsWith(
+        "Wrote " + QString::fromStdString((dir / "work/relative.wav").string()) + "\n"))
+        << preview->SummaryText().toStdString();
+    EXPECT_TRUE(answerer.m_aBoxes.empty());
+
+    Fill(1000, "");
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_EQ(answerer.m_aBoxes[0].m_strText, "Please enter a file name.");
+    EXPECT_FALSE(m_dialog.IsGenerating());
+    EXPECT_EQ(m_dialog.focusWidget(), Edit(m_dialog, 1000));
+
+    QDir::setCurrent(workingFolder);
+    qputenv("HOME", home);
+}
+
+// The first second may not clip where the whole file does: the summary says "first second" until
+// the whole file's peak is known, then that peak, with the clipping warning --info also gives.
+TEST_F(VorlanxDlgTest, PreviewPromisesOnlyWhatTheWholeFileKeeps) {
+    auto* preview = m_dialog.findChild<CPreviewPanel*>("preview");
+    Fill(1006, "277.01");
+    Fill(1007, "1.12974");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return preview->SummaryText().contains("Peak of the first second: 32765"); }, 2000))
+        << preview->SummaryText().toStdString();
+    EXPECT_FALSE(preview->SummaryText().contains("clip")) << "the first second does not clip";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->HasWholeFilePeak(); }, 10000));
+    EXPECT_TRUE(preview->SummaryText().contains("Peak of the whole file: 32769"))
+        << preview->SummaryText().toStdString();
+    EXPECT_TRUE(preview->SummaryText().contains("The left channel will clip"));
+    EXPECT_FALSE(preview->SummaryText().contains("first second"));
+}
+
+// However many warnings, the summary holds them all, and scrolls to them.
+TEST_F(VorlanxDlgTest, PreviewShowsEveryWarning) {
+    auto* preview = m_dialog.findChild<CPreviewPanel*>("preview");
+    CGenerationSettings settings;
+    settings.m_dFundamentalFreq = 30000;
+    settings.m_dCarrierFreq1 = 50000;
+    settings.m_dDaughterAmplitude1 = 0.5;
+    settings.m_dCarrierFreq2 = 10000;
+    settings.m_dDaughterAmplitude2 = 0.5;
+    const std::vector<std::string> warnings = MakeJobPlan(settings).m_aWarnings;
+    ASSERT_GE(warnings.size(), 4u);
+    Fill(1006, "30000");
+    Fill(1004, "50000");
+    Fill(1005, "0.5");
+    Fill(1008, "10000");
+    Fill(1009, "0.5");
+    Fill(1001, "abc");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return preview->SummaryText().contains("Duration in seconds"); }, 2000));
+    for (const std::string& warning : warnings) {
+        EXPECT_TRUE(preview->SummaryText().contains(QString::fromStdString(warning))) << warning;
+    }
+    auto* scroll = preview->findChild<QScrollArea*>("summaryScroll");
+    ASSERT_NE(scroll, nullptr);
+    QTest::qWait(50); // a layout pass for the new text
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0) << "more lines than room: it scrolls";
+}
+
+// A FIFO that no program reads: the progress dialog says so at once, and Cancel or closing the
+// window end the wait at once.
+TEST_F(VorlanxDlgTest, WaitingForAReaderCanBeCancelledOrClosed) {
+    test::CTempDir dir;
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::CModalAnswerer answerer;
+    FillShort(fifo.string());
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    QProgressDialog* progress = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return (progress = m_dialog.findChild<QProgressDialog*>("progress")) && progress->isVisible();
+        },
+        2000));
+    EXPECT_EQ(progress->labelText(),
+              "Waiting for a program to read " + QString::fromStdString(fifo.string()) + " ...");
+    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialog.IsGenerating(); }, 1000));
+    EXPECT_TRUE(answerer.m_aBoxes.empty()) << "a cancel shows no message";
+
+    QTest::mouseClick(Button(m_dialog, "1003"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return (progress = m_dialog.findChild<QProgressDialog*>("progress")) && progress->isVisible();
+        },
+        2000));
+    const auto closing = std::chrono::steady_clock::now();
+    m_dialog.close(); // the window's close button, while the progress dialog shows
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+    EXPECT_FALSE(m_dialog.isVisible());
+    EXPECT_FALSE(m_dialog.IsGenerating());
 }
