@@ -2,6 +2,7 @@
 // message boxes answered by a timer, and the settings and files compared.
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -531,4 +532,24 @@ TEST_F(VorlanxDlgTest, WaitingForAReaderCanBeCancelledOrClosed) {
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
     EXPECT_FALSE(m_dialog.isVisible());
     EXPECT_FALSE(m_dialog.IsGenerating());
+}
+
+// "Browse..." opens a save dialog at the name typed ("~" expanded) and puts the chosen name in the field.
+TEST_F(VorlanxDlgTest, BrowseChoosesTheFileName) {
+    test::CTempDir dir;
+    const QString chosen = QString::fromStdString((dir / "chosen.wav").string());
+    QString startedAt;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            startedAt = files->directory().absolutePath();
+            files->selectFile(chosen);
+            QMetaObject::invokeMethod(files, "accept"); // as its Save button would
+        }
+    });
+    answer.start(5);
+    Edit(m_dialog, 1000)->setText(QString::fromStdString((dir / "typed.wav").string()));
+    QTest::mouseClick(Button(m_dialog, "browse"), Qt::LeftButton);
+    EXPECT_EQ(startedAt, QString::fromStdString(dir.operator/("").string()).chopped(1));
+    EXPECT_EQ(Edit(m_dialog, 1000)->text(), chosen);
 }
