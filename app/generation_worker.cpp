@@ -5,7 +5,7 @@
 
 #include "generation/generate_job.h"
 
-CGenerationWorker::CGenerationWorker(QObject* parent) : QObject(parent) {}
+CGenerationWorker::CGenerationWorker(QObject* parent) : CWorkerThread(parent) {}
 
 CGenerationWorker::~CGenerationWorker() {
     Cancel();
@@ -13,12 +13,10 @@ CGenerationWorker::~CGenerationWorker() {
 }
 
 void CGenerationWorker::Start(const CGenerationSettings& settings) {
-    Wait(); // the previous job's thread has ended; join it before the next starts
-    m_bCancel = false;
+    Wait(); // the last job's message and result are taken only after it has ended
     TakeMessage();
     TakeResult();
-    m_bRunning = true;
-    m_thread = std::thread([this, settings] {
+    Run([this, settings] {
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {
             const auto start = std::chrono::steady_clock::now();
@@ -40,23 +38,7 @@ void CGenerationWorker::Start(const CGenerationSettings& settings) {
         } catch (...) {
             ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
         }
-        m_bRunning = false;
-        QMetaObject::invokeMethod(this, &CGenerationWorker::finished, Qt::QueuedConnection);
     });
-}
-
-void CGenerationWorker::Cancel() {
-    m_bCancel = true;
-}
-
-bool CGenerationWorker::IsRunning() const {
-    return m_bRunning;
-}
-
-void CGenerationWorker::Wait() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
 }
 
 std::optional<CGenerationWorker::CMessage> CGenerationWorker::TakeMessage() {
@@ -100,5 +82,5 @@ void CGenerationWorker::ReportProgress(std::uint64_t framesWritten, std::uint64_
 }
 
 bool CGenerationWorker::CancelRequested() {
-    return m_bCancel;
+    return Cancelling();
 }

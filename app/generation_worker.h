@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QObject>
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "app/worker_thread.h"
 #include "generation/feedback.h"
 #include "generation/settings.h"
 
@@ -14,7 +12,7 @@
 // feedback comes back as signals, queued to the thread the worker lives in (the GUI thread): the
 // wait, the progress, and at the end `finished`, after which TakeMessage() holds the one message
 // the job had for the user (an exception on the job's thread becomes such a message).
-class CGenerationWorker : public QObject, private CGenerationFeedback {
+class CGenerationWorker : public CWorkerThread, private CGenerationFeedback {
     Q_OBJECT
 public:
     struct CMessage {
@@ -37,13 +35,6 @@ public:
 
     // Starts the job with a copy of `settings`. Only when no job is running.
     void Start(const CGenerationSettings& settings);
-    // Asks the running job to stop at its next progress report (a rendering round: well under a
-    // tenth of a second). Any thread; does nothing when no job runs.
-    void Cancel();
-    // True from Start until the job's thread has ended.
-    bool IsRunning() const;
-    // Blocks until the job's thread has ended; its signals are still queued afterwards.
-    void Wait();
     // The job's message, once: after `finished`.
     std::optional<CMessage> TakeMessage();
     // What the job wrote, once: after `finished`; nullopt when it wrote no complete file.
@@ -55,7 +46,6 @@ signals:
     void progressed(qint64 framesWritten, qint64 frameCount);
     // The output is a FIFO that no program reads yet; Cancel() ends the wait.
     void waitingForReader(const QString& path);
-    void finished();
 
 private:
     // CGenerationFeedback, called on the job's thread.
@@ -67,11 +57,6 @@ private:
     bool CancelRequested() override;
     void ReportWaiting(const std::string& path) override;
 
-    // A standard thread rather than a QThread: joining it is a synchronization that thread
-    // sanitizers see, and nothing of Qt runs on it but the queued signals.
-    std::thread m_thread;
-    std::atomic<bool> m_bRunning{false};
-    std::atomic<bool> m_bCancel{false};
     std::mutex m_messageMutex; // the job's thread writes the message and result, the GUI thread takes them
     std::optional<CMessage> m_message;
     std::optional<CResult> m_result;

@@ -1,0 +1,37 @@
+#include "app/worker_thread.h"
+
+CWorkerThread::CWorkerThread(QObject* parent) : QObject(parent) {}
+
+CWorkerThread::~CWorkerThread() {
+    Cancel();
+    Wait();
+}
+
+void CWorkerThread::Run(std::function<void()> work) {
+    Wait(); // the previous work's thread has ended; join it before the next starts
+    m_bCancel = false;
+    m_bRunning = true;
+    m_thread = std::thread([this, work = std::move(work)] {
+        work();
+        m_bRunning = false;
+        QMetaObject::invokeMethod(this, &CWorkerThread::finished, Qt::QueuedConnection);
+    });
+}
+
+void CWorkerThread::Cancel() {
+    m_bCancel = true;
+}
+
+bool CWorkerThread::IsRunning() const {
+    return m_bRunning;
+}
+
+void CWorkerThread::Wait() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool CWorkerThread::Cancelling() const {
+    return m_bCancel;
+}

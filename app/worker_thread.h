@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+// One piece of work at a time on a thread of its own, so a window stays responsive: Run() starts it
+// (after joining the last), Cancel() asks it to stop at its next question, the destructor cancels
+// and joins. `finished` is queued to the thread the object lives in (the GUI thread) when the work
+// has ended, whichever way. A standard thread rather than a QThread: joining it is a
+// synchronization that thread sanitizers see, and nothing of Qt runs on it but queued signals.
+class CWorkerThread : public QObject {
+    Q_OBJECT
+public:
+    explicit CWorkerThread(QObject* parent = nullptr);
+    // Cancels running work and waits for its thread. A derived class whose work uses its members
+    // does the same in its own destructor, before they go.
+    ~CWorkerThread() override;
+
+    // Asks the running work to stop. Any thread; does nothing when none runs.
+    void Cancel();
+    // True from Run until the work's thread has ended.
+    bool IsRunning() const;
+    // Blocks until the work's thread has ended; its signals are still queued afterwards.
+    void Wait();
+
+signals:
+    void finished();
+
+protected:
+    // Starts `work` on the thread, with the cancel flag cleared. Only when no work is running.
+    void Run(std::function<void()> work);
+    // What the work asks between its steps: true once Cancel() was called.
+    bool Cancelling() const;
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bCancel{false};
+};
