@@ -1,6 +1,8 @@
 #include "app/vorlanx_dlg.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -17,6 +20,7 @@
 #include <optional>
 
 #include "app/about_dlg.h"
+#include "app/analysis_window.h"
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
 #include "app/preview_panel.h"
@@ -95,6 +99,13 @@ constexpr int kProgressSteps = 1000;
 constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
 // Under the file name's right end, where the first group leaves room beside the duration.
 constexpr CControl kBrowseButton = {kButton, 0, "Browse...", 214, 41, 50, 14};
+// Under the preview, in the row of "Generate!" and "Done".
+constexpr CControl kAnalyzeButton = {kButton, 0, "Analyze...", kOriginalWidth - 1, 197, 56, 14};
+// The column right of the original window holds the preview and, under it, its buttons; without
+// the preview it is as wide as those buttons.
+constexpr int kButtonColumn = 62;
+// The preview panel's height, above its buttons.
+constexpr int kPreviewHeight = 180;
 
 QString RangeMessage(const char* what, const char* low, const char* high) {
     return QStringLiteral("Please enter %1 between %2 and %3.").arg(what, low, high);
@@ -120,6 +131,7 @@ int FittingBaseX(const QFont& font) {
     }
     need(kAboutButton);
     need(kBrowseButton);
+    need(kAnalyzeButton);
     return base;
 }
 
@@ -201,17 +213,22 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     m_pDone = findChild<QPushButton*>(QString::number(IDCANCEL));
     m_pAbout = static_cast<QPushButton*>(place(kAboutButton));
     m_pAbout->setObjectName(QStringLiteral("about"));
+    m_pAnalyze = static_cast<QPushButton*>(place(kAnalyzeButton)); // after About... in the tab order
+    m_pAnalyze->setObjectName(QStringLiteral("analyze"));
+    m_pAnalyze->setToolTip(QStringLiteral("Measure a recording of this signal (or drop one on the window)"));
     // Browse... comes right after the file name in the tab order; the template's order stays.
     m_pBrowse = static_cast<QPushButton*>(place(kBrowseButton));
     m_pBrowse->setObjectName(QStringLiteral("browse"));
-    setTabOrder(m_pAbout, Edit(IDC_FILE_NAME));
+    setTabOrder(m_pAnalyze, Edit(IDC_FILE_NAME));
     setTabOrder(Edit(IDC_FILE_NAME), m_pBrowse);
     setTabOrder(m_pBrowse, Edit(IDC_DURATION));
+    setAcceptDrops(true);
 
     connect(m_pGenerate, &QPushButton::clicked, this, &CVorlanxDlg::OnGenerate);
     connect(m_pDone, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_pAbout, &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
     connect(m_pBrowse, &QPushButton::clicked, this, &CVorlanxDlg::OnBrowse);
+    connect(m_pAnalyze, &QPushButton::clicked, this, &CVorlanxDlg::OnAnalyze);
 
     m_pProgressDue = new QTimer(this);
     m_pProgressDue->setSingleShot(true);
@@ -248,7 +265,7 @@ void CVorlanxDlg::ApplyLayout(const QScreen* screen) {
     std::optional<CDialogUnits> units;
     for (int attempt = 0;; ++attempt) {
         units.emplace(font, FittingBaseX(font));
-        const QSize original = units->ToPixels(kOriginalWidth, kHeight);
+        const QSize original = units->ToPixels(kOriginalWidth + kButtonColumn, kHeight);
         if ((original.width() <= room.width() && original.height() <= room.height()) || attempt == 12) {
             break;
         }
@@ -259,15 +276,15 @@ void CVorlanxDlg::ApplyLayout(const QScreen* screen) {
     const int left = (room.width() - units->ToPixels(kOriginalWidth, kHeight).width()) * 4 / units->BaseX();
     const int preview =
         std::min(kPreviewWidth, left) >= kLeastPreviewWidth ? std::min(kPreviewWidth, left) : 0;
-    setFixedSize(units->ToPixels(kOriginalWidth + preview, kHeight));
+    setFixedSize(units->ToPixels(kOriginalWidth + std::max(preview, kButtonColumn), kHeight));
     for (const auto& [widget, control] : m_aPlaced) {
         widget->setGeometry(
             units->ToPixels(control->m_nX, control->m_nY, control->m_nWidth, control->m_nHeight));
     }
     m_pPreview->setVisible(preview > 0);
     if (preview > 0) {
-        m_pPreview->setGeometry(units->ToPixels(kOriginalWidth - 1, 12, preview - 5, 199));
-        m_pPreview->Layout(*units, preview - 5, 199);
+        m_pPreview->setGeometry(units->ToPixels(kOriginalWidth - 1, 12, preview - 5, kPreviewHeight));
+        m_pPreview->Layout(*units, preview - 5, kPreviewHeight);
     }
 }
 
@@ -314,7 +331,7 @@ constexpr CDoubleField kDoubleFields[] = {
 
 } // namespace
 
-bool CVorlanxDlg::SaveDouble(const CDoubleField& field) {
+bool CVorlanxDlg::SaveDouble(const CDoubleField& field, CGenerationSettings& settings) {
     const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
     if (!value) {
         const QString hint = platform::HasDecimalComma(Edit(field.m_nId)->text().toStdString())
@@ -323,7 +340,7 @@ bool CVorlanxDlg::SaveDouble(const CDoubleField& field) {
         return SaveFailed(field.m_nId,
                           QStringLiteral("Please enter a number for %1.%2").arg(field.m_szName, hint));
     }
-    m_settings.*field.m_pField = *value; // stored before its range check
+    settings.*field.m_pField = *value; // stored before its range check
     if (!field.InRange(*value)) {
         return SaveFailed(field.m_nId, RangeMessage(field.m_szWhat, "0", field.m_szHigh));
     }
@@ -347,7 +364,11 @@ bool CVorlanxDlg::UpdateData(bool save) {
         return SaveFailed(IDC_FILE_NAME, QStringLiteral("Please enter a file name."));
     }
     m_settings.m_strFileName = ExpandHome(name).toStdString();
-    if (!SaveDouble(kDoubleFields[0])) {
+    return SaveSignalFields(m_settings);
+}
+
+bool CVorlanxDlg::SaveSignalFields(CGenerationSettings& settings) {
+    if (!SaveDouble(kDoubleFields[0], settings)) {
         return false;
     }
     const auto rate = platform::ParseUnsigned32(Edit(IDC_SAMPLE_RATE)->text().toStdString());
@@ -355,16 +376,24 @@ bool CVorlanxDlg::UpdateData(bool save) {
         return SaveFailed(IDC_SAMPLE_RATE,
                           QStringLiteral("Please enter a whole number for the sample rate in Hz."));
     }
-    m_settings.m_nSampleRate = *rate;
+    settings.m_nSampleRate = *rate;
     if (*rate > kMaxSampleRate) {
         return SaveFailed(IDC_SAMPLE_RATE, RangeMessage("a sample rate", "0", "1000000 Hz"));
     }
     for (std::size_t i = 1; i < std::size(kDoubleFields); ++i) {
-        if (!SaveDouble(kDoubleFields[i])) {
+        if (!SaveDouble(kDoubleFields[i], settings)) {
             return false;
         }
     }
     return true;
+}
+
+std::optional<CGenerationSettings> CVorlanxDlg::StimulusSettings() {
+    CGenerationSettings settings = m_settings;
+    if (!SaveSignalFields(settings)) {
+        return std::nullopt;
+    }
+    return settings;
 }
 
 void CVorlanxDlg::UpdatePreview() {
@@ -517,6 +546,48 @@ void CVorlanxDlg::OnBrowse() {
     if (!chosen.isEmpty()) {
         Edit(IDC_FILE_NAME)->setText(chosen);
     }
+}
+
+void CVorlanxDlg::OnAnalyze() {
+    const std::optional<CGenerationSettings> stimulus = StimulusSettings();
+    if (!stimulus) {
+        return; // the field was named; nothing is analysed
+    }
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Analyze a recording"), QString(),
+                                                      CAnalysisWindow::RecordingFilter());
+    if (!path.isEmpty()) {
+        OpenAnalysis(path, *stimulus);
+    }
+}
+
+CAnalysisWindow* CVorlanxDlg::OpenAnalysis(const QString& path, const CGenerationSettings& stimulus) {
+    auto* window = new CAnalysisWindow(stimulus, this);
+    // A file dropped on the analysis window is analysed like one dropped here.
+    window->SetDropHandler([this](const QString& dropped) { AnalyzeDropped(dropped); });
+    window->show();
+    window->Analyze(path);
+    return window;
+}
+
+void CVorlanxDlg::AnalyzeDropped(const QString& path) {
+    if (const std::optional<CGenerationSettings> stimulus = StimulusSettings()) {
+        OpenAnalysis(path, *stimulus);
+    }
+}
+
+void CVorlanxDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && event->mimeData()->urls().front().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CVorlanxDlg::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            AnalyzeDropped(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
 }
 
 void CVorlanxDlg::OnAbout() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "generation/feedback.h"
 #include "generation/settings.h"
 
+class CAnalysisWindow;
 class CPreviewPanel;
 class QLineEdit;
 struct CDoubleField;
@@ -82,9 +84,21 @@ public slots:
     void OnAbout();
     // "Browse...": a save dialog for the file name, starting from the one typed.
     void OnBrowse();
+    // "Analyze...": checks the signal fields as a generation does (the first bad one is named, and
+    // nothing is analysed), asks for a recording and opens an analysis window for it.
+    void OnAnalyze();
+
+public:
+    // An analysis window for `path`, with `stimulus` as the signal it holds; shown, analysing.
+    CAnalysisWindow* OpenAnalysis(const QString& path, const CGenerationSettings& stimulus);
+    // The signal fields in transfer order, checked and stored into a copy of the settings; nullopt
+    // after a message naming the first that does not parse or is out of range.
+    std::optional<CGenerationSettings> StimulusSettings();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -101,8 +115,13 @@ private:
     void OnJobFinished();
     // The preview of what the fields hold now, without messages.
     void UpdatePreview();
-    // Stores one double field, then checks its range if it has one; false after a message.
-    bool SaveDouble(const CDoubleField& field);
+    // Stores one double field into `settings`, then checks its range if it has one; false after a
+    // message.
+    bool SaveDouble(const CDoubleField& field, CGenerationSettings& settings);
+    // The nine signal fields in transfer order into `settings`, stopping at the first failure.
+    bool SaveSignalFields(CGenerationSettings& settings);
+    // A dropped file: analysed with the fields' settings, when they pass.
+    void AnalyzeDropped(const QString& path);
 
     CGenerationSettings m_settings;
     std::map<int, QLineEdit*> m_edits; // by control ID
@@ -110,6 +129,7 @@ private:
     QPushButton* m_pDone = nullptr;
     QPushButton* m_pAbout = nullptr;
     QPushButton* m_pBrowse = nullptr;
+    QPushButton* m_pAnalyze = nullptr;
     std::vector<std::pair<QWidget*, const CControl*>>
         m_aPlaced; // the table's controls, placed by ApplyLayout
     const QScreen* m_pLayoutScreen = nullptr;

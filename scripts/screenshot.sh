@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Starts the dialog program in a virtual X server (Xvfb) with a window manager, so the title bar
 # shows the window's icon, and saves PNGs of the main dialog and of the About box.
-# Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png]]
-#        (defaults docs/vorlanx-dialog.png and docs/vorlanx-about.png; build first)
+# Then, with SoX installed, it passes the default file's left channel through SoX's one-pole
+# low-pass at 1 kHz, opens that recording with "Analyze..." and saves the analysis window.
+# Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png [ANALYSIS.png]]]
+#        (defaults docs/vorlanx-dialog.png, docs/vorlanx-about.png, docs/vorlanx-analysis.png; build first)
 # The program runs in the caller's locale: LANG=de_DE.UTF-8 scripts/screenshot.sh shows a German desktop.
 # PALETTE=dark uses Qt's GTK theme with GTK_THEME=Adwaita:dark, as a dark GNOME desktop would;
 # SCREEN=1280x800 sets the virtual screen (default 1024x768); QT_FONT_DPI=144 is passed on.
@@ -10,6 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 output=${1:-docs/vorlanx-dialog.png}
 about_output=${2:-docs/vorlanx-about.png}
+analysis_output=${3:-docs/vorlanx-analysis.png}
 program=build/app/vorlanx
 [ -x "$program" ] || { echo "build first: $program is missing" >&2; exit 1; }
 
@@ -35,7 +38,8 @@ Xvfb "$display" -screen 0 "${SCREEN:-1024x768}x24" -nolisten tcp &
 xvfb=$!
 program_pid=""
 wm=""
-trap 'kill $program_pid $wm "$xvfb" 2>/dev/null || true' EXIT
+recordings=$(mktemp -d)
+trap 'kill $program_pid $wm "$xvfb" 2>/dev/null || true; rm -rf "$recordings"' EXIT
 sleep 1
 export DISPLAY=$display
 openbox >/dev/null 2>&1 &
@@ -71,3 +75,24 @@ about=$(wait_for "About Vorlanx")
 sleep 1
 import -frame -window "$about" "$about_output"
 echo "saved $about_output"
+
+# The analysis window for a recording through SoX's low-pass, opened as a user would.
+command -v sox >/dev/null || exit 0
+build/cli/vorlanx-gen -q -o "$recordings/stimulus.wav"
+sox "$recordings/stimulus.wav" -e floating-point -b 32 "$recordings/left.wav" remix 1 lowpass -1 1000
+sox "$recordings/stimulus.wav" -e floating-point -b 32 "$recordings/right.wav" remix 2
+sox -M "$recordings/left.wav" "$recordings/right.wav" "$recordings/lowpass-1k.wav"
+xdotool key Escape # the About box has the focus
+sleep 0.5
+xdotool windowactivate --sync "$dialog"
+xdotool key Tab space # the focus is back on About...; Analyze... follows it in the tab order
+chooser=$(wait_for "Analyze a recording")
+sleep 0.5
+xdotool windowactivate --sync "$chooser"
+xdotool type --delay 20 "$recordings/lowpass-1k.wav"
+xdotool key Return
+analysis=$(wait_for "lowpass-1k.wav - Vorlanx analysis")
+sleep 2 # the analysis, and the first paint
+mkdir -p "$(dirname "$analysis_output")"
+import -frame -window "$analysis" "$analysis_output"
+echo "saved $analysis_output"

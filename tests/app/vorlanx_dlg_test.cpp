@@ -142,14 +142,14 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
 TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
     QStringList order;
     QWidget* widget = Edit(m_dialog, 1000);
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 15; ++i) {
         order << widget->objectName();
         do {
             widget = widget->nextInFocusChain();
         } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&m_dialog));
     }
     EXPECT_EQ(order, QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005",
-                                  "1008", "1009", "1003", "2", "about"}));
+                                  "1008", "1009", "1003", "2", "about", "analyze"}));
     EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
 }
 

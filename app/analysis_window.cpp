@@ -1,0 +1,395 @@
+#include "app/analysis_window.h"
+
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <cmath>
+#ifdef VORLANX_HAVE_SVG
+#include <QSvgGenerator>
+#endif
+
+#include "analysis/report_formats.h"
+#include "app/app_icon.h"
+#include "app/measured_spectrum_plot.h"
+#include "app/response_plot.h"
+#include "platform/number_text.h"
+#include "platform/output_file.h"
+
+namespace {
+
+// The Summary's rows: the JSON key a value shows, and its label.
+const std::pair<const char*, const char*> kSummaryRows[] = {
+    {"fundamental_hz", "Fundamental"},
+    {"clock_offset_ppm", "Clock offset"},
+    {"delay_ms", "Delay"},
+    {"polarity", "Polarity"},
+    {"distortion_noise_db", "Distortion + noise"},
+    {"even_order_db", "Even order"},
+    {"odd_order_db", "Odd order"},
+    {"noise_floor_dbfs", "Noise floor"},
+    {"reference.level_dbfs", "Reference level"},
+    {"reference.thd_db", "Reference THD"},
+    {"reference.thd_n_db", "Reference THD+N"},
+};
+
+// `value` with `decimals` digits and `unit`, a sign where it says which way; "n/a" without a value.
+QString Figure(const std::optional<double>& value, int decimals, const char* unit, bool sign = false) {
+    if (!value || std::isnan(*value)) {
+        return QStringLiteral("n/a");
+    }
+    if (std::isinf(*value)) {
+        return QStringLiteral("-inf %1").arg(unit);
+    }
+    QString text = QString::fromStdString(platform::FormatDecimals(*value, decimals));
+    if (sign && !text.startsWith('-')) {
+        text.prepend('+');
+    }
+    return text + ' ' + unit;
+}
+
+std::vector<CResponsePlot::CPoint> Points(const analysis::CAnalysisReport& report) {
+    std::vector<CResponsePlot::CPoint> points;
+    for (const analysis::CToneResult& tone : report.m_aTones) {
+        points.push_back({tone.m_dFrequencyHz, tone.m_dLevelDbfs, tone.m_dGainDb, tone.m_dPhaseDeg});
+    }
+    std::sort(points.begin(), points.end(),
+              [](const auto& a, const auto& b) { return a.m_dFrequencyHz < b.m_dFrequencyHz; });
+    return points;
+}
+
+} // namespace
+
+QString CAnalysisWindow::RecordingFilter() {
+    return QStringLiteral(
+        "Sound files (*.wav *.WAV *.flac *.FLAC *.aif *.aiff *.AIF *.AIFF *.caf *.w64 *.rf64 *.au "
+        "*.snd *.ogg *.oga);;All files (*)");
+}
+
+CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_stimulus(stimulus) {
+    setObjectName(QStringLiteral("analysisWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
+    setWindowIcon(AppIcon());
+    setWindowTitle(QStringLiteral("Vorlanx analysis"));
+
+    m_pPlots = new QWidget(this);
+    m_pPlots->setObjectName(QStringLiteral("plots"));
+    m_pResponse = new CResponsePlot(m_pPlots);
+    m_pResponse->setObjectName(QStringLiteral("response"));
+    m_pSpectrum = new CMeasuredSpectrumPlot(m_pPlots);
+    m_pSpectrum->setObjectName(QStringLiteral("spectrum"));
+    auto* plots = new QVBoxLayout(m_pPlots);
+    plots->setContentsMargins(0, 0, 0, 0);
+    plots->addWidget(m_pResponse, 3);
+    plots->addWidget(m_pSpectrum, 2);
+
+    auto* summary = new QGroupBox(QStringLiteral("Summary"), this);
+    summary->setObjectName(QStringLiteral("summary"));
+    auto* form = new QFormLayout(summary);
+    for (const auto& [key, label] : kSummaryRows) {
+        auto* value = new QLabel(QStringLiteral("..."), summary);
+        value->setObjectName(QString::fromLatin1(key));
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        form->addRow(QString::fromLatin1(label), value);
+        m_summary[QString::fromLatin1(key)] = value;
+    }
+    m_pWarnings = new QLabel(summary);
+    m_pWarnings->setObjectName(QStringLiteral("warnings"));
+    m_pWarnings->setWordWrap(true);
+    m_pWarnings->setTextFormat(Qt::PlainText);
+    m_pWarnings->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* warnings = new QScrollArea(summary);
+    warnings->setWidget(m_pWarnings);
+    warnings->setWidgetResizable(true);
+    warnings->setFrameShape(QFrame::NoFrame);
+    form->addRow(QStringLiteral("Warnings"), warnings);
+
+    m_pOverlay = new QPushButton(QStringLiteral("Overlay..."), this);
+    m_pOverlay->setObjectName(QStringLiteral("overlay"));
+    m_pOverlay->setToolTip(QStringLiteral("Add another recording's response to the Response plot"));
+    m_pExport = new QPushButton(QStringLiteral("Export..."), this);
+    m_pExport->setObjectName(QStringLiteral("export"));
+    m_pSaveImage = new QPushButton(QStringLiteral("Save image..."), this);
+    m_pSaveImage->setObjectName(QStringLiteral("saveImage"));
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setObjectName(QStringLiteral("analysisProgress"));
+    m_pProgress->setRange(0, 1000);
+    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_pCancel->setObjectName(QStringLiteral("cancelAnalysis"));
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(summary, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pOverlay);
+    buttons->addWidget(m_pExport);
+    buttons->addWidget(m_pSaveImage);
+    side->addLayout(buttons);
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(m_pProgress, 1);
+    progress->addWidget(m_pCancel);
+    side->addLayout(progress);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_pPlots, 1);
+    layout->addLayout(side);
+    summary->setMinimumWidth(
+        fontMetrics().horizontalAdvance(QStringLiteral("Reference THD+N   -123.45 dB   ")) + 40);
+
+    connect(m_pOverlay, &QPushButton::clicked, this, &CAnalysisWindow::OnOverlay);
+    connect(m_pExport, &QPushButton::clicked, this, &CAnalysisWindow::OnExport);
+    connect(m_pSaveImage, &QPushButton::clicked, this, &CAnalysisWindow::OnSaveImage);
+    connect(m_pCancel, &QPushButton::clicked, &m_worker, &CAnalysisWorker::Cancel);
+    connect(&m_worker, &CAnalysisWorker::progressed, this, &CAnalysisWindow::OnProgressed);
+    connect(&m_worker, &CAnalysisWorker::finished, this, &CAnalysisWindow::OnFinished);
+    ShowReport();
+    // Roomy for the plots, but never larger than the screen leaves (a window manager's frame aside).
+    QSize size = fontMetrics().height() * QSize(72, 42);
+    if (const QScreen* where = screen()) {
+        size = size.boundedTo(where->availableGeometry().size() - QSize(16, 48));
+    }
+    resize(size);
+}
+
+CAnalysisWindow::~CAnalysisWindow() {
+    m_worker.Cancel();
+    m_worker.Wait();
+}
+
+void CAnalysisWindow::Analyze(const QString& path) {
+    m_strName = QFileInfo(path).fileName();
+    setWindowTitle(QStringLiteral("%1 - Vorlanx analysis").arg(m_strName));
+    Start(path, false);
+}
+
+void CAnalysisWindow::Overlay(const QString& path) {
+    Start(path, true);
+}
+
+void CAnalysisWindow::Start(const QString& path, bool overlay) {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    m_bOverlayRunning = overlay;
+    m_pProgress->setValue(0);
+    m_pProgress->setVisible(true);
+    m_pCancel->setVisible(true);
+    m_pOverlay->setEnabled(false);
+    m_worker.Start(path.toStdString(), m_stimulus);
+}
+
+void CAnalysisWindow::OnProgressed(qint64 done, qint64 total) {
+    m_pProgress->setValue(total > 0 ? static_cast<int>(1000 * done / total) : 0);
+}
+
+void CAnalysisWindow::OnFinished() {
+    m_pProgress->setVisible(false);
+    m_pCancel->setVisible(false);
+    m_pOverlay->setEnabled(m_report.has_value());
+    std::optional<CAnalysisWorker::CResult> result = m_worker.TakeResult();
+    if (!result) {
+        if (!m_report && !m_bOverlayRunning) {
+            close(); // cancelled before anything was shown
+        }
+        return;
+    }
+    if (!result->m_report) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
+                        QStringLiteral("The recording cannot be analysed."), QMessageBox::Ok, this);
+        box.setInformativeText(QString::fromStdString(result->m_strError).toHtmlEscaped());
+        box.exec();
+        if (!m_report) {
+            close();
+        }
+        return;
+    }
+    // A recording without the stimulus's f0 has no response to show: say so, and show what it holds.
+    if (!result->m_report->m_dFundamentalHz) {
+        QString why = QStringLiteral("the stimulus's f0 was not found in it");
+        for (const std::string& warning : result->m_report->m_aWarnings) {
+            if (warning.rfind("No tone", 0) == 0 || warning.find("silent") != std::string::npos) {
+                why = QString::fromStdString(warning);
+                break;
+            }
+        }
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"), QStringLiteral("No tone found."),
+                        QMessageBox::Ok, this);
+        box.setInformativeText((QString::fromStdString(result->m_strPath) + ": " + why).toHtmlEscaped());
+        box.exec();
+    }
+    if (m_bOverlayRunning) {
+        m_aOverlays.emplace_back(QFileInfo(QString::fromStdString(result->m_strPath)).fileName(),
+                                 std::move(*result->m_report));
+    } else {
+        m_report = std::move(result->m_report);
+    }
+    ShowReport();
+}
+
+void CAnalysisWindow::ShowReport() {
+    const bool ready = m_report.has_value();
+    m_pExport->setEnabled(ready);
+    m_pSaveImage->setEnabled(ready);
+    m_pOverlay->setEnabled(ready && !m_worker.IsRunning());
+    m_pProgress->setVisible(m_worker.IsRunning());
+    m_pCancel->setVisible(m_worker.IsRunning());
+    if (!ready) {
+        return;
+    }
+    const analysis::CAnalysisReport& report = *m_report;
+    std::vector<CResponsePlot::CCurve> curves = {{m_strName, Points(report)}};
+    for (const auto& [name, overlay] : m_aOverlays) {
+        curves.push_back({name, Points(overlay)});
+    }
+    m_pResponse->SetCurves(std::move(curves));
+    m_pSpectrum->SetReport(report);
+    const auto set = [&](const char* key, const QString& text) {
+        m_summary[QString::fromLatin1(key)]->setText(text);
+    };
+    set("fundamental_hz", Figure(report.m_dFundamentalHz, 4, "Hz"));
+    set("clock_offset_ppm", Figure(report.m_dClockOffsetPpm, 2, "ppm", true));
+    set("delay_ms", Figure(report.m_dDelayMs, 4, "ms", true));
+    set("polarity", report.m_dDelayMs ? QString::fromLatin1(analysis::PolarityName(report.m_ePolarity)) +
+                                            QStringLiteral(" (or a delay half a period away)")
+                                      : QStringLiteral("n/a"));
+    set("distortion_noise_db", Figure(report.m_dDistortionNoiseDb, 2, "dB"));
+    set("even_order_db", Figure(report.m_dEvenOrderDb, 2, "dB"));
+    set("odd_order_db", Figure(report.m_dOddOrderDb, 2, "dB"));
+    set("noise_floor_dbfs", Figure(report.m_dNoiseFloorDbfs, 2, "dBFS"));
+    const auto reference = [&](double value) {
+        return report.m_reference.m_bPresent ? std::optional<double>(value) : std::nullopt;
+    };
+    set("reference.level_dbfs", Figure(reference(report.m_reference.m_dLevelDbfs), 2, "dBFS"));
+    set("reference.thd_db", Figure(reference(report.m_reference.m_dThdDb), 2, "dB"));
+    set("reference.thd_n_db", Figure(reference(report.m_reference.m_dThdNoiseDb), 2, "dB"));
+    QStringList warnings;
+    for (const std::string& warning : report.m_aWarnings) {
+        warnings << QString::fromStdString(warning);
+    }
+    m_pWarnings->setText(warnings.isEmpty() ? QStringLiteral("none") : warnings.join("\n"));
+}
+
+QString CAnalysisWindow::SummaryValue(const QString& key) const {
+    const auto found = m_summary.find(key);
+    return found != m_summary.end() ? found->second->text() : QString();
+}
+
+void CAnalysisWindow::OnOverlay() {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Overlay a recording"), QString(),
+                                                      RecordingFilter());
+    if (!path.isEmpty()) {
+        Overlay(path);
+    }
+}
+
+bool CAnalysisWindow::WriteFile(const QString& path, const QByteArray& bytes) {
+    platform::COutputFile file;
+    std::string problem;
+    if (!file.Open(path.toStdString())) {
+        problem = file.OpenError();
+    } else {
+        try {
+            file.Write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            file.Commit();
+            return true;
+        } catch (const platform::CFileException& error) {
+            problem = error.what();
+        }
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
+                    QStringLiteral("The file was not written."), QMessageBox::Ok, this);
+    box.setInformativeText((path + ": " + QString::fromStdString(problem)).toHtmlEscaped());
+    box.exec();
+    return false;
+}
+
+void CAnalysisWindow::OnExport() {
+    if (!m_report) {
+        return;
+    }
+    QString filter;
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export the report"),
+                                                      QFileInfo(m_strName).completeBaseName() + ".csv",
+                                                      QStringLiteral("CSV (*.csv);;JSON (*.json)"), &filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    const bool json =
+        path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
+        (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && filter.startsWith("JSON"));
+    const std::string text = json ? analysis::ReportJson(*m_report) : analysis::ReportCsv(*m_report);
+    WriteFile(path, QByteArray::fromStdString(text));
+}
+
+void CAnalysisWindow::OnSaveImage() {
+    if (!m_report) {
+        return;
+    }
+#ifdef VORLANX_HAVE_SVG
+    const QString filters = QStringLiteral("PNG image (*.png);;SVG image (*.svg)");
+#else
+    const QString filters = QStringLiteral("PNG image (*.png)");
+#endif
+    QString filter;
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save the plots"),
+                                     QFileInfo(m_strName).completeBaseName() + ".png", filters, &filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+#ifdef VORLANX_HAVE_SVG
+    if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive) || filter.startsWith("SVG")) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(m_pPlots->size());
+        svg.setViewBox(QRect(QPoint(0, 0), m_pPlots->size()));
+        svg.setTitle(windowTitle());
+        QPainter painter(&svg);
+        m_pPlots->render(&painter);
+        painter.end();
+        WriteFile(path, bytes);
+        return;
+    }
+#endif
+    m_pPlots->grab().toImage().save(&buffer, "PNG");
+    WriteFile(path, bytes);
+}
+
+void CAnalysisWindow::closeEvent(QCloseEvent* event) {
+    m_worker.Cancel(); // closing cancels the work first
+    m_worker.Wait();
+    QWidget::closeEvent(event);
+}
+
+void CAnalysisWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && event->mimeData()->urls().front().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CAnalysisWindow::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile() && m_onDrop) {
+            m_onDrop(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "analysis/analysis_report.h"
+#include "app/analysis_worker.h"
+#include "generation/settings.h"
+
+class CMeasuredSpectrumPlot;
+class CResponsePlot;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// A window that shows one recording's measurement: the Response (gain and phase at every stimulus
+// tone, with overlays of other recordings for comparison), the left channel's Spectrum with the
+// lines marked, and a Summary of the figures and warnings, all from the analysis core. Non-modal,
+// titled with the recording's file name; several may be open. The analysis runs on a worker thread:
+// a progress bar with "Cancel" shows while it works, and closing the window cancels it first.
+// "Save image..." writes the plots as PNG or SVG, "Export..." the report as vorlanx-analyze's CSV
+// or JSON, both replacing a file only once complete. A recording that cannot be analysed gives one
+// message naming it and the reason (and a window that has nothing to show closes).
+class CAnalysisWindow : public QWidget {
+    Q_OBJECT
+public:
+    // `stimulus`: the settings the recordings were made with. `parent` (the main dialog) keeps the
+    // window; it is deleted when closed.
+    CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* parent);
+    ~CAnalysisWindow() override;
+
+    // Starts analysing `path`; the window shows it when done.
+    void Analyze(const QString& path);
+    // Starts analysing `path` as an overlay on the Response plot.
+    void Overlay(const QString& path);
+    // Called with each file dropped on the window (the main dialog opens a window for it).
+    void SetDropHandler(std::function<void(const QString&)> handler) { m_onDrop = std::move(handler); }
+
+    const std::optional<analysis::CAnalysisReport>& Report() const { return m_report; }
+    bool IsBusy() const { return m_worker.IsRunning(); }
+    // The Summary's figures by their JSON keys ("fundamental_hz", ...), as shown.
+    QString SummaryValue(const QString& key) const;
+
+    // What the file choosers offer: sound files by extension, and all files.
+    static QString RecordingFilter();
+
+public slots:
+    void OnOverlay();
+    void OnExport();
+    void OnSaveImage();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void Start(const QString& path, bool overlay);
+    void OnProgressed(qint64 done, qint64 total);
+    void OnFinished();
+    void ShowReport();
+    // Writes `bytes` to `path` as the generator writes its files; false after a message.
+    bool WriteFile(const QString& path, const QByteArray& bytes);
+
+    CGenerationSettings m_stimulus;
+    CAnalysisWorker m_worker;
+    bool m_bOverlayRunning = false;
+    std::optional<analysis::CAnalysisReport> m_report;
+    QString m_strName; // the recording's file name
+    std::vector<std::pair<QString, analysis::CAnalysisReport>> m_aOverlays;
+    std::function<void(const QString&)> m_onDrop;
+
+    QWidget* m_pPlots = nullptr;
+    CResponsePlot* m_pResponse = nullptr;
+    CMeasuredSpectrumPlot* m_pSpectrum = nullptr;
+    std::map<QString, QLabel*> m_summary; // by JSON key
+    QLabel* m_pWarnings = nullptr;
+    QPushButton* m_pOverlay = nullptr;
+    QPushButton* m_pExport = nullptr;
+    QPushButton* m_pSaveImage = nullptr;
+    QProgressBar* m_pProgress = nullptr;
+    QPushButton* m_pCancel = nullptr;
+};

@@ -1,0 +1,162 @@
+#include "app/response_plot.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+#include <algorithm>
+#include <cmath>
+
+#include "app/plot_axis.h"
+#include "platform/number_text.h"
+
+namespace {
+
+// Pixels within which the pointer is over a point.
+constexpr double kHoverPixels = 8.0;
+
+QString Fixed(double value, int decimals) {
+    return QString::fromStdString(platform::FormatDecimals(value, decimals));
+}
+
+QString Db(double value) {
+    return QStringLiteral("%1 dB").arg(NumberTick(value));
+}
+
+QString Degrees(double value) {
+    return QStringLiteral("%1°").arg(NumberTick(value));
+}
+
+} // namespace
+
+CResponsePlot::CResponsePlot(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+    setMinimumSize(320, 240);
+}
+
+void CResponsePlot::SetCurves(std::vector<CCurve> curves) {
+    m_aCurves = std::move(curves);
+    // A frequency range of whole decades around every point, and a gain range around every gain
+    // and 0 dB, at least 1 dB either side.
+    double low = 1e300, high = 0.0, gainLow = -1.0, gainHigh = 1.0;
+    for (const CCurve& curve : m_aCurves) {
+        for (const CPoint& point : curve.m_aPoints) {
+            if (point.m_dFrequencyHz > 0.0) {
+                low = std::min(low, point.m_dFrequencyHz);
+                high = std::max(high, point.m_dFrequencyHz);
+            }
+            if (std::isfinite(point.m_dGainDb)) {
+                gainLow = std::min(gainLow, point.m_dGainDb);
+                gainHigh = std::max(gainHigh, point.m_dGainDb);
+            }
+        }
+    }
+    m_dLowHz = high > 0.0 ? NiceBelow(low) : 20.0;
+    m_dHighHz = high > 0.0 ? NiceAbove(high) : 20000.0;
+    const double span = gainHigh - gainLow;
+    m_dGainLow = std::floor(gainLow - 0.05 * span);
+    m_dGainHigh = std::ceil(gainHigh + 0.05 * span);
+    update();
+}
+
+QColor CResponsePlot::CurveColour(std::size_t index) const {
+    // The highlight, then hues turned from it, so every curve keeps the highlight's contrast.
+    return index == 0 ? palette().color(QPalette::Highlight)
+                      : TurnedHighlight(palette(), static_cast<int>(137 * index));
+}
+
+void CResponsePlot::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    painter.fillRect(rect(), colours.color(QPalette::Window));
+    const CPlotAxis frequency(CPlotAxis::EScale::Logarithmic, m_dLowHz, m_dHighHz);
+    const CPlotAxis gain(CPlotAxis::EScale::Linear, m_dGainLow, m_dGainHigh);
+    const CPlotAxis phase(CPlotAxis::EScale::Linear, -180.0, 180.0, 90.0);
+    const QRectF all = QRectF(rect()).adjusted(4, 2, -4, -2);
+    const QRectF top(all.left(), all.top(), all.width(), all.height() * 0.58);
+    const QRectF bottom(all.left(), top.bottom() + 4, all.width(), all.bottom() - top.bottom() - 4);
+    std::vector<CLegendEntry> legend; // the curves, once there is more than one
+    for (std::size_t c = 0; c < m_aCurves.size() && m_aCurves.size() > 1; ++c) {
+        legend.push_back({m_aCurves[c].m_strName, CurveColour(c), Qt::SolidLine});
+    }
+    const QString gainTitle = QStringLiteral("Gain (dB)");
+    m_gainRect = DrawPlotFrame(painter, top, colours, frequency, gain, FrequencyTick, NumberTick, QString(),
+                               gainTitle, false, LegendRows(painter.font(), top.width(), gainTitle, legend));
+    m_phaseRect = DrawPlotFrame(painter, bottom, colours, frequency, phase, FrequencyTick, NumberTick,
+                                QStringLiteral("Frequency (Hz)"), QStringLiteral("Phase (degrees)"));
+    const auto x = [&](double hz) { return frequency.Pixel(hz, m_gainRect.left(), m_gainRect.right()); };
+    const auto yGain = [&](double db) { return gain.Pixel(db, m_gainRect.bottom(), m_gainRect.top()); };
+    const auto yPhase = [&](double degrees) {
+        return phase.Pixel(degrees, m_phaseRect.bottom(), m_phaseRect.top());
+    };
+    painter.setPen(QPen(colours.color(QPalette::WindowText), 1, Qt::DashLine));
+    painter.drawLine(QPointF(m_gainRect.left(), yGain(0.0)), QPointF(m_gainRect.right(), yGain(0.0)));
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (std::size_t c = m_aCurves.size(); c-- > 0;) { // the recording's own curve on top
+        const CCurve& curve = m_aCurves[c];
+        const QColor colour = CurveColour(c);
+        QPainterPath gains, phases;
+        bool first = true;
+        for (const CPoint& point : curve.m_aPoints) {
+            if (!std::isfinite(point.m_dGainDb)) {
+                continue;
+            }
+            const QPointF g(x(point.m_dFrequencyHz), yGain(point.m_dGainDb));
+            const QPointF p(x(point.m_dFrequencyHz), yPhase(point.m_dPhaseDeg));
+            first ? gains.moveTo(g) : gains.lineTo(g);
+            first ? phases.moveTo(p) : phases.lineTo(p);
+            first = false;
+        }
+        painter.setPen(QPen(colour, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(gains);
+        painter.drawPath(phases);
+        painter.setBrush(colour);
+        for (const CPoint& point : curve.m_aPoints) {
+            if (std::isfinite(point.m_dGainDb)) {
+                painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yGain(point.m_dGainDb)), 2.5, 2.5);
+                painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yPhase(point.m_dPhaseDeg)), 2.0, 2.0);
+            }
+        }
+    }
+    DrawLegend(painter, top, colours, gainTitle, legend);
+}
+
+QString CResponsePlot::HoverText(const QPoint& position) const {
+    if (m_gainRect.isEmpty()) {
+        return {};
+    }
+    const CPlotAxis frequency(CPlotAxis::EScale::Logarithmic, m_dLowHz, m_dHighHz);
+    const CPlotAxis gain(CPlotAxis::EScale::Linear, m_dGainLow, m_dGainHigh);
+    const CPlotAxis phase(CPlotAxis::EScale::Linear, -180.0, 180.0, 90.0);
+    double best = kHoverPixels;
+    QString text;
+    for (const CCurve& curve : m_aCurves) {
+        for (const CPoint& point : curve.m_aPoints) {
+            const double px = frequency.Pixel(point.m_dFrequencyHz, m_gainRect.left(), m_gainRect.right());
+            for (const QPointF at :
+                 {QPointF(px, gain.Pixel(point.m_dGainDb, m_gainRect.bottom(), m_gainRect.top())),
+                  QPointF(px, phase.Pixel(point.m_dPhaseDeg, m_phaseRect.bottom(), m_phaseRect.top()))}) {
+                const double distance = std::hypot(at.x() - position.x(), at.y() - position.y());
+                if (distance < best) {
+                    best = distance;
+                    text = QStringLiteral("%1\n%2 Hz: level %3 dBFS, gain %4, phase %5")
+                               .arg(curve.m_strName, Fixed(point.m_dFrequencyHz, 2),
+                                    Fixed(point.m_dLevelDbfs, 2), Db(std::round(point.m_dGainDb * 1e4) / 1e4),
+                                    Degrees(std::round(point.m_dPhaseDeg * 100) / 100));
+                }
+            }
+        }
+    }
+    return text;
+}
+
+void CResponsePlot::mouseMoveEvent(QMouseEvent* event) {
+    const QString text = HoverText(event->position().toPoint());
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+    } else {
+        QToolTip::showText(event->globalPosition().toPoint(), text, this);
+    }
+}

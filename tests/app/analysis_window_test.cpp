@@ -1,0 +1,284 @@
+// The analysis window on the offscreen platform: opened by dropping a recording on the main dialog,
+// its plots and Summary against vorlanx-analyze's own JSON, its exports, overlays, cancel and close,
+// and recordings it cannot analyse.
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/analysis_window.h"
+#include "app/measured_spectrum_plot.h"
+#include "app/response_plot.h"
+#include "app/vorlanx_dlg.h"
+#include "generation/generate_job.h"
+#include "tests/app/modal_answerer.h"
+#include "tests/cli/run_generator.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The analysis windows open now.
+std::vector<CAnalysisWindow*> Windows() {
+    std::vector<CAnalysisWindow*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<CAnalysisWindow*>(widget); window && window->isVisible()) {
+            windows.push_back(window);
+        }
+    }
+    return windows;
+}
+
+// Threads of this process, from /proc.
+std::size_t Threads() {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/task"), {}));
+}
+
+// Answers the next file dialog with `path`, and says yes to replacing a file that exists.
+class CFileDialogAnswer {
+public:
+    explicit CFileDialogAnswer(const QString& path) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, path] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                m_strFilters = files->nameFilters().join(";;");
+                files->selectFile(path);
+                // Queued: accepting may ask to replace the file, in a loop of its own this timer must answer.
+                QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->button(QMessageBox::Yes)) {
+                box->button(QMessageBox::Yes)->click(); // "already exists: replace it?"
+            }
+        });
+        m_timer.start(5);
+    }
+    QString m_strFilters;
+
+private:
+    QTimer m_timer;
+};
+
+class AnalysisWindowTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_pDir = new test::CTempDir;
+        test::CRecordingFeedback feedback;
+        CGenerationSettings settings;
+        settings.m_strFileName = (*s_pDir / "default.wav").string();
+        ASSERT_TRUE(GenerateTestFile(settings, feedback));
+    }
+    static void TearDownTestSuite() { delete s_pDir; }
+    static QString Default() { return QString::fromStdString((*s_pDir / "default.wav").string()); }
+
+    void SetUp() override {
+        m_dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dialog));
+    }
+    void TearDown() override {
+        for (CAnalysisWindow* window : Windows()) {
+            window->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    // Drops `path` on the main dialog, as a file manager would, and returns the window it opened.
+    CAnalysisWindow* Drop(const QString& path) {
+        const std::size_t before = Windows().size();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        // A drag enters first: Qt gives the drop to the widget that accepted it.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&m_dialog, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&m_dialog, &drop);
+        const auto windows = Windows();
+        return windows.size() > before ? windows.back() : nullptr;
+    }
+    static bool Done(CAnalysisWindow* window) {
+        return QTest::qWaitFor([&] { return !window->IsBusy(); }, 10000) &&
+               (QApplication::processEvents(), true);
+    }
+
+    CVorlanxDlg m_dialog;
+    static test::CTempDir* s_pDir;
+};
+test::CTempDir* AnalysisWindowTest::s_pDir = nullptr;
+
+TEST_F(AnalysisWindowTest, TheDefaultFileShowsItsTonesAtZeroDecibelsAndTheAnalysersFigures) {
+    CAnalysisWindow* window = Drop(Default());
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(Done(window));
+    ASSERT_TRUE(window->Report());
+    EXPECT_EQ(window->windowTitle(), "default.wav - Vorlanx analysis");
+    auto* response = window->findChild<CResponsePlot*>("response");
+    ASSERT_EQ(response->Curves().size(), 1u);
+    ASSERT_EQ(response->Curves()[0].m_aPoints.size(), 37u);
+    for (const auto& point : response->Curves()[0].m_aPoints) {
+        EXPECT_NEAR(point.m_dGainDb, 0.0, 0.005) << point.m_dFrequencyHz;
+    }
+    EXPECT_EQ(window->findChild<CMeasuredSpectrumPlot*>("spectrum")->Lines().size(), 37u + 42u);
+
+    // The Summary shows vorlanx-analyze's figures, to the digits it shows.
+    test::CTempDir dir;
+    const test::CRun run = test::RunProgram(VORLANX_ANALYZE_PATH, dir, {"--json", Default().toStdString()});
+    ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    const auto json = nlohmann::json::parse(run.m_strOut);
+    const std::pair<const char*, double> figures[] = {
+        {"fundamental_hz", 1e-4},      {"clock_offset_ppm", 1e-2},     {"delay_ms", 1e-4},
+        {"distortion_noise_db", 1e-2}, {"even_order_db", 1e-2},        {"odd_order_db", 1e-2},
+        {"noise_floor_dbfs", 1e-2},    {"reference.level_dbfs", 1e-2}, {"reference.thd_db", 1e-2},
+        {"reference.thd_n_db", 1e-2}};
+    for (const auto& [key, step] : figures) {
+        const std::string name = key;
+        const auto dot = name.find('.');
+        const double expected = dot == std::string::npos
+                                    ? json[name].get<double>()
+                                    : json[name.substr(0, dot)][name.substr(dot + 1)].get<double>();
+        const QString shown = window->SummaryValue(key);
+        EXPECT_NEAR(shown.section(' ', 0, 0).toDouble(), expected, step / 2 + 1e-12)
+            << key << ": " << shown.toStdString();
+    }
+    EXPECT_TRUE(window->SummaryValue("polarity").startsWith("normal"));
+
+    // Hovering a point names its figures.
+    window->resize(1000, 700);
+    response->repaint();
+    QString hover;
+    for (int x = 0; x < response->width() && !hover.contains("831.00 Hz"); x += 2) {
+        for (int y = 0; y < response->height() / 2 && !hover.contains("831.00 Hz"); y += 2) {
+            hover = response->HoverText(QPoint(x, y));
+        }
+    }
+    EXPECT_TRUE(hover.contains("831.00 Hz: level -9.54 dBFS, gain 0 dB, phase 0°")) << hover.toStdString();
+}
+
+// Export writes vorlanx-analyze's CSV and JSON, Save image a PNG and an SVG, each replacing its
+// file only once complete; Overlay adds a second curve named in the legend.
+TEST_F(AnalysisWindowTest, ExportsImagesAndOverlays) {
+    CAnalysisWindow* window = Drop(Default());
+    ASSERT_TRUE(Done(window));
+    test::CTempDir dir;
+    const test::CRun csv = test::RunProgram(VORLANX_ANALYZE_PATH, dir, {"--csv", Default().toStdString()});
+    const struct {
+        const char* m_szName;
+        void (CAnalysisWindow::*m_pAction)();
+        std::string m_strStarts;
+    } cases[] = {{"report.csv", &CAnalysisWindow::OnExport, csv.m_strOut},
+                 {"report.json", &CAnalysisWindow::OnExport, "{\n  \"channels\": 2,"},
+                 {"plots.png", &CAnalysisWindow::OnSaveImage, "\x89PNG"},
+                 {"plots.svg", &CAnalysisWindow::OnSaveImage, "<?xml"}};
+    for (const auto& c : cases) {
+        const fs::path path = dir / c.m_szName;
+        test::WriteBytes(path, {'o', 'l', 'd'});
+        {
+            CFileDialogAnswer answer(QString::fromStdString(path.string()));
+            (window->*c.m_pAction)();
+        }
+        const std::string bytes = test::Slurp(path);
+        EXPECT_EQ(bytes.substr(0, c.m_strStarts.size()), c.m_strStarts) << c.m_szName;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.operator/("")), {}),
+                  static_cast<long>(&c - cases) + 3)
+            << "no temporary stays beside " << c.m_szName;
+    }
+
+    test::CRecordingFeedback feedback;
+    CGenerationSettings quieter = test::ShortSettings(dir / "quieter.wav", 2.0);
+    quieter.m_dMotherAmplitude = 0.5;
+    ASSERT_TRUE(GenerateTestFile(quieter, feedback));
+    {
+        CFileDialogAnswer answer(QString::fromStdString((dir / "quieter.wav").string()));
+        window->OnOverlay();
+        EXPECT_TRUE(answer.m_strFilters.contains("*.wav") && answer.m_strFilters.contains("All files (*)"));
+    }
+    ASSERT_TRUE(Done(window));
+    const auto& curves = window->findChild<CResponsePlot*>("response")->Curves();
+    ASSERT_EQ(curves.size(), 2u);
+    EXPECT_EQ(curves[0].m_strName, "default.wav");
+    EXPECT_EQ(curves[1].m_strName, "quieter.wav");
+    EXPECT_NEAR(curves[1].m_aPoints[0].m_dGainDb, 20.0 * std::log10(0.5), 0.01)
+        << "against the settings' stimulus";
+}
+
+// Cancel and closing the window during a long analysis end it at once, and no thread stays.
+TEST_F(AnalysisWindowTest, CancelAndCloseLeaveNoThreadBehind) {
+    test::CTempDir dir;
+    test::CRecordingFeedback feedback;
+    ASSERT_TRUE(GenerateTestFile(test::ShortSettings(dir / "long.wav", 900.0), feedback));
+    const std::size_t threads = Threads();
+    const QString path = QString::fromStdString((dir / "long.wav").string());
+
+    QPointer<CAnalysisWindow> cancelled = Drop(path);
+    ASSERT_TRUE(cancelled->IsBusy());
+    auto* cancel = cancelled->findChild<QPushButton*>("cancelAnalysis");
+    ASSERT_TRUE(cancel->isVisible());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled.isNull(); }, 3000)) << "nothing to show: it closes";
+
+    QPointer<CAnalysisWindow> closed = Drop(path);
+    ASSERT_TRUE(closed->IsBusy());
+    const auto start = std::chrono::steady_clock::now();
+    closed->close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed.isNull(); }, 3000));
+    EXPECT_EQ(Threads(), threads);
+}
+
+// Recordings that cannot be measured give one message naming the file and the reason, and the
+// window, which has nothing to show, closes; a field that does not parse analyses nothing.
+TEST_F(AnalysisWindowTest, BadRecordingsGiveOneMessage) {
+    test::CTempDir dir;
+    test::WriteBytes(dir / "text.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+    auto bytes = test::ReadBytes(Default().toStdString());
+    bytes.resize(bytes.size() / 3);
+    test::WriteBytes(dir / "truncated.wav", bytes);
+    fs::create_directory(dir / "folder.wav");
+    const std::pair<const char*, const char*> cases[] = {
+        {"text.wav", "not a sound file that can be read"},
+        {"truncated.wav", "truncated"},
+        {"folder.wav", "Is a directory"},
+    };
+    for (const auto& [name, reason] : cases) {
+        test::CModalAnswerer answerer;
+        QPointer<CAnalysisWindow> window = Drop(QString::fromStdString((dir / name).string()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 5000)) << name;
+        ASSERT_EQ(answerer.m_aBoxes.size(), 1u) << name;
+        EXPECT_TRUE(answerer.m_aBoxes[0].m_strDetail.contains(QString::fromStdString((dir / name).string())))
+            << name;
+        EXPECT_TRUE(answerer.m_aBoxes[0].m_strDetail.contains(reason))
+            << answerer.m_aBoxes[0].m_strDetail.toStdString();
+    }
+
+    {
+        // A recording of something else: told, and its spectrum stays to look at.
+        ASSERT_TRUE(test::RunSox(
+            {"-n", "-r", "44100", "-c", "2", (dir / "other.wav").string(), "synth", "2", "sine", "1000"}));
+        test::CModalAnswerer answerer;
+        CAnalysisWindow* window = Drop(QString::fromStdString((dir / "other.wav").string()));
+        ASSERT_TRUE(Done(window));
+        ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+        EXPECT_EQ(answerer.m_aBoxes[0].m_strText, "No tone found.");
+        EXPECT_TRUE(
+            answerer.m_aBoxes[0].m_strDetail.contains("other.wav: No tone near the expected f0 of 277 Hz"))
+            << answerer.m_aBoxes[0].m_strDetail.toStdString();
+        EXPECT_TRUE(window->isVisible());
+    }
+
+    test::CModalAnswerer answerer;
+    m_dialog.findChild<QLineEdit*>("1006")->setText("abc");
+    EXPECT_EQ(Drop(Default()), nullptr);
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_TRUE(answerer.m_aBoxes[0].m_strText.contains("fundamental frequency"));
+}
+
+} // namespace
