@@ -96,7 +96,9 @@ void CPreviewPanel::ShowSettings(const CGenerationSettings& settings, const QStr
                                             Text(platform::FormatHz(bank.back().m_dFrequencyHz))));
         m_aHead << QStringLiteral("%1 frames, %2 s, %3")
                        .arg(plan.m_nFrames)
-                       .arg(Text(platform::FormatGeneral15(plan.m_dDurationS)), SizeText(plan.m_nBytes));
+                       .arg(Text(platform::FormatGeneral15(plan.m_dDurationS)),
+                            plan.m_nBytes ? SizeText(*plan.m_nBytes)
+                                          : QStringLiteral("FLAC (size known once encoded)"));
         // The exact samples of the first second (or less for a large bank), as the file will hold them.
         const double rate = plan.m_nSampleRate;
         const double budget = kRenderBudget / static_cast<double>(bank.size() + 5);
@@ -120,10 +122,11 @@ void CPreviewPanel::ShowSettings(const CGenerationSettings& settings, const QStr
                                        ? 4.0 / std::fabs(settings.m_dFundamentalFreq)
                                        : kWaveformSeconds;
             const auto shown = static_cast<std::size_t>(rate * std::min(kWaveformSeconds, periods));
-            m_pWaveform->SetSamples(
-                {rendered.m_aSamples.begin(),
-                 rendered.m_aSamples.begin() +
-                     static_cast<std::ptrdiff_t>(std::min(2 * shown, rendered.m_aSamples.size()))});
+            std::vector<double> samples(std::min(2 * shown, 2 * rendered.Frames()));
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                samples[i] = rendered.Sample(i);
+            }
+            m_pWaveform->SetSamples(std::move(samples));
         } catch (const std::exception& error) {
             m_aPeak << QStringLiteral("No preview: %1").arg(Text(error.what()));
             m_pWaveform->SetSamples({});

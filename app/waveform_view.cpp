@@ -2,13 +2,14 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 CWaveformView::CWaveformView(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CWaveformView::SetSamples(std::vector<std::int16_t> samples) {
+void CWaveformView::SetSamples(std::vector<double> samples) {
     m_aSamples = std::move(samples);
     update();
 }
@@ -28,7 +29,8 @@ void CWaveformView::paintEvent(QPaintEvent*) {
         QPainterPath path;
         for (std::size_t k = 0; k < frames; ++k) {
             const double x = plot.left() + plot.width() * (frames > 1 ? double(k) / double(frames - 1) : 0.0);
-            const double y = plot.center().y() - plot.height() / 2.0 * m_aSamples[2 * k + channel] / 32768.0;
+            const double y =
+                plot.center().y() - plot.height() / 2.0 * std::clamp(m_aSamples[2 * k + channel], -1.0, 1.0);
             k == 0 ? path.moveTo(x, y) : path.lineTo(x, y);
         }
         painter.drawPath(path);

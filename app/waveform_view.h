@@ -9,12 +9,12 @@
 class CWaveformView : public QWidget {
 public:
     explicit CWaveformView(QWidget* parent = nullptr);
-    // `samples` interleaved left, right; drawn from the first frame to the last.
-    void SetSamples(std::vector<std::int16_t> samples);
+    // `samples` interleaved left, right, full scale 1.0; drawn from the first frame to the last.
+    void SetSamples(std::vector<double> samples);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<std::int16_t> m_aSamples;
+    std::vector<double> m_aSamples;
 };

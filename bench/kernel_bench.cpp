@@ -36,7 +36,7 @@ void RenderDefaultBank(benchmark::State& state, const CSineKernel* kernel) {
     block.m_dRightMargin = kernel->m_bExact ? -1.0 : plan.m_dRightMargin;
     for (auto _ : state) {
         kernel->m_pRender(block);
-        benchmark::DoNotOptimize(out.m_aSamples.data());
+        benchmark::DoNotOptimize(out.m_aBytes.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kLaneFrames * width));

@@ -68,7 +68,7 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
          }},
     };
     options[0].m_bEndsParsing = options[1].m_bEndsParsing = true;
-    AddSettingsOptions(options, line.m_settings);
+    AddSettingsOptions(options, line.m_settings, true);
 
     std::vector<std::string> positional;
     const auto bad = [](const std::string& error) {
@@ -101,7 +101,7 @@ std::string AnalyzeUsageText() {
            "right (2) the reference; a mono file has no reference.\n"
            "\n"
            "The stimulus, as vorlanx-gen made it:\n" +
-           SettingsUsage(defaults) +
+           SettingsUsage(defaults, true) +
            "\n"
            "The analysis:\n" +
            UsageLine("    --skip SEC", "settling time skipped at the start (default 0.1)") +

@@ -29,6 +29,7 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         flag("--quiet", "-q", [&] { line.m_bQuiet = true; }),
         flag("--info", "", [&] { line.m_bInfo = true; }),
         flag("--json", "", [&] { line.m_bJson = true; }),
+        flag("--rf64", "", [&] { line.m_settings.m_eContainer = EContainer::Rf64; }),
         // Hidden, for benchmarks and tests: how the frames are computed (never what they are).
         flag("--per-frame", "", [&] { line.m_options.m_ePath = render::ERenderPath::PerFrame; }),
         {"--threads", "", true,
@@ -73,13 +74,15 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 std::string UsageText() {
     const CGenerationSettings defaults;
     return "Usage: vorlanx-gen [OPTION]...\n"
-           "Write the Ombrel test signal as a stereo 16-bit PCM WAV file: odd harmonics 3, 5, 7, ... of\n"
+           "Write the Ombrel test signal as a stereo WAV file (16-bit PCM unless told otherwise, RF64\n"
+           "beyond 4 GiB) or a FLAC file (a name ending in .flac): odd harmonics 3, 5, 7, ... of\n"
            "the fundamental at amplitude A/n below the band limit, plus two ring-modulated carriers, on\n"
            "the left channel; a sine at the fundamental at 0.9 of full scale on the right.\n"
            "\n" +
            UsageLine("-o, --output FILE",
                      "output file, - for standard output (default " + defaults.m_strFileName + ")") +
-           SettingsUsage(defaults) + UsageLine("-q, --quiet", "no progress line") +
+           SettingsUsage(defaults) + UsageLine("    --rf64", "an RF64 file, as --container rf64") +
+           UsageLine("-q, --quiet", "no progress line") +
            UsageLine("    --info", "print what the settings will produce (harmonics, size,") +
            UsageLine("", "exact peak, warnings) and write nothing; -o is ignored") +
            UsageLine("    --json", "with --info: one JSON object instead of the report") +

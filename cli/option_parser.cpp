@@ -58,8 +58,10 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& argument
     return std::nullopt;
 }
 
-void AddSettingsOptions(std::vector<COption>& options, CGenerationSettings& settings) {
-    for (const CSettingsField& field : SettingsFields()) {
+void AddSettingsOptions(std::vector<COption>& options, CGenerationSettings& settings, bool signalOnly) {
+    const auto& fields = SettingsFields();
+    for (std::size_t i = 0; i < (signalOnly ? kSignalFields : fields.size()); ++i) {
+        const CSettingsField& field = fields[i];
         options.push_back({field.OptionName(), "", true, [&field, &settings](const std::string& text) {
                                return ApplySettingsField(field, text, settings);
                            }});
@@ -74,9 +76,11 @@ std::string UsageLine(const std::string& names, const std::string& help) {
     return line + help + "\n";
 }
 
-std::string SettingsUsage(const CGenerationSettings& defaults) {
+std::string SettingsUsage(const CGenerationSettings& defaults, bool signalOnly) {
     std::string text;
-    for (const CSettingsField& field : SettingsFields()) {
+    const auto& fields = SettingsFields();
+    for (std::size_t i = 0; i < (signalOnly ? kSignalFields : fields.size()); ++i) {
+        const CSettingsField& field = fields[i];
         std::string help = field.m_szHelp;
         if (field.m_bRanged) {
             help += ", " + field.RangeText();

@@ -25,12 +25,13 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& argument
                                         const std::vector<COption>& options,
                                         std::vector<std::string>* positional);
 
-// Appends the nine signal options of the settings table, storing into `settings` (which must
-// outlive the options).
-void AddSettingsOptions(std::vector<COption>& options, CGenerationSettings& settings);
+// Appends the options of the settings table, storing into `settings` (which must outlive the
+// options): all of them, or the nine of the signal alone (`signalOnly`).
+void AddSettingsOptions(std::vector<COption>& options, CGenerationSettings& settings,
+                        bool signalOnly = false);
 
-// The usage lines of the nine signal options, with the defaults of `defaults`.
-std::string SettingsUsage(const CGenerationSettings& defaults);
+// The usage lines of those options, with the defaults of `defaults`.
+std::string SettingsUsage(const CGenerationSettings& defaults, bool signalOnly = false);
 
 // One usage line: "  -o, --output FILE", padded to the help column, then `help`.
 std::string UsageLine(const std::string& names, const std::string& help);

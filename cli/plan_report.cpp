@@ -34,9 +34,29 @@ std::string DaughterText(const CPlannedDaughter& daughter) {
            " each";
 }
 
-std::string PeakLine(double peak) {
-    return PeakText(peak, 2) + "; " +
-           (peak > 32767.0 ? "the clipping warning will appear" : "no clipping warning");
+std::string PeakLine(double peak, ESampleFormat format) {
+    return PeakText(peak, 2, format) + "; " +
+           (PeakClips(format, peak) ? "the clipping warning will appear" : "no clipping warning");
+}
+
+// "16-bit PCM WAV", "32-bit float RF64", "24-bit FLAC".
+std::string FormatText(const CJobPlan& plan) {
+    const char* samples = plan.m_eFormat == ESampleFormat::S16   ? "16-bit PCM"
+                          : plan.m_eFormat == ESampleFormat::S24 ? "24-bit PCM"
+                                                                 : "32-bit float";
+    const char* file = plan.m_eContainer == EContainer::Rf64   ? "RF64"
+                       : plan.m_eContainer == EContainer::Flac ? "FLAC"
+                       : plan.m_eFormat == ESampleFormat::S16  ? "WAV"
+                                                               : "WAV (WAVE_FORMAT_EXTENSIBLE)";
+    return std::string(samples) + " " + file;
+}
+
+std::string FadesText(const CJobPlan& plan) {
+    if (plan.m_nFadeInFrames == 0 && plan.m_nFadeOutFrames == 0) {
+        return "none";
+    }
+    return "in " + std::to_string(plan.m_nFadeInFrames) + " frames, out " +
+           std::to_string(plan.m_nFadeOutFrames) + " frames (raised cosine)";
 }
 
 // A number, or null where JSON has none (NaN, infinities).
@@ -47,7 +67,7 @@ nlohmann::json Number(double value) {
 std::vector<std::string> AllWarnings(const CJobPlan& plan, std::optional<double> peak) {
     std::vector<std::string> warnings = plan.m_aWarnings;
     if (peak) {
-        if (const auto clipping = ClippingWarningOf(*peak)) {
+        if (const auto clipping = ClippingWarningOf(*peak, plan.m_eFormat)) {
             warnings.push_back(*clipping);
         }
     }
@@ -70,8 +90,11 @@ std::string PlanText(const CJobPlan& plan, std::optional<double> peak) {
                           " (right channel)");
     line("Frames", std::to_string(plan.m_nFrames) + " at " + std::to_string(plan.m_nSampleRate) + " Hz (" +
                        FormatGeneral15(plan.m_dDurationS) + " s)");
-    line("Bytes", std::to_string(plan.m_nBytes));
-    line("Peak", peak ? PeakLine(*peak) : "unknown (the settings are refused)");
+    line("Format", FormatText(plan));
+    line("Fades", FadesText(plan));
+    line("Bytes", plan.m_nBytes ? std::to_string(*plan.m_nBytes)
+                                : std::string(plan.m_strRefusal ? "none" : "known once encoded (FLAC)"));
+    line("Peak", peak ? PeakLine(*peak, plan.m_eFormat) : "unknown (the settings are refused)");
     const auto warnings = AllWarnings(plan, peak);
     line("Warnings", warnings.empty() ? "none" : std::to_string(warnings.size()));
     for (const std::string& warning : warnings) {
@@ -98,7 +121,11 @@ std::string PlanJson(const CJobPlan& plan, std::optional<double> peak) {
     }
     const nlohmann::json object = {
         {"frames", plan.m_nFrames},
-        {"bytes", plan.m_nBytes},
+        {"bytes", plan.m_nBytes ? nlohmann::json(*plan.m_nBytes) : nlohmann::json(nullptr)},
+        {"format", FormatName(plan.m_eFormat)},
+        {"container", ContainerName(plan.m_eContainer)},
+        {"fade_in_frames", plan.m_nFadeInFrames},
+        {"fade_out_frames", plan.m_nFadeOutFrames},
         {"duration_s", Number(plan.m_dDurationS)},
         {"sample_rate", plan.m_nSampleRate},
         {"band_limit_hz", Number(plan.m_dBandLimitHz)},
@@ -109,8 +136,9 @@ std::string PlanJson(const CJobPlan& plan, std::optional<double> peak) {
         {"peak", peak ? Number(*peak) : nlohmann::json(nullptr)},
         // JSON has no infinity: a peak beyond every double is null, and said to be infinite here.
         {"peak_infinite", peak && std::isinf(*peak)},
-        {"peak_dbfs", peak ? Number(DecibelsFullScale(*peak / 32767.0)) : nlohmann::json(nullptr)},
-        {"clips", peak && *peak > 32767.0},
+        {"peak_dbfs",
+         peak ? Number(DecibelsFullScale(*peak / FullScale(plan.m_eFormat))) : nlohmann::json(nullptr)},
+        {"clips", peak && PeakClips(plan.m_eFormat, *peak)},
         {"refusal", plan.m_strRefusal ? nlohmann::json(*plan.m_strRefusal) : nlohmann::json(nullptr)},
         {"warnings", AllWarnings(plan, peak)},
     };

@@ -1,23 +1,24 @@
 #include "generation/frame_render.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
+#include "generation/generate_job.h"
 #include "generation/job_sources.h"
 #include "generation/render/block_renderer.h"
 
 namespace {
 
-// Keeps the frames as samples, or only counts them; tells the feedback how far it is.
+// Keeps the frames' bytes, or only counts them; tells the feedback how far it is.
 class CMemorySink : public render::CFrameSink {
 public:
-    CMemorySink(std::vector<std::int16_t>* samples, CGenerationFeedback* feedback, std::uint32_t frames)
-        : m_pSamples(samples), m_pFeedback(feedback), m_nFrames(frames) {}
+    CMemorySink(std::vector<unsigned char>* bytes, std::size_t frameBytes, CGenerationFeedback* feedback,
+                std::uint64_t frames)
+        : m_pBytes(bytes), m_nFrameBytes(frameBytes), m_pFeedback(feedback), m_nFrames(frames) {}
     void Consume(const unsigned char* bytes, std::size_t frameCount) override {
-        if (m_pSamples != nullptr) {
-            for (std::size_t i = 0; i < 2 * frameCount; ++i) { // little-endian pairs, as in the file
-                m_pSamples->push_back(static_cast<std::int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
-            }
+        if (m_pBytes != nullptr) {
+            m_pBytes->insert(m_pBytes->end(), bytes, bytes + frameCount * m_nFrameBytes);
         }
         m_nDone += frameCount;
         if (m_pFeedback != nullptr) {
@@ -29,39 +30,63 @@ public:
     }
 
 private:
-    std::vector<std::int16_t>* m_pSamples;
+    std::vector<unsigned char>* m_pBytes;
+    std::size_t m_nFrameBytes;
     CGenerationFeedback* m_pFeedback;
     std::uint64_t m_nFrames;
     std::uint64_t m_nDone = 0;
 };
 
-double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint32_t frameCount,
-              std::vector<std::int16_t>* samples, const render::CRenderOptions& options,
+double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frameCount,
+              std::vector<unsigned char>* bytes, const render::CRenderOptions& options,
               CGenerationFeedback* feedback) {
     if (plan.m_strRefusal) {
         throw std::invalid_argument(*plan.m_strRefusal);
     }
     CJobSources sources;
     PrepareSources(settings, sources);
-    const std::uint32_t frames = std::min(frameCount, plan.m_nFrames);
-    if (samples != nullptr) {
-        samples->reserve(2 * std::size_t{frames});
+    const std::uint64_t frames = std::min(frameCount, plan.m_nFrames);
+    const std::size_t frameBytes = BytesPerFrame(plan.m_eFormat);
+    if (bytes != nullptr) {
+        bytes->reserve(frameBytes * frames);
     }
-    CMemorySink sink(samples, feedback, frames);
+    CMemorySink sink(bytes, frameBytes, feedback, frames);
     const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
-    return render::RenderFrames(view, frames, sink, options);
+    // The fades belong to the whole file, whose first frames these are.
+    render::CFrameFormat format = FrameFormatOf(plan);
+    format.m_nFileFrames = plan.m_nFrames;
+    return render::RenderFrames(view, frames, sink, options, format);
 }
 
 } // namespace
 
+double CRenderedFrames::Sample(std::size_t index) const {
+    const unsigned char* at = m_aBytes.data() + index * BytesPerSample(m_eFormat);
+    switch (m_eFormat) {
+    case ESampleFormat::S16:
+        return static_cast<std::int16_t>(at[0] | at[1] << 8) / 32767.0;
+    case ESampleFormat::S24: {
+        const auto value =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16) << 8) >> 8;
+        return value / 8388607.0;
+    }
+    case ESampleFormat::F32:
+        break;
+    }
+    float value = 0.0f;
+    std::memcpy(&value, at, 4);
+    return value;
+}
+
 CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const CJobPlan& plan,
-                                     std::uint32_t frameCount, const render::CRenderOptions& options) {
+                                     std::uint64_t frameCount, const render::CRenderOptions& options) {
     CRenderedFrames frames;
-    frames.m_dPeak = Render(settings, plan, frameCount, &frames.m_aSamples, options, nullptr);
+    frames.m_eFormat = plan.m_eFormat;
+    frames.m_dPeak = Render(settings, plan, frameCount, &frames.m_aBytes, options, nullptr);
     return frames;
 }
 
 double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
                      const render::CRenderOptions& options, CGenerationFeedback* feedback) {
-    return Render(settings, plan, UINT32_MAX, nullptr, options, feedback);
+    return Render(settings, plan, UINT64_MAX, nullptr, options, feedback);
 }

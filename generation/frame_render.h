@@ -10,17 +10,24 @@
 #include "generation/settings.h"
 
 // Frames of a file rendered into memory instead of a file, by the same engine and rules: the
-// samples are those the file would hold, the peak the one its clipping warning would report.
+// samples are those the file would hold (in its format, faded as it is), the peak the one its
+// clipping warning would report.
 struct CRenderedFrames {
-    std::vector<std::int16_t> m_aSamples; // left, right, left, right, ...
-    double m_dPeak = 0.0;                 // largest |left| before clipping over these frames
+    ESampleFormat m_eFormat = ESampleFormat::S16;
+    std::vector<unsigned char> m_aBytes; // the frames as the file holds them: left, right, ...
+    double m_dPeak = 0.0;                // the peak over these frames (sample_format.h)
+
+    std::size_t Frames() const { return m_aBytes.size() / BytesPerFrame(m_eFormat); }
+    // Sample `index` of the interleaved samples (2k: frame k's left, 2k + 1 its right) against full
+    // scale 1.0: a 16-bit 32767 reads 1.0, a float as it is.
+    double Sample(std::size_t index) const;
 };
 
 // Frames [0, min(frameCount, the file's frames)) of the file `settings` describe; `plan` is
 // MakeJobPlan(settings), which the caller has already. Throws std::invalid_argument with the job's
 // message when the plan refuses the settings.
 CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const CJobPlan& plan,
-                                     std::uint32_t frameCount, const render::CRenderOptions& options = {});
+                                     std::uint64_t frameCount, const render::CRenderOptions& options = {});
 
 // Thrown by WholeFilePeak when its feedback asks to stop.
 class CRenderCancelled : public std::runtime_error {

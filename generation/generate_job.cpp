@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <memory>
+#include <vector>
 
+#include "generation/flac_writer.h"
 #include "generation/job_plan.h"
 #include "generation/job_sources.h"
 #include "generation/render/block_renderer.h"
@@ -38,7 +41,7 @@ struct CJobCancelled {};
 // Tells the feedback how far the job is, and asks it whether to go on.
 class CProgress {
 public:
-    CProgress(CGenerationFeedback& feedback, std::uint32_t frameCount)
+    CProgress(CGenerationFeedback& feedback, std::uint64_t frameCount)
         : m_feedback(feedback), m_nFrameCount(frameCount) {}
     // `frames` more are in the file. Throws CJobCancelled when the feedback asks to cancel.
     void Advance(std::size_t frames) {
@@ -63,21 +66,58 @@ std::uint32_t FramesPerReport(const CJobSources& sources) {
         std::clamp<std::size_t>((std::size_t{1} << 20) / oscillators, 1, 65536));
 }
 
-// The per-frame reference: every frame handed to the file as its own 4-byte write.
-double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platform::COutputFile& file,
+// Where the frames go: after the WAV or RF64 header, the file's bytes as they are; or the FLAC
+// encoder.
+class CFrameWriter {
+public:
+    CFrameWriter(platform::COutputFile& file, const CJobPlan& plan) : m_file(file) {
+        if (plan.m_eContainer == EContainer::Flac) {
+            m_pFlac = std::make_unique<CFlacWriter>(file, plan.m_eFormat, plan.m_nSampleRate, plan.m_nFrames);
+        } else {
+            const auto header =
+                MakeFileHeader(plan.m_eFormat, plan.m_eContainer, plan.m_nSampleRate, plan.m_nFrames);
+            file.Write(header.data(), header.size());
+        }
+    }
+    void Write(const unsigned char* bytes, std::size_t frames, std::size_t frameBytes) {
+        m_pFlac ? m_pFlac->Write(bytes, frames) : m_file.Write(bytes, frames * frameBytes);
+    }
+    void Finish() {
+        if (m_pFlac) {
+            m_pFlac->Finish();
+        }
+    }
+
+private:
+    platform::COutputFile& m_file;
+    std::unique_ptr<CFlacWriter> m_pFlac;
+};
+
+// The per-frame reference: every frame by the per-frame definition of its format
+// (sample_format.h), handed to the file as its own write (to the FLAC encoder in rounds).
+double WriteFramesPerFrame(CJobSources& sources, const CJobPlan& plan, CFrameWriter& writer,
                            CProgress& progress) {
     double peak = 0.0;
-    unsigned char frame[kBytesPerFrame];
+    const ESampleFormat format = plan.m_eFormat;
+    const double fullScale = FullScale(format);
+    const std::size_t frameBytes = BytesPerFrame(format);
+    const bool flac = plan.m_eContainer == EContainer::Flac;
+    std::vector<unsigned char> frames(frameBytes * (flac ? 65536 : 1));
+    std::size_t held = 0;
     const std::uint32_t every = FramesPerReport(sources);
     std::uint32_t unreported = 0;
-    for (std::uint32_t i = 0; i < frameCount; ++i) {
-        const CFrameValues values = NextFrameValues(sources);
-        if (std::fabs(values.m_dLeft) > peak) {
-            peak = std::fabs(values.m_dLeft);
+    for (std::uint64_t i = 0; i < plan.m_nFrames; ++i) {
+        const CFrameValues values = NextFrameValues(sources, fullScale);
+        const double gain = FadeGain(i, plan.m_nFrames, plan.m_nFadeInFrames, plan.m_nFadeOutFrames);
+        const bool faded = i < plan.m_nFadeInFrames || plan.m_nFrames - 1 - i < plan.m_nFadeOutFrames;
+        const double left = faded ? values.m_dLeft * gain : values.m_dLeft;
+        const double right = faded ? values.m_dRight * gain : values.m_dRight;
+        peak = std::max(peak, PackFrame(format, left, right, frames.data() + held * frameBytes));
+        if (++held * frameBytes == frames.size() || i + 1 == plan.m_nFrames) {
+            writer.Write(frames.data(), held, frameBytes);
+            held = 0;
         }
-        PackFrame(LeftSample(values.m_dLeft), RightSample(values.m_dRight), frame);
-        file.Write(frame, sizeof frame);
-        if (++unreported == every || i + 1 == frameCount) {
+        if (++unreported == every || i + 1 == plan.m_nFrames) {
             progress.Advance(unreported);
             unreported = 0;
         }
@@ -85,19 +125,27 @@ double WriteFramesPerFrame(CJobSources& sources, std::uint32_t frameCount, platf
     return peak;
 }
 
-// Hands the engine's rounds to the file, and reports each.
+// Hands the engine's rounds to the writer, and reports each.
 class CFileSink : public render::CFrameSink {
 public:
-    CFileSink(platform::COutputFile& file, CProgress& progress) : m_file(file), m_progress(progress) {}
+    CFileSink(CFrameWriter& writer, std::size_t frameBytes, CProgress& progress)
+        : m_writer(writer), m_nFrameBytes(frameBytes), m_progress(progress) {}
     void Consume(const unsigned char* bytes, std::size_t frameCount) override {
-        m_file.Write(bytes, frameCount * kBytesPerFrame);
+        m_writer.Write(bytes, frameCount, m_nFrameBytes);
         m_progress.Advance(frameCount);
     }
 
 private:
-    platform::COutputFile& m_file;
+    CFrameWriter& m_writer;
+    std::size_t m_nFrameBytes;
     CProgress& m_progress;
 };
+
+// "5292044 bytes (5.3 MB)".
+std::string BytesText(std::uint64_t bytes) {
+    return std::to_string(bytes) + " bytes (" +
+           platform::FormatDecimals(static_cast<double>(bytes) / 1e6, 1) + " MB)";
+}
 
 // A FIFO's wait for its reader, as the feedback sees it.
 class CReaderWait : public platform::COpenWait {
@@ -112,8 +160,17 @@ private:
 
 } // namespace
 
-std::string ClippingWarning(double peak) {
-    return "Warning! Clipped samples detected, Max = " + platform::FormatFixed6(peak) + " (clipped to 32767)";
+std::string ClippingWarning(double peak, ESampleFormat format) {
+    if (format == ESampleFormat::F32) {
+        return "Warning! Samples beyond full scale, Max = " + PeakText(peak, 0, format) +
+               ": the file keeps them, and players will clip them";
+    }
+    return "Warning! Clipped samples detected, Max = " + platform::FormatFixed6(peak) + " (clipped to " +
+           platform::FormatGeneral15(FullScale(format)) + ")";
+}
+
+render::CFrameFormat FrameFormatOf(const CJobPlan& plan) {
+    return {plan.m_eFormat, plan.m_nFadeInFrames, plan.m_nFadeOutFrames};
 }
 
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
@@ -137,9 +194,8 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         feedback.ShowMessage(*plan.m_strRefusal, MB_ICONEXCLAMATION);
         return end(CJobOutcome::EEnd::Refused);
     }
-    const std::uint32_t frameCount = plan.m_nFrames;
-    result.m_nFrames = frameCount;
-    result.m_nBytes = plan.m_nBytes;
+    result.m_nFrames = plan.m_nFrames;
+    result.m_nBytes = plan.m_nBytes.value_or(0);
     CJobSources sources;
     PrepareSources(settings, sources);
 
@@ -156,23 +212,32 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
                                      settings.m_strFileName + ": " + file.OpenError());
         return end(CJobOutcome::EEnd::OpenFailed);
     }
+    // A file that cannot fit is refused before anything is rendered (FLAC's size is not known).
+    const std::optional<std::uint64_t> free = file.FreeBytes();
+    if (plan.m_nBytes && free && *free < *plan.m_nBytes) {
+        file.Discard();
+        wait.End();
+        feedback.ShowMessage("Not enough free space for " + settings.m_strFileName + ": the file needs " +
+                                 BytesText(*plan.m_nBytes) + ", and " + BytesText(*free) + " are free there.",
+                             MB_ICONEXCLAMATION);
+        return end(CJobOutcome::EEnd::Refused);
+    }
     double peak = 0.0;
     try {
-        const CWavHeader header = MakeWavHeader(settings.m_nSampleRate, frameCount);
-        file.Write(header.m_aRiff.data(), header.m_aRiff.size());
-        file.Write(header.m_aFormat.data(), header.m_aFormat.size());
-        file.Write(header.m_aData.data(), header.m_aData.size());
-        CProgress progress(feedback, frameCount);
+        CFrameWriter writer(file, plan);
+        CProgress progress(feedback, plan.m_nFrames);
         if (feedback.CancelRequested()) {
             throw CJobCancelled{};
         }
         if (options.m_ePath == render::ERenderPath::PerFrame) {
-            peak = WriteFramesPerFrame(sources, frameCount, file, progress);
+            peak = WriteFramesPerFrame(sources, plan, writer, progress);
         } else {
-            CFileSink sink(file, progress);
+            CFileSink sink(writer, BytesPerFrame(plan.m_eFormat), progress);
             const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
-            peak = render::RenderFrames(view, frameCount, sink, options);
+            peak = render::RenderFrames(view, plan.m_nFrames, sink, options, FrameFormatOf(plan));
         }
+        writer.Finish();
+        result.m_nBytes = file.Position(); // a FLAC file's size is known now
         file.Commit();
     } catch (const platform::CFileException& error) {
         result.m_nBytesSent = file.BytesWritten();
@@ -192,8 +257,8 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
     result.m_nBytesSent = result.m_nBytes;
     result.m_dPeak = peak;
     end(CJobOutcome::EEnd::Written);
-    if (peak > 32767.0) {
-        feedback.ShowMessage(ClippingWarning(peak), MB_ICONEXCLAMATION);
+    if (PeakClips(plan.m_eFormat, peak)) {
+        feedback.ShowMessage(ClippingWarning(peak, plan.m_eFormat), MB_ICONEXCLAMATION);
     }
     return true;
 }

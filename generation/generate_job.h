@@ -3,17 +3,20 @@
 #include <cstdint>
 
 #include "generation/feedback.h"
+#include "generation/job_plan.h"
 #include "generation/render/render_options.h"
+#include "generation/render/render_plan.h"
 #include "generation/settings.h"
 
-// Runs one generation: writes the stereo 16-bit WAV file that `settings` describe to
+// Runs one generation: writes the stereo file that `settings` describe (16-bit WAV by default; its
+// format, container and fades as the plan has them) to
 // settings.m_strFileName, as platform::COutputFile does: a regular file (or a new name) is replaced
 // only once it is complete, and until then, and after any failure or cancel, it is left as it was;
 // anything else is written as a stream. Every outcome reaches the user through `feedback`:
 // BeginWait first, ReportWaiting while a FIFO has no reader, progress reports while the frames are
 // written (each followed by CancelRequested), EndWait once on every path, then at most one message:
-//  - settings it cannot render (a file over the 4 GiB WAV limit, a harmonic bank without bound):
-//    an MB_ICONEXCLAMATION message, the file is not opened;
+//  - settings it cannot render (a harmonic bank without bound, float samples in FLAC), or a file that
+//    the free space where it is written cannot hold: an MB_ICONEXCLAMATION message, nothing written;
 //  - "File open failed!" (MB_OK) when the file cannot be created, with "PATH: REASON" as detail;
 //  - "File write failed! <reason>" (MB_ICONEXCLAMATION) when a write fails;
 //  - the clipping warning (MB_ICONEXCLAMATION) when the left channel exceeded 32767.
@@ -43,5 +46,10 @@ struct CJobOutcome {
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
                       const render::CRenderOptions& options = {}, CJobOutcome* outcome = nullptr);
 
-// The text of the clipping warning for a left-channel peak (before clipping) of `peak`.
-std::string ClippingWarning(double peak);
+// The text of the clipping warning for a left-channel peak of `peak` (as the job takes it for
+// `format`): "Warning! Clipped samples detected, Max =  32768 (clipped to 32767)", with 8388607 for
+// 24-bit; for float, that samples lie beyond full scale and stay so.
+std::string ClippingWarning(double peak, ESampleFormat format = ESampleFormat::S16);
+
+// The engine's frame format for `plan`: its sample format and its fades.
+render::CFrameFormat FrameFormatOf(const CJobPlan& plan);

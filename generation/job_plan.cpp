@@ -51,9 +51,23 @@ CJobPlan MakeJobPlan(const CGenerationSettings& settings) {
         plan.m_aWarnings.push_back(*plan.m_strRefusal);
         return plan;
     }
-    plan.m_nFrames = FrameCount(settings.m_nSampleRate, settings.m_dDuration);
-    plan.m_nBytes = WavFileBytes(plan.m_nFrames);
-    plan.m_dDurationS = rate > 0.0 ? plan.m_nFrames / rate : 0.0;
+    plan.m_nFrames =
+        static_cast<std::uint64_t>(FrameCountProduct(settings.m_nSampleRate, settings.m_dDuration));
+    plan.m_dDurationS = rate > 0.0 ? static_cast<double>(plan.m_nFrames) / rate : 0.0;
+    plan.m_eFormat = settings.m_eFormat;
+    plan.m_eContainer = ChosenContainer(settings);
+    plan.m_nFadeInFrames = FadeFrames(settings.m_dFadeInS, settings.m_nSampleRate);
+    plan.m_nFadeOutFrames = FadeFrames(settings.m_dFadeOutS, settings.m_nSampleRate);
+    if (plan.m_eContainer != EContainer::Flac) {
+        if (plan.m_eContainer == EContainer::Wav && !FitsRiff(settings.m_eFormat, plan.m_nFrames)) {
+            plan.m_eContainer = EContainer::Rf64;
+            plan.m_aWarnings.push_back("The data passes the 4 GiB of a RIFF WAV file: it is written as RF64 "
+                                       "(EBU Tech 3306), which SoX, ffmpeg and libsndfile read.");
+        }
+        plan.m_nHeaderBytes =
+            MakeFileHeader(settings.m_eFormat, plan.m_eContainer, settings.m_nSampleRate, 0).size();
+        plan.m_nBytes = plan.m_nHeaderBytes + plan.m_nFrames * BytesPerFrame(settings.m_eFormat);
+    }
 
     CJobSources sources;
     PrepareSources(settings, sources);
@@ -83,20 +97,23 @@ CJobPlan MakeJobPlan(const CGenerationSettings& settings) {
     return plan;
 }
 
-std::optional<std::string> ClippingWarningOf(double peak) {
-    if (!(peak > 32767.0)) {
+std::optional<std::string> ClippingWarningOf(double peak, ESampleFormat format) {
+    if (!PeakClips(format, peak)) {
         return std::nullopt;
     }
-    return "The left channel will clip: its peak of " + platform::FormatDecimals(peak, 2) + " (" +
-           platform::FormatDecimals(DecibelsFullScale(peak / 32767.0), 2) + " dBFS) is above full scale.";
+    if (format == ESampleFormat::F32) {
+        return "The left channel goes beyond full scale: its peak of " + PeakText(peak, 0, format) +
+               " is above 1.0; the file keeps the values, and players will clip them.";
+    }
+    return "The left channel will clip: its peak of " + PeakText(peak, 2, format) + " is above full scale.";
 }
 
-std::string PeakText(double peak, int decimals) {
+std::string PeakText(double peak, int decimals, ESampleFormat format) {
     if (std::isinf(peak)) {
         return "infinite";
     }
-    const double dbfs = DecibelsFullScale(peak / 32767.0);
-    return platform::FormatDecimals(peak, decimals) + " (" +
+    const double dbfs = DecibelsFullScale(peak / FullScale(format));
+    return platform::FormatDecimals(peak, format == ESampleFormat::F32 ? decimals + 6 : decimals) + " (" +
            (std::isfinite(dbfs) ? platform::FormatDecimals(dbfs, 2) + " dBFS" : std::string("silence")) + ")";
 }
 

@@ -30,8 +30,13 @@ struct CPlannedDaughter {
 // `vorlanx-gen --info` and the dialog's preview all read this one plan.
 struct CJobPlan {
     std::uint32_t m_nSampleRate = 0;
-    std::uint32_t m_nFrames = 0;                // as the job counts them (the low 32 bits of rate x duration)
-    std::uint64_t m_nBytes = 0;                 // the file's size: the 44-byte header and 4 bytes a frame
+    std::uint64_t m_nFrames = 0; // rate x duration truncated toward zero
+    ESampleFormat m_eFormat = ESampleFormat::S16;
+    EContainer m_eContainer = EContainer::Wav; // as written: Wav, Rf64 or Flac
+    std::uint64_t m_nHeaderBytes = 0;          // a WAV or RF64 file's header (44 for today's file)
+    std::optional<std::uint64_t> m_nBytes;     // the file's size; unknown for FLAC before encoding
+    std::uint64_t m_nFadeInFrames = 0;         // the fades' lengths in frames
+    std::uint64_t m_nFadeOutFrames = 0;
     double m_dDurationS = 0.0;                  // frames / rate (0 at rate 0)
     double m_dBandLimitHz = 0.0;                // L = rate x 0.5 x Nyquist factor
     double m_dHalfRateHz = 0.0;                 // rate / 2
@@ -40,7 +45,8 @@ struct CJobPlan {
     std::array<CPlannedDaughter, 2> m_aDaughters;
     std::optional<std::string> m_strRefusal; // the message the job would refuse with
     // One sentence each: a silent mother signal, components at or above half the rate, a rate or
-    // frame count of 0, the refusal. Clipping needs the peak: see ClippingWarningOf.
+    // frame count of 0, data written as RF64, the refusal. Clipping needs the peak: see
+    // ClippingWarningOf.
     std::vector<std::string> m_aWarnings;
 };
 
@@ -50,13 +56,13 @@ inline constexpr double kReferenceAmplitude = 0.9;
 // settings are refused; writes nothing and never throws but std::bad_alloc.
 CJobPlan MakeJobPlan(const CGenerationSettings& settings);
 
-// The warning sentence for a left-channel peak (before clipping), or nullopt when it does not
-// clip: the job warns exactly when the peak is above 32767.
-std::optional<std::string> ClippingWarningOf(double peak);
+// The warning sentence for a left-channel peak (as the job takes it for `format`), or nullopt when
+// it does not clip: the job warns exactly when the peak is above full scale.
+std::optional<std::string> ClippingWarningOf(double peak, ESampleFormat format = ESampleFormat::S16);
 
-// A left-channel peak (before clipping) for people: "29006.06 (-1.06 dBFS)" with `decimals` digits,
-// "0.00 (silence)", or "infinite" for amplitudes beyond any double.
-std::string PeakText(double peak, int decimals);
+// A left-channel peak for people, in the units of `format`'s samples: "29006.06 (-1.06 dBFS)" with
+// `decimals` digits (six more for float), "0.00 (silence)", or "infinite".
+std::string PeakText(double peak, int decimals, ESampleFormat format = ESampleFormat::S16);
 
 // A level in dBFS (20 log10 of |amplitude| against full scale 1); -infinity for 0.
 double DecibelsFullScale(double amplitude);

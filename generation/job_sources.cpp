@@ -8,12 +8,27 @@
 std::optional<std::string> RefusalReason(const CGenerationSettings& settings) {
     const std::int64_t frames = FrameCountProduct(settings.m_nSampleRate, settings.m_dDuration);
     // A product of magnitude 2^63 or more counts as 0 frames in the frame count, but it asks for
-    // no short file: it is refused like any other that does not fit.
+    // no short file: it is refused, as a negative one is (a duration the shells' ranges exclude). A
+    // WAV file too large for RIFF's 32-bit sizes is written as RF64.
     const bool hugeProduct = FrameCountProductOverflows(settings.m_nSampleRate, settings.m_dDuration);
-    if (frames < 0 || static_cast<std::uint64_t>(frames) > kMaxWavFrames || hugeProduct) {
-        return "The file would exceed the 4 GiB limit of a WAV file: at most " +
-               std::to_string(kMaxWavFrames) + " frames fit (sample rate x duration). " +
-               "Shorten the duration or lower the sample rate.";
+    if (frames < 0 || hugeProduct) {
+        return "The frame count (sample rate x duration) must be 0 or more and below 2^63: shorten the "
+               "duration or lower the sample rate.";
+    }
+    const bool flac = ChosenContainer(settings) == EContainer::Flac;
+    if (flac && settings.m_eFormat == ESampleFormat::F32) {
+        return std::string(
+            "A FLAC file holds 16- or 24-bit samples, not 32-bit float: choose the format s16 or "
+            "s24, or a WAV file.");
+    }
+    if (flac && settings.m_nSampleRate == 0) {
+        return std::string("A FLAC file needs a sample rate from 1 to 1000000 Hz, not 0.");
+    }
+    // STREAMINFO counts the samples in 36 bits.
+    constexpr std::int64_t kMaxFlacFrames = (std::int64_t{1} << 36) - 1;
+    if (flac && frames > kMaxFlacFrames) {
+        return "A FLAC file holds at most " + std::to_string(kMaxFlacFrames) + " frames, not " +
+               std::to_string(frames) + ": shorten the duration, lower the sample rate, or write a WAV file.";
     }
     const double rate = static_cast<double>(settings.m_nSampleRate);
     const CBankSize bank = CountHarmonics(rate, settings.m_dFundamentalFreq, settings.m_dNyquistFactor);
@@ -58,14 +73,14 @@ void PrepareSources(const CGenerationSettings& settings, CJobSources& sources) {
     sources.m_aDaughters[1].Prepare();
 }
 
-CFrameValues NextFrameValues(CJobSources& sources) {
-    const double mother = sources.m_bank.NextSample() * 32767;
+CFrameValues NextFrameValues(CJobSources& sources, double fullScale) {
+    const double mother = sources.m_bank.NextSample() * fullScale;
     double sum = 0.0;
     sum = sum + sources.m_aDaughters[0].NextSample();
     sum = sum + sources.m_aDaughters[1].NextSample();
-    const double daughters = sum * 32767;
+    const double daughters = sum * fullScale;
     const double reference = sources.m_reference.NextSample();
-    const double right = (reference * 32767) * 0.9;
+    const double right = (reference * fullScale) * 0.9;
     const double left = daughters + mother;
     return {left, right};
 }

@@ -24,9 +24,10 @@ std::optional<std::string> RefusalReason(const CGenerationSettings& settings);
 void PrepareSources(const CGenerationSettings& settings, CJobSources& sources);
 
 // The left and right channel values of one frame, before rounding, stepping every source once:
-// mother x 32767, plus the daughters' sum x 32767, and (reference x 32767) x 0.9.
+// mother x S, plus the daughters' sum x S, and (reference x S) x 0.9, for a full scale S (32767,
+// the description's, by default; sample_format.h).
 struct CFrameValues {
     double m_dLeft;
     double m_dRight;
 };
-CFrameValues NextFrameValues(CJobSources& sources);
+CFrameValues NextFrameValues(CJobSources& sources, double fullScale = 32767.0);

@@ -36,6 +36,14 @@ const std::vector<CSettingsField>& SettingsFields() {
          false, 0, 0, ""},
         {"nyquist-factor", "F", "band limit as a fraction of half the rate", K::Double, &S::m_dNyquistFactor,
          true, kMinNyquistFactor, kMaxNyquistFactor, ""},
+        {"format", "s16|s24|f32", "samples: 16-bit, 24-bit or 32-bit float", K::Format, nullptr, false, 0, 0,
+         ""},
+        {"container", "auto|wav|rf64|flac", "file: by the name's ending (.flac), or as given", K::Container,
+         nullptr, false, 0, 0, ""},
+        {"fade-in", "SEC", "raised-cosine fade-in at the start", K::Double, &S::m_dFadeInS, true, kMinFadeS,
+         kMaxFadeS, "seconds"},
+        {"fade-out", "SEC", "raised-cosine fade-out at the end", K::Double, &S::m_dFadeOutS, true, kMinFadeS,
+         kMaxFadeS, "seconds"},
     };
     return fields;
 }
@@ -55,8 +63,17 @@ const CSettingsField* FindSettingsField(std::string_view name) {
 }
 
 std::string CSettingsField::ValueText(const CGenerationSettings& settings) const {
-    return m_eKind == K::SampleRate ? std::to_string(settings.m_nSampleRate)
-                                    : platform::FormatGeneral15(settings.*m_pDouble);
+    switch (m_eKind) {
+    case K::SampleRate:
+        return std::to_string(settings.m_nSampleRate);
+    case K::Format:
+        return FormatName(settings.m_eFormat);
+    case K::Container:
+        return ContainerName(settings.m_eContainer);
+    case K::Double:
+        break;
+    }
+    return platform::FormatGeneral15(settings.*m_pDouble);
 }
 
 std::string CSettingsField::RangeText() const {
@@ -68,6 +85,22 @@ std::optional<std::string> ApplySettingsField(const CSettingsField& field, std::
     std::string quoted = "'"; // appended, not "'" + std::string: GCC 12 warns falsely on that
     quoted += text;
     quoted += '\'';
+    if (field.m_eKind == K::Format || field.m_eKind == K::Container) {
+        const std::vector<std::string> names = field.m_eKind == K::Format
+                                                   ? std::vector<std::string>{"s16", "s24", "f32"}
+                                                   : std::vector<std::string>{"auto", "wav", "rf64", "flac"};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (text == names[i]) {
+                if (field.m_eKind == K::Format) {
+                    settings.m_eFormat = static_cast<ESampleFormat>(i);
+                } else {
+                    settings.m_eContainer = static_cast<EContainer>(i);
+                }
+                return std::nullopt;
+            }
+        }
+        return std::string("must be one of ") + field.m_szValue + ", not " + quoted;
+    }
     if (field.m_eKind == K::SampleRate) {
         const auto value = platform::ParseUnsigned32(text);
         if (!value || *value < field.m_dMin || *value > field.m_dMax) {
@@ -90,6 +123,9 @@ std::optional<std::string> ApplySettingsField(const CSettingsField& field, std::
 
 std::optional<std::string> CheckSettingsRanges(const CGenerationSettings& settings) {
     for (const CSettingsField& field : SettingsFields()) {
+        if (!field.m_bRanged) {
+            continue;
+        }
         const double value = field.m_eKind == K::SampleRate ? static_cast<double>(settings.m_nSampleRate)
                                                             : settings.*field.m_pDouble;
         if (field.m_bRanged && !(value >= field.m_dMin && value <= field.m_dMax)) {

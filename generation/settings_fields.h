@@ -7,11 +7,12 @@
 
 #include "generation/settings.h"
 
-// The nine numeric settings as every program names, documents and checks them: the command-line
-// options of vorlanx-gen and vorlanx-analyze ("--" + name), the Python keywords (the name with '_'
-// for '-'), and the ranges the dialog enforces. The file name is each program's own business.
+// The settings as every program names, documents and checks them: the command-line options of
+// vorlanx-gen and vorlanx-analyze ("--" + name), the Python keywords (the name with '_' for '-'),
+// and the ranges the dialog enforces: the nine numbers of the signal, then how it is stored (sample
+// format, container, fades). The file name is each program's own business.
 struct CSettingsField {
-    enum class EKind { Double, SampleRate };
+    enum class EKind { Double, SampleRate, Format, Container };
 
     const char* m_szName;  // "duration"
     const char* m_szValue; // the value's placeholder in usage texts: "SEC"
@@ -30,8 +31,10 @@ struct CSettingsField {
     std::string RangeText() const;
 };
 
-// The nine fields, in the order of the settings record after its file name.
+// The fields, in the order of the settings record after its file name.
 const std::vector<CSettingsField>& SettingsFields();
+// The first nine: the signal's own, which describe a stimulus to the analyser.
+inline constexpr std::size_t kSignalFields = 9;
 
 // The field named `name` (as in "duration" or "sample_rate"), or null.
 const CSettingsField* FindSettingsField(std::string_view name);

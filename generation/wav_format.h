@@ -3,6 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
+
+#include "generation/sample_format.h"
+#include "generation/settings.h"
 
 // The canonical 44-byte header of a stereo 16-bit PCM WAV file: 12 bytes of RIFF chunk head
 // ("RIFF", size, "WAVE"), 24 bytes of format chunk ("fmt ", 16, then 16 bytes of fields) and
@@ -31,6 +35,24 @@ struct CWavHeader {
 // The header for `frameCount` frames at `sampleRate`; the size and byte-rate fields are computed
 // modulo 2^32.
 CWavHeader MakeWavHeader(std::uint32_t sampleRate, std::uint32_t frameCount);
+
+// The header of a file of `frames` frames of `format` at `sampleRate` in `container` (Wav or Rf64),
+// all integers little-endian:
+//  - 16-bit WAV: the canonical 44 bytes of MakeWavHeader;
+//  - 24-bit and float WAV: WAVE_FORMAT_EXTENSIBLE: "RIFF" size "WAVE", a 40-byte "fmt " chunk (tag
+//    0xFFFE, 2 channels, the rate, bytes per second, block align, bits per sample, cbSize 22, valid
+//    bits, channel mask 0x3 (left, right), the PCM or IEEE-float SubFormat GUID), for float a 4-byte
+//    "fact" chunk with the frame count, then "data" and its size: 68 or 80 bytes;
+//  - RF64 (EBU Tech 3306): "RF64" with 0xFFFFFFFF for its size, "WAVE", a 28-byte "ds64" chunk with
+//    the 64-bit RIFF size, data size and frame count and an empty table, the format chunk as above
+//    (16 bytes of PCM for 16-bit), "fact" for float (0xFFFFFFFF: ds64 has the count), and "data" with
+//    0xFFFFFFFF: 80, 104 or 116 bytes.
+// The sizes are exact, so the header is right even on a stream.
+std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container,
+                                          std::uint32_t sampleRate, std::uint64_t frames);
+
+// True when a WAV file of `frames` frames of `format` fits a RIFF file's 32-bit sizes.
+bool FitsRiff(ESampleFormat format, std::uint64_t frames);
 
 // True when rate x duration has a magnitude of 2^63 or more (false for NaN): no 64-bit frame
 // count holds it.

@@ -1,5 +1,6 @@
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -117,7 +119,7 @@ COutputFile::~COutputFile() {
 bool COutputFile::Open(const std::string& path, COpenWait* wait) {
     m_strOpenError.clear();
     m_bCancelled = false;
-    m_nBytesWritten = 0;
+    m_nPosition = m_nEnd = 0;
     const auto fail = [this](int error) {
         m_strOpenError = std::strerror(error);
         return false;
@@ -257,6 +259,25 @@ void COutputFile::Write(const void* data, std::size_t count) {
     m_aBuffer.insert(m_aBuffer.end(), bytes, bytes + count);
 }
 
+void COutputFile::Seek(std::uint64_t offset) {
+    if (!Seekable()) {
+        throw CFileException("a stream cannot go back", ESPIPE);
+    }
+    Flush();
+    if (::lseek(m_hFile, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        throw SystemError();
+    }
+    m_nPosition = offset;
+}
+
+std::optional<std::uint64_t> COutputFile::FreeBytes() const {
+    struct statvfs info {};
+    if (!Seekable() || ::fstatvfs(m_hFile, &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
 void COutputFile::Commit() {
     if (m_hFile < 0) {
         return;
@@ -300,13 +321,13 @@ void COutputFile::CopyOverTarget() {
         const int error = errno;
         ::close(target);
         return CFileException(std::string(std::strerror(error)) + " while copying over the file, after " +
-                                  std::to_string(copied) + " of " + std::to_string(m_nBytesWritten) +
+                                  std::to_string(copied) + " of " + std::to_string(m_nEnd) +
                                   " bytes: it is incomplete",
                               error);
     };
     std::vector<unsigned char> block(kBufferBytes);
     std::uint64_t copied = 0;
-    while (copied < m_nBytesWritten) {
+    while (copied < m_nEnd) {
         const ssize_t read = ::pread(m_hFile, block.data(), block.size(), static_cast<off_t>(copied));
         if (read < 0) {
             throw fail(copied);
@@ -328,7 +349,7 @@ void COutputFile::CopyOverTarget() {
         }
         copied += static_cast<std::uint64_t>(read);
     }
-    if (::ftruncate(target, static_cast<off_t>(m_nBytesWritten)) != 0 || ::fsync(target) != 0) {
+    if (::ftruncate(target, static_cast<off_t>(m_nEnd)) != 0 || ::fsync(target) != 0) {
         throw fail(copied);
     }
     if (::close(target) != 0) {
@@ -374,7 +395,8 @@ void COutputFile::WriteAll(const unsigned char* data, std::size_t count) {
         }
         data += written;
         count -= static_cast<std::size_t>(written);
-        m_nBytesWritten += static_cast<std::uint64_t>(written);
+        m_nPosition += static_cast<std::uint64_t>(written);
+        m_nEnd = std::max(m_nEnd, m_nPosition);
     }
 }
 

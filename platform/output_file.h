@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -82,9 +83,19 @@ public:
     // Appends `count` bytes. Throws CFileException when the system refuses them (a full disk, a
     // file-size limit, a closed pipe).
     void Write(const void* data, std::size_t count);
-    // Bytes handed to the system so far (those still in the buffer not counted): for a stream, what
-    // its reader may have received.
-    std::uint64_t BytesWritten() const { return m_nBytesWritten; }
+    // Bytes handed to the system so far (those still in the buffer not counted), up to the furthest
+    // point written: for a stream, what its reader may have received.
+    std::uint64_t BytesWritten() const { return m_nEnd; }
+    // A file (not a stream) can go back: Seek and Position work.
+    bool Seekable() const { return IsOpen() && m_eMode != EMode::Stream; }
+    // Moves where the next bytes go to `offset` from the start (after what is buffered); they then
+    // overwrite what is there. Throws CFileException on a stream or when the system refuses.
+    void Seek(std::uint64_t offset);
+    // Where the next bytes go, counted from the start.
+    std::uint64_t Position() const { return m_nPosition + m_aBuffer.size(); }
+    // Bytes free for this user in the file system the bytes go to first (the temporary's); nullopt
+    // for a stream or when the system does not say.
+    std::optional<std::uint64_t> FreeBytes() const;
     // Flushes and puts the bytes in place as the mode says; afterwards the target holds exactly the
     // bytes written. Throws CFileException on any failure, after discarding. Committing a closed
     // file does nothing.
@@ -109,7 +120,8 @@ private:
     unsigned m_nMode = 0;       // the target's permission bits, owner and group, when replacing
     unsigned m_nOwner = 0;
     unsigned m_nGroup = 0;
-    std::uint64_t m_nBytesWritten = 0;
+    std::uint64_t m_nPosition = 0; // where the system's next bytes go
+    std::uint64_t m_nEnd = 0;      // the furthest point written
     std::string m_strOpenError;
     bool m_bCancelled = false;
     std::vector<unsigned char> m_aBuffer;

@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "generation/render/cpu_placement.h"
-#include "generation/wav_format.h"
+#include "generation/sample_format.h"
 
 namespace render {
+
+// The kernels' samples are copied as the file's little-endian bytes.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -36,7 +39,7 @@ struct CRound {
     std::size_t m_nFrames = 0;
     std::size_t m_nSuperBlocks = 0;
     std::vector<double> m_aSnapshots;    // [super-block][oscillator][lane]
-    std::vector<unsigned char> m_aBytes; // 4 bytes per frame
+    std::vector<unsigned char> m_aBytes; // the frames as in the file
     std::atomic<std::uint64_t> m_nClaims{0};
     std::atomic<std::size_t> m_nDone{0}; // super-blocks rendered (or abandoned by an exception)
     // The phase stepping, in slices of oscillators, claimed like the super-blocks.
@@ -76,20 +79,25 @@ template <class T, class Ready> void WaitFor(const std::atomic<T>& value, Ready 
     }
 }
 
-// One worker's buffers, allocated once: the kernel's outputs and the exact recompute's.
+// One worker's buffers, allocated once: the kernel's outputs and the exact recompute's, and the
+// fades' gains for a super-block and for one lane of it.
 struct CWorkerScratch {
     CWorkerScratch(std::size_t width, std::size_t oscillators)
-        : m_out(width), m_exact(1), m_aPhases(oscillators) {}
+        : m_out(width), m_exact(1), m_aPhases(oscillators), m_aGains(kLaneFrames * width),
+          m_aLaneGains(kLaneFrames) {}
     CLaneOutputs m_out;
     CLaneOutputs m_exact;
     std::vector<double> m_aPhases;
+    std::vector<double> m_aGains;     // frame-major, as the kernel's outputs
+    std::vector<double> m_aLaneGains; // one lane's, frame by frame
 };
 
 class CBlockRenderer {
 public:
-    CBlockRenderer(const CRenderPlan& plan, const CSineKernel& kernel, std::uint32_t frameCount)
+    CBlockRenderer(const CRenderPlan& plan, const CSineKernel& kernel, std::uint64_t frameCount)
         : m_plan(plan), m_kernel(kernel), m_nFrameCount(frameCount), m_nWidth(kernel.m_nWidth),
-          m_nOscillators(plan.m_aIncrements.size()), m_aPhases(plan.m_aStartPhases) {
+          m_nOscillators(plan.m_aIncrements.size()), m_nFrameBytes(BytesPerFrame(plan.m_format.m_eFormat)),
+          m_aPhases(plan.m_aStartPhases) {
         // Snapshots take width x oscillators doubles per super-block; keep them near 4 MiB.
         const std::size_t perSuperBlock = m_nWidth * m_nOscillators * sizeof(double);
         m_nSuperBlocksPerRound = std::clamp<std::size_t>((std::size_t{4} << 20) / perSuperBlock, 1, 64);
@@ -111,7 +119,7 @@ public:
         round.m_nSliceClaims.store(0, std::memory_order_relaxed);
         round.m_nSlicesDone.store(0, std::memory_order_relaxed);
         round.m_aSnapshots.resize(round.m_nSuperBlocks * m_nOscillators * m_nWidth);
-        round.m_aBytes.resize(round.m_nFrames * kBytesPerFrame);
+        round.m_aBytes.resize(round.m_nFrames * m_nFrameBytes);
         round.m_nSlices = (m_nOscillators + kSliceOscillators - 1) / kSliceOscillators;
         round.m_nSliceClaims.store(std::uint64_t{round.m_nSlices} << 32, std::memory_order_release);
     }
@@ -186,11 +194,10 @@ private:
             block.m_nValidFrames = std::min(values, round.m_nFrames - first);
             block.m_dLeftMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dLeftMargin;
             block.m_dRightMargin = m_kernel.m_bExact ? -1.0 : m_plan.m_dRightMargin;
+            block.m_pGains = Gains(round.m_nFirstFrame + first, scratch.m_aGains);
             m_kernel.m_pRender(block);
 
-            // The kernel's packed pairs are the file's little-endian bytes on x86-64.
-            static_assert(std::endian::native == std::endian::little);
-            unsigned char* bytes = &round.m_aBytes[first * kBytesPerFrame];
+            unsigned char* bytes = &round.m_aBytes[first * m_nFrameBytes];
             // The lanes that have a flagged frame: in most super-blocks none.
             unsigned flaggedLanes = 0;
             for (const unsigned char lanes : out.m_aEdgeLanes) {
@@ -201,18 +208,47 @@ private:
                 const std::size_t laneFirst = lane * kLaneFrames;
                 const std::size_t valid = block.m_nValidFrames;
                 const std::size_t frames = laneFirst < valid ? std::min(kLaneFrames, valid - laneFirst) : 0;
-                // The lane's samples are a column of the kernel's frame-major output.
-                unsigned char* laneBytes = bytes + laneFirst * kBytesPerFrame;
-                const std::uint32_t* samples = out.m_aSamples.data() + lane;
+                // The lane's frames are a column of the kernel's frame-major output.
+                unsigned char* laneBytes = bytes + laneFirst * m_nFrameBytes;
+                const unsigned char* samples = out.m_aBytes.data() + lane * m_nFrameBytes;
                 for (std::size_t k = 0; k < frames; ++k) {
-                    std::memcpy(laneBytes + k * kBytesPerFrame, samples + k * m_nWidth, kBytesPerFrame);
+                    std::memcpy(laneBytes + k * m_nFrameBytes, samples + k * m_nWidth * m_nFrameBytes,
+                                m_nFrameBytes);
                 }
                 if ((flaggedLanes >> lane) & 1u) {
-                    peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes, scratch));
+                    peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes,
+                                                              block.m_pGains, scratch));
                 }
             }
         }
         return peak;
+    }
+
+    // The fades' gains for the lanes of a super-block whose first frame is `firstFrame` of those
+    // rendered, frame-major into `gains`; null when no frame of it lies in a fade (every gain is 1).
+    const double* Gains(std::uint64_t firstFrame, std::vector<double>& gains) const {
+        const CFrameFormat& format = m_plan.m_format;
+        if (!format.Fades()) {
+            return nullptr;
+        }
+        const std::uint64_t file = format.m_nFileFrames != 0 ? format.m_nFileFrames : m_nFrameCount;
+        const std::uint64_t first = format.m_nFirstFrame + firstFrame; // in the file
+        const std::uint64_t last = first + kLaneFrames * m_nWidth;     // one past the super-block
+        const bool inFadeIn = first < format.m_nFadeInFrames;
+        const bool inFadeOut =
+            format.m_nFadeOutFrames > 0 && last > file - std::min(file, format.m_nFadeOutFrames);
+        if (!inFadeIn && !inFadeOut) {
+            return nullptr;
+        }
+        for (std::size_t lane = 0; lane < m_nWidth; ++lane) {
+            for (std::size_t k = 0; k < kLaneFrames; ++k) {
+                const std::uint64_t frame = first + lane * kLaneFrames + k;
+                gains[k * m_nWidth + lane] =
+                    frame < file ? FadeGain(frame, file, format.m_nFadeInFrames, format.m_nFadeOutFrames)
+                                 : 1.0;
+            }
+        }
+        return gains.data();
     }
 
     bool Flagged(const CLaneOutputs& out, std::size_t lane, std::size_t k) const {
@@ -220,10 +256,12 @@ private:
     }
 
     // The samples of the flagged frames among the first `frames` of `lane`, from exact values
-    // (step 4 of the proof); returns the largest |left| among them.
+    // (step 4 of the proof), with the super-block's `gains` (null: none); returns the largest peak
+    // among them.
     double FinishFlaggedFrames(const double* snapshot, std::size_t lane, std::size_t frames,
-                               unsigned char* laneBytes, CWorkerScratch& scratch) const {
+                               unsigned char* laneBytes, const double* gains, CWorkerScratch& scratch) const {
         const CLaneOutputs& out = scratch.m_out;
+        const ESampleFormat format = m_plan.m_format.m_eFormat;
         std::size_t flagged = 0;
         for (std::size_t k = 0; k < frames; ++k) {
             flagged += Flagged(out, lane, k);
@@ -233,10 +271,7 @@ private:
         }
         double peak = 0.0;
         const auto finish = [&](std::size_t k, double left, double right) {
-            if (std::fabs(left) > peak) {
-                peak = std::fabs(left);
-            }
-            PackFrame(LeftSample(left), RightSample(right), laneBytes + k * kBytesPerFrame);
+            peak = std::max(peak, PackFrame(format, left, right, laneBytes + k * m_nFrameBytes));
         };
         if (m_kernel.m_bExact) { // the values are exact already; only their rounding is left
             for (std::size_t k = 0; k < frames; ++k) {
@@ -250,12 +285,21 @@ private:
         for (std::size_t o = 0; o < m_nOscillators; ++o) {
             phases[o] = snapshot[o * m_nWidth + lane];
         }
+        // The lane's own gains, frame by frame, for the one-lane exact kernel.
+        double* laneGains = nullptr;
+        if (gains != nullptr) {
+            laneGains = scratch.m_aLaneGains.data();
+            for (std::size_t k = 0; k < frames; ++k) {
+                laneGains[k] = gains[k * m_nWidth + lane];
+            }
+        }
         const CSineKernel& exact = ExactKernel();
         CLaneOutputs& exactOut = scratch.m_exact;
         if (flagged > kWholeLaneRecompute) {
             CLaneBlock block = m_plan.Block(phases, frames, exactOut);
             block.m_nValidFrames = frames;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
+            block.m_pGains = laneGains;
             exact.m_pRender(block);
             for (std::size_t k = 0; k < frames; ++k) {
                 if (Flagged(out, lane, k)) {
@@ -269,12 +313,14 @@ private:
             if (!Flagged(out, lane, k)) {
                 continue;
             }
-            exact.m_pAdvance(phases, m_plan.m_aIncrements.data(), m_plan.m_aThresholds.data(), m_nOscillators,
-                             k - at);
+            // The running kernel steps the phases in vectors, by the same operation as the exact one.
+            m_kernel.m_pAdvance(phases, m_plan.m_aIncrements.data(), m_plan.m_aThresholds.data(),
+                                m_nOscillators, k - at);
             at = k;
             CLaneBlock block = m_plan.Block(phases, 1, exactOut);
             block.m_nValidFrames = 1;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
+            block.m_pGains = laneGains != nullptr ? laneGains + k : nullptr;
             exact.m_pRender(block);
             finish(k, exactOut.m_aLeft[0], exactOut.m_aRight[0]);
         }
@@ -283,9 +329,10 @@ private:
 
     const CRenderPlan& m_plan;
     const CSineKernel& m_kernel;
-    std::uint32_t m_nFrameCount;
+    std::uint64_t m_nFrameCount;
     std::size_t m_nWidth;
     std::size_t m_nOscillators;
+    std::size_t m_nFrameBytes;
     std::size_t m_nSuperBlocksPerRound = 1;
     std::vector<double> m_aPhases; // every oscillator's phase at the start of the next round
 };
@@ -418,8 +465,8 @@ private:
 
 } // namespace
 
-double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSink& sink,
-                    const CRenderOptions& options) {
+double RenderFrames(const CSources& sources, std::uint64_t frameCount, CFrameSink& sink,
+                    const CRenderOptions& options, const CFrameFormat& format) {
     const CTestHooks noHooks;
     const CTestHooks& hooks = options.m_pTestHooks != nullptr ? *options.m_pTestHooks : noHooks;
     const CSineKernel* kernel =
@@ -427,12 +474,14 @@ double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSin
     if (frameCount == 0) {
         return 0.0;
     }
-    CRenderPlan plan = MakeRenderPlan(sources, frameCount, *kernel);
+    CRenderPlan plan = MakeRenderPlan(sources, frameCount, *kernel, format);
     plan.m_dLeftMargin *= hooks.m_dMarginFactor;
     plan.m_dRightMargin *= hooks.m_dMarginFactor;
-    // A margin of a half or more flags every frame (huge or NaN amplitudes, sines of unknown
-    // error): the exact kernel then renders at once instead of twice.
-    if (!kernel->m_bExact && !(plan.m_dLeftMargin < 0.5 && plan.m_dRightMargin < 0.5)) {
+    // A margin of a half or more flags every frame of an integer format, one that is not finite
+    // every frame of any (huge or NaN amplitudes, sines of unknown error): the exact kernel then
+    // renders at once instead of twice.
+    const double wide = format.m_eFormat == ESampleFormat::F32 ? 1e300 : 0.5;
+    if (!kernel->m_bExact && !(plan.m_dLeftMargin < wide && plan.m_dRightMargin < wide)) {
         kernel = &ExactKernel();
     }
     CBlockRenderer renderer(plan, *kernel, frameCount);

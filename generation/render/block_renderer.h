@@ -13,6 +13,7 @@
 //     left   = daught x 32767 + mother x 32767,   right = (sin(p_ref) x 32767) x 0.9
 // then LeftSample (clip to [-32768, 32767], round half away from zero), RightSample, and the peak
 // of |left| over the file, which the clipping warning compares with 32767 and prints as "%6.0f".
+// That is the 16-bit format; step 6 extends the argument to the others and to fades.
 //
 // 1. What is exact. A lane of a block starts from the phases that the serial stepping reached at
 //    its first frame and steps them by the same operation, so every phase is the same double as
@@ -71,6 +72,18 @@
 //    them), the same answer to "above 32767?". The peak's printed digits are the rounded peak,
 //    and rounding is monotone: max(round(|left'|)) over unflagged frames equals the exact one, so
 //    "%6.0f" of the peak (and whether the warning appears) is the reference's.
+// 6. Other formats and fades (sample_format.h holds their per-frame definitions). The steps above
+//    hold with the format's full scale S in place of 32767: B_L and B_R scale with S, and the
+//    24-bit format's edges are its halves and S = 8388607. A fade multiplies both channels by the
+//    frame's gain, which both paths compute by the same expression from the same frame number:
+//    one more rounding each, counted in B_L and B_R, and the gain (at most 1) only shrinks the
+//    difference carried in. Float (S = 1) has no clip; its edges are the midpoints between
+//    neighbouring floats, where rounding to float changes. The kernels flag a value within the
+//    margin of the nearer midpoint (the smaller half gap, so that the step at a power of two is
+//    covered), not finite, or beyond 3e38 (near the largest float); 1.0, the warning's threshold,
+//    is a float, so "above 1.0" changes only at a midpoint. Near 0 the gaps shrink below the margin
+//    and such frames are always flagged, which only costs time. An unflagged value and the exact
+//    one round to the same float, so the samples and the peak (the largest |left sample|) agree.
 // The tests pin this: every harmonic's observed error stays within its e_o, by each method, on
 // every kernel; every kernel's observed difference stays within B_L and B_R; a kernel with
 // a deliberately worse sine (and a matching e) still gives the reference's bytes, and with the
@@ -86,7 +99,8 @@
 
 namespace render {
 
-// Receives the rendered frames in file order: 4 bytes each, left then right, little-endian.
+// Receives the rendered frames in file order, each as the file holds it in the rendering's format
+// (BytesPerFrame of it: left then right, little-endian).
 class CFrameSink {
 public:
     virtual ~CFrameSink() = default;
@@ -96,14 +110,16 @@ public:
     virtual void Consume(const unsigned char* bytes, std::size_t frameCount) = 0;
 };
 
-// Renders `frameCount` frames of `sources` (set up, at the phases to start from) into `sink`, and
-// returns the peak |left| before clipping; the bytes, and the peak as the clipping warning prints
-// it, are those of the per-frame path (see above). Uses the kernel and thread count of `options`
-// (its m_ePath is the caller's business). Helper threads that cannot start leave the work to those
-// that did (the calling thread at least); an exception in any thread stops them all and leaves
-// here. Throws std::invalid_argument for a kernel this CPU cannot run or that does not exist, and
-// whatever the sink throws.
-double RenderFrames(const CSources& sources, std::uint32_t frameCount, CFrameSink& sink,
-                    const CRenderOptions& options);
+// Renders `frameCount` frames of `sources` (set up, at the phases to start from) into `sink` in
+// `format` (its sample format and fades; the fades count from the first of these frames), and
+// returns the peak (sample_format.h: |left| before clipping for the integer formats, the largest
+// |left sample| for float); the bytes, and the peak as the warnings print it, are those of the
+// per-frame path (see above). Uses the kernel and thread count of `options` (its m_ePath is the
+// caller's business). Helper threads that cannot start leave the work to those that did (the
+// calling thread at least); an exception in any thread stops them all and leaves here. Throws
+// std::invalid_argument for a kernel this CPU cannot run or that does not exist, and whatever the
+// sink throws.
+double RenderFrames(const CSources& sources, std::uint64_t frameCount, CFrameSink& sink,
+                    const CRenderOptions& options, const CFrameFormat& format = {});
 
 } // namespace render

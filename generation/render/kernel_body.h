@@ -147,14 +147,36 @@ template <class Mask, int W> unsigned LaneBits(Mask mask) {
     return bits;
 }
 
-// Lanes whose |value| is within `margin` of an edge, not finite, or beyond 4e15 (block_renderer.h,
-// step 4). Flagging more frames than needed only costs time.
-template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin) {
+// Lanes whose |value| is within `margin` of an edge of an integer format of full scale S (a half,
+// where the rounding changes, or S, where the clip and the warning do), not finite, or beyond 4e15
+// (block_renderer.h, step 4). Flagging more frames than needed only costs time.
+template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin, V fullScale) {
     // Below 2^52, adding and subtracting 2^52 rounds to the nearest whole number, exactly.
     const V nearest = (magnitude + 4503599627370496.0) - 4503599627370496.0;
     const Mask fractionBits = (Mask)(magnitude - nearest) & 0x7FFFFFFFFFFFFFFF;
-    const Mask scaleBits = (Mask)(magnitude - 32767.0) & 0x7FFFFFFFFFFFFFFF;
+    const Mask scaleBits = (Mask)(magnitude - fullScale) & 0x7FFFFFFFFFFFFFFF;
     return ~(magnitude < 4e15) | (0.5 - (V)fractionBits < margin) | ((V)scaleBits < margin);
+}
+
+// Lanes whose `value` is within `margin` of a midpoint between two neighbouring floats (where the
+// rounding to float changes), not finite, or beyond 3e38 (near the largest float). `nearest` is
+// `value` rounded to float. The midpoints either side of it lie half its gap to each neighbour
+// away; the smaller half counts, so that the step down at a power of two is covered.
+template <class V, class Mask, class Float32, class Int32>
+Mask NearAFloatEdge(V value, Float32 nearest, V margin) {
+    const Int32 bits = __builtin_bit_cast(Int32, nearest) & 0x7FFFFFFF;
+    const V at = __builtin_convertvector(__builtin_bit_cast(Float32, bits), V);
+    const V above =
+        __builtin_convertvector(__builtin_bit_cast(Float32, bits + 1), V); // infinity above the largest
+    const V below =
+        __builtin_convertvector(__builtin_bit_cast(Float32, bits - 1), V); // meaningless for 0, replaced
+    const Mask zero = __builtin_convertvector(bits == 0, Mask);
+    const V gapAbove = above - at;
+    const V gapBelow = zero ? gapAbove : at - below;
+    const V half = (gapAbove < gapBelow ? gapAbove : gapBelow) * 0.5;
+    const V magnitude = (V)((Mask)value & 0x7FFFFFFFFFFFFFFF);
+    const V off = (V)((Mask)(magnitude - at) & 0x7FFFFFFFFFFFFFFF);
+    return ~(magnitude < 3e38) | (half - off < margin);
 }
 
 // The reference tone's sines, frame by frame: from `Sin` of its stepped phase.
@@ -190,14 +212,17 @@ template <class V, int W, void (*SinCos)(V, V&, V&), V (*MulAdd)(V, V, V)> struc
     V m_resonance, m_current, m_next;
 };
 
-// The reference tone (its sines from `reference`), both channels' values, and their samples: left
-// clipped to [-32768, 32767] and both rounded half away from zero, as the per-frame path does, for
-// every frame not flagged; the peak over the frames in the file that are not flagged.
-template <class V, int W, class Reference>
+// The reference tone (its sines from `reference`), both channels' values (times the gains, where
+// the block has them), and their samples in format F, as the per-frame path makes them
+// (sample_format.h), for every frame not flagged; the peak over the frames in the file that are not
+// flagged.
+template <ESampleFormat F, class V, int W, class Reference>
 void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Reference reference) {
     typedef long long Mask __attribute__((vector_size(sizeof(V))));
     typedef int Int32 __attribute__((vector_size(W * 4)));
-    const V fullScale = Splat<V, W>(32767.0);
+    typedef float Float32 __attribute__((vector_size(W * 4)));
+    static_assert(sizeof(Float32) == 4 * W && sizeof(Int32) == 4 * W && sizeof(Mask) == sizeof(V));
+    const V fullScale = Splat<V, W>(b.m_dScale);
     const V referenceLevel = Splat<V, W>(0.9);
     const V leftMargin = Splat<V, W>(b.m_dLeftMargin);
     const V rightMargin = Splat<V, W>(b.m_dRightMargin);
@@ -208,32 +233,88 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Refer
     }
     V peak = Splat<V, W>(0.0);
     for (std::size_t k = 0; k < b.m_nFrames; ++k) {
-        const V right = (reference.Next() * fullScale) * referenceLevel;
-        const V left = daughters[k] * fullScale + mother[k] * fullScale;
+        V right = (reference.Next() * fullScale) * referenceLevel;
+        V left = daughters[k] * fullScale + mother[k] * fullScale;
+        if (b.m_pGains != nullptr) {
+            const V gain = Load<V>(b.m_pGains + k * W);
+            left = left * gain;
+            right = right * gain;
+        }
         Store(b.m_pLeft + k * W, left);
         Store(b.m_pRight + k * W, right);
-
-        const V leftMagnitude = (V)((Mask)left & 0x7FFFFFFFFFFFFFFF);
-        const V rightMagnitude = (V)((Mask)right & 0x7FFFFFFFFFFFFFFF);
         const Mask inFile = frameInBlock < validFrames;
         frameInBlock = frameInBlock + 1.0;
-        const Mask edge = (NearAnEdge<V, Mask>(leftMagnitude, leftMargin) |
-                           NearAnEdge<V, Mask>(rightMagnitude, rightMargin)) &
-                          inFile;
-        b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
-        peak = (inFile & ~edge & (leftMagnitude > peak)) ? leftMagnitude : peak;
+        unsigned char* out = b.m_pBytes + k * W * BytesPerFrame(F);
 
-        V clipped = left > 32767.0 ? Splat<V, W>(32767.0) : left;
-        clipped = clipped < -32768.0 ? Splat<V, W>(-32768.0) : clipped;
-        const V leftRounded = clipped + (left >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
-        const V rightRounded = right + (right >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
-        // Truncation toward zero; flagged lanes (NaN among them) are redone by the caller.
-        const Int32 leftSample = __builtin_convertvector(leftRounded, Int32);
-        const Int32 rightSample = __builtin_convertvector(rightRounded, Int32);
-        const Int32 packed = (leftSample & 0xFFFF) | (rightSample << 16);
-        __builtin_memcpy(b.m_pSamples + k * W, &packed, sizeof packed);
+        if constexpr (F == ESampleFormat::F32) {
+            const Float32 leftSample = __builtin_convertvector(left, Float32);
+            const Float32 rightSample = __builtin_convertvector(right, Float32);
+            const Mask edge = (NearAFloatEdge<V, Mask, Float32, Int32>(left, leftSample, leftMargin) |
+                               NearAFloatEdge<V, Mask, Float32, Int32>(right, rightSample, rightMargin)) &
+                              inFile;
+            b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
+            const V written = __builtin_convertvector(leftSample, V);
+            const V magnitude = (V)((Mask)written & 0x7FFFFFFFFFFFFFFF);
+            peak = (inFile & ~edge & (magnitude > peak)) ? magnitude : peak;
+            float lefts[W], rights[W];
+            __builtin_memcpy(lefts, &leftSample, sizeof lefts);
+            __builtin_memcpy(rights, &rightSample, sizeof rights);
+            for (int i = 0; i < W; ++i) { // left, right: the floats' bits, little-endian on x86-64
+                __builtin_memcpy(out + 8 * i, &lefts[i], 4);
+                __builtin_memcpy(out + 8 * i + 4, &rights[i], 4);
+            }
+        } else {
+            const V leftMagnitude = (V)((Mask)left & 0x7FFFFFFFFFFFFFFF);
+            const V rightMagnitude = (V)((Mask)right & 0x7FFFFFFFFFFFFFFF);
+            const Mask edge = (NearAnEdge<V, Mask>(leftMagnitude, leftMargin, fullScale) |
+                               NearAnEdge<V, Mask>(rightMagnitude, rightMargin, fullScale)) &
+                              inFile;
+            b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
+            peak = (inFile & ~edge & (leftMagnitude > peak)) ? leftMagnitude : peak;
+
+            const V lowest = -(fullScale + 1.0);
+            V clipped = left > fullScale ? fullScale : left;
+            clipped = clipped < lowest ? lowest : clipped;
+            const V leftRounded = clipped + (left >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
+            const V rightRounded = right + (right >= 0.0 ? Splat<V, W>(0.5) : Splat<V, W>(-0.5));
+            // Truncation toward zero; flagged lanes (NaN among them) are redone by the caller.
+            const Int32 leftSample = __builtin_convertvector(leftRounded, Int32);
+            const Int32 rightSample = __builtin_convertvector(rightRounded, Int32);
+            if constexpr (F == ESampleFormat::S16) {
+                const Int32 packed = (leftSample & 0xFFFF) | (rightSample << 16);
+                __builtin_memcpy(out, &packed, sizeof packed);
+            } else {
+                int lefts[W], rights[W];
+                __builtin_memcpy(lefts, &leftSample, sizeof lefts);
+                __builtin_memcpy(rights, &rightSample, sizeof rights);
+                for (int i = 0; i < W; ++i) { // three bytes each, little-endian
+                    const int l = lefts[i], r = rights[i];
+                    unsigned char* frame = out + 6 * i;
+                    frame[0] = static_cast<unsigned char>(l), frame[1] = static_cast<unsigned char>(l >> 8);
+                    frame[2] = static_cast<unsigned char>(l >> 16), frame[3] = static_cast<unsigned char>(r);
+                    frame[4] = static_cast<unsigned char>(r >> 8),
+                    frame[5] = static_cast<unsigned char>(r >> 16);
+                }
+            }
+        }
     }
     Store(b.m_pPeaks, peak);
+}
+
+// FinishLanes in the block's format.
+template <class V, int W, class Reference>
+void Finish(const CLaneBlock& b, const V* mother, const V* daughters, Reference reference) {
+    switch (b.m_eFormat) {
+    case ESampleFormat::S16:
+        FinishLanes<ESampleFormat::S16, V, W>(b, mother, daughters, reference);
+        break;
+    case ESampleFormat::S24:
+        FinishLanes<ESampleFormat::S24, V, W>(b, mother, daughters, reference);
+        break;
+    case ESampleFormat::F32:
+        FinishLanes<ESampleFormat::F32, V, W>(b, mother, daughters, reference);
+        break;
+    }
 }
 
 // True when the phases of oscillators first .. first + count - 1 in every lane, and their
@@ -318,13 +399,13 @@ void RenderLanes(const CLaneBlock& b) {
     }
     if constexpr (SinCos != nullptr) {
         if (Resonates<W>(b, b.m_nHarmonics)) {
-            FinishLanes<V, W>(b, mother, daughters, CResonatorSource<V, W, SinCos, MulAdd>(b));
+            Finish<V, W>(b, mother, daughters, CResonatorSource<V, W, SinCos, MulAdd>(b));
             return;
         }
     }
     StaysWrapped<W>(b, b.m_nHarmonics, 1)
-        ? FinishLanes<V, W>(b, mother, daughters, CSineSource<V, W, WrappedSin>(b, twoPi))
-        : FinishLanes<V, W>(b, mother, daughters, CSineSource<V, W, Sin>(b, twoPi));
+        ? Finish<V, W>(b, mother, daughters, CSineSource<V, W, WrappedSin>(b, twoPi))
+        : Finish<V, W>(b, mother, daughters, CSineSource<V, W, Sin>(b, twoPi));
 }
 
 template <class V, int W, void (*SinCos)(V, V&, V&)>

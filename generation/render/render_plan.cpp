@@ -13,7 +13,7 @@ constexpr double kUnitRoundoff = 0x1p-53;
 constexpr double kLibrarySineError = 1.2e-16;
 
 // e_o of step 2 for an oscillator stepped `frames` times from `phase` by `increment`.
-double SineError(const CSineKernel& kernel, double phase, double increment, std::uint32_t frames) {
+double SineError(const CSineKernel& kernel, double phase, double increment, std::uint64_t frames) {
     if (kernel.m_bExact) {
         return 0.0;
     }
@@ -24,7 +24,7 @@ double SineError(const CSineKernel& kernel, double phase, double increment, std:
 
 // A daughter at level 0 whose phases stay finite adds exactly +-0.0 to a sum that starts at +0.0,
 // which changes no sum: it can be left out. One whose phases could overflow (and give NaN) cannot.
-bool DaughterIsSilent(const CDaughterSignal& daughter, std::uint32_t frameCount) {
+bool DaughterIsSilent(const CDaughterSignal& daughter, std::uint64_t frameCount) {
     const double bound = 1e300 / (static_cast<double>(frameCount) + 2.0);
     return daughter.m_dAmplitude == 0.0 && std::fabs(daughter.m_carrier.m_dPhaseIncrement) < bound &&
            std::fabs(daughter.m_modulator.m_dPhaseIncrement) < bound &&
@@ -82,7 +82,7 @@ namespace {
 // where its bound is good, and returns its e_o (step 2). Where a block's phases are not wrapped the
 // kernel falls back to the vector sine, so the bound covers both.
 double ChooseMethod(const CSineKernel& kernel, double phase, double increment, double amplitude,
-                    std::uint32_t frames, CRenderPlan& plan) {
+                    std::uint64_t frames, CRenderPlan& plan) {
     const double direct = SineError(kernel, phase, increment, frames);
     const CResonatorBound resonator = ResonatorBound(increment, kernel.m_dSineError, amplitude);
     const bool resonates = kernel.m_bResonator && !kernel.m_bExact && phase >= 0.0 && phase <= TWO_PI &&
@@ -96,8 +96,10 @@ double ChooseMethod(const CSineKernel& kernel, double phase, double increment, d
 
 } // namespace
 
-CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, const CSineKernel& kernel) {
+CRenderPlan MakeRenderPlan(const CSources& sources, std::uint64_t frameCount, const CSineKernel& kernel,
+                           const CFrameFormat& format) {
     CRenderPlan plan;
+    plan.m_format = format;
     double sineTerms = 0.0; // step 3's sum of e x weight
     double magnitude = 0.0; // M
     for (const CSine& sine : sources.m_bank.m_aSines) {
@@ -134,9 +136,12 @@ CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, co
         sineTerms += level * (em * (1.0 + ec) + ec);
         magnitude += level * (1.0 + em) * (1.0 + ec);
     }
-    const double roundings = 2.0 * static_cast<double>(plan.m_nHarmonics) + 9.0;
-    plan.m_dLeftBound = 32767.0 * (sineTerms + roundings * 2.0 * kUnitRoundoff * magnitude);
-    plan.m_dRightBound = 32767.0 * (eReference + 2.0 * 2.0 * kUnitRoundoff);
+    // A fade's gain multiplies both channels once more: one more rounding in each.
+    const double fade = format.Fades() ? 1.0 : 0.0;
+    const double roundings = 2.0 * static_cast<double>(plan.m_nHarmonics) + 9.0 + fade;
+    const double scale = FullScale(format.m_eFormat);
+    plan.m_dLeftBound = scale * (sineTerms + roundings * 2.0 * kUnitRoundoff * magnitude);
+    plan.m_dRightBound = scale * (eReference + (2.0 + fade) * 2.0 * kUnitRoundoff);
     plan.m_dLeftMargin = MarginOf(plan.m_dLeftBound);
     plan.m_dRightMargin = MarginOf(plan.m_dRightBound);
 
@@ -163,6 +168,8 @@ CLaneBlock CRenderPlan::Block(const double* phases, std::size_t frames, CLaneOut
     block.m_nDaughters = m_nDaughters;
     block.m_pStartPhases = phases;
     block.m_nFrames = frames;
+    block.m_dScale = FullScale(m_format.m_eFormat);
+    block.m_eFormat = m_format.m_eFormat;
     out.AttachTo(block);
     return block;
 }

@@ -33,6 +33,18 @@ struct CResonatorBound {
 };
 CResonatorBound ResonatorBound(double increment, double seedError, double amplitude);
 
+// What the frames become: the sample format, and the fades' lengths in frames (0: none) with where
+// the frames rendered lie in the file they belong to (its frame count, 0 for the frames rendered;
+// the first one's index), which places the fades.
+struct CFrameFormat {
+    ESampleFormat m_eFormat = ESampleFormat::S16;
+    std::uint64_t m_nFadeInFrames = 0;
+    std::uint64_t m_nFadeOutFrames = 0;
+    std::uint64_t m_nFileFrames = 0;
+    std::uint64_t m_nFirstFrame = 0;
+    bool Fades() const { return m_nFadeInFrames > 0 || m_nFadeOutFrames > 0; }
+};
+
 // The oscillators of one job in kernel order, with the error bounds and margins of the proof in
 // block_renderer.h for one kernel.
 struct CRenderPlan {
@@ -51,14 +63,17 @@ struct CRenderPlan {
     double m_dRightBound = 0.0;   // B_R: likewise for right
     double m_dLeftMargin = 0.0;   // kSafetyFactor x B_L; infinite when B_L is not finite
     double m_dRightMargin = 0.0;  // kSafetyFactor x B_R
+    CFrameFormat m_format;
 
     // A kernel call on these oscillators: lanes starting at `phases` (oscillator-major), `frames`
-    // frames each, writing to `out`. The finishing fields (valid frames, margins) are left at 0.
+    // frames each, in the plan's format, writing to `out`. The finishing fields (valid frames,
+    // margins, gains) are left at 0.
     CLaneBlock Block(const double* phases, std::size_t frames, CLaneOutputs& out) const;
 };
 
-// The plan for `frameCount` frames of `sources` with `kernel`'s sine. Allocates; never throws
-// anything but std::bad_alloc.
-CRenderPlan MakeRenderPlan(const CSources& sources, std::uint32_t frameCount, const CSineKernel& kernel);
+// The plan for `frameCount` frames of `sources` with `kernel`'s sine, in `format`. Allocates; never
+// throws anything but std::bad_alloc.
+CRenderPlan MakeRenderPlan(const CSources& sources, std::uint64_t frameCount, const CSineKernel& kernel,
+                           const CFrameFormat& format = {});
 
 } // namespace render

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "generation/sample_format.h"
+
 // The kernels: one call renders a block of frames on several lanes with one instruction set's
 // vector sine, and rounds, packs and flags them (see block_renderer.h for why this is exact).
 namespace render {
@@ -29,17 +31,21 @@ struct CLaneBlock {
     std::size_t m_nDaughters = 0;           // active daughters, 0 to 2
     const double* m_pStartPhases = nullptr; // oscillator-major: [oscillator x width + lane]
     std::size_t m_nFrames = 0;              // 1 to kLaneFrames
-    double* m_pLeft = nullptr;              // out, frame-major: [frame x width + lane]
-    double* m_pRight = nullptr;             // out, same layout
+    double m_dScale = 32767.0;              // the format's full scale S (sample_format.h)
+    // Per frame and lane, the fade's gain (frame-major, as the outputs); null: 1 throughout.
+    const double* m_pGains = nullptr;
+    double* m_pLeft = nullptr;  // out, frame-major: [frame x width + lane], faded
+    double* m_pRight = nullptr; // out, same layout
     // Finishing. Frames of the block that lie in the file: lane-major, the first m_nValidFrames
     // of lane 0's frames, then lane 1's, and so on (the last block of a file may be short).
+    ESampleFormat m_eFormat = ESampleFormat::S16;
     std::size_t m_nValidFrames = 0;
-    double m_dLeftMargin = 0.0;            // a |left| within this of an edge needs the exact value
+    double m_dLeftMargin = 0.0;            // a left within this of an edge needs the exact value
     double m_dRightMargin = 0.0;           // likewise for right
-    std::uint32_t* m_pSamples = nullptr;   // out, frame-major: left sample | right sample << 16
+    unsigned char* m_pBytes = nullptr;     // out, frame-major: each frame's samples as in the file
     unsigned char* m_pEdgeLanes = nullptr; // out, per frame: bit `lane` set when that frame (in
                                            // the file) is near an edge or not finite
-    double* m_pPeaks = nullptr;            // out, per lane: largest |left| of its other frames
+    double* m_pPeaks = nullptr;            // out, per lane: largest peak (PackFrame's) of its other frames
 };
 
 // The output buffers of one kernel call on `width` lanes of kLaneFrames frames.
@@ -49,7 +55,7 @@ struct CLaneOutputs {
     void AttachTo(CLaneBlock& block);
 
     std::vector<double> m_aLeft, m_aRight;   // kLaneFrames x width each
-    std::vector<std::uint32_t> m_aSamples;   // kLaneFrames x width
+    std::vector<unsigned char> m_aBytes;     // kLaneFrames x width x the widest format's frame
     std::vector<unsigned char> m_aEdgeLanes; // kLaneFrames
     std::vector<double> m_aPeaks;            // width
 };
@@ -69,8 +75,9 @@ struct CSineKernel {
     double m_dSineError;  // bound on |its sine - sin| for |phase| <= kTrustedPhase (0 when exact)
     bool m_bResonator;    // can render harmonics by the resonator (block_renderer.h, step 2)
     // Left and right channel values before rounding, by the per-frame arithmetic of the job with
-    // this kernel's sine: mother x 32767 + daughters x 32767, and (reference x 32767) x 0.9; and
-    // from them the samples, the frames near a rounding or clipping edge, and the peaks.
+    // this kernel's sine: mother x S + daughters x S, and (reference x S) x 0.9, each times the
+    // gain; and from them the samples of the block's format, the frames near one of its edges,
+    // and the peaks.
     void (*m_pRender)(const CLaneBlock& block);
     // Steps `count` phases `steps` times each by the oscillator rule (add, one wrap above TWO_PI),
     // deciding each wrap by the phase's WrapThreshold (`thresholds`, one per phase). `count` must be

@@ -14,8 +14,8 @@ namespace {
 std::vector<double> Stimulus(const CGenerationSettings& settings) {
     const CRenderedFrames frames = RenderFramesInMemory(settings, MakeJobPlan(settings), UINT32_MAX);
     std::vector<double> samples;
-    for (const std::int16_t sample : frames.m_aSamples) {
-        samples.push_back(sample / 32767.0);
+    for (std::size_t i = 0; i < 2 * frames.Frames(); ++i) {
+        samples.push_back(frames.Sample(i));
     }
     return samples;
 }

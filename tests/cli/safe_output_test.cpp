@@ -64,21 +64,27 @@ struct COutputFolder {
 } // namespace
 
 TEST(VorlanxGenSafeOutput, InterruptLeavesTheFileAndNoTemporary) {
-    COutputFolder out;
-    const pid_t pid =
-        Spawn({"-o", out.m_file.string(), "--fundamental", "1", "--duration", "200"}, out.m_dir / "", "run");
-    // Wait until the job is writing its temporary, then interrupt it as Ctrl-C would.
-    for (int i = 0; i < 500 && Names(out.m_folder).size() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::vector<std::vector<std::string>> formats = {
+        {}, {"--format", "s24", "--rf64"}, {"--container", "flac"}};
+    for (const std::vector<std::string>& format : formats) {
+        COutputFolder out;
+        std::vector<std::string> arguments = {"-o", out.m_file.string(), "--fundamental",
+                                              "1",  "--duration",        "200"};
+        arguments.insert(arguments.end(), format.begin(), format.end());
+        const pid_t pid = Spawn(arguments, out.m_dir / "", "run");
+        // Wait until the job is writing its temporary, then interrupt it as Ctrl-C would.
+        for (int i = 0; i < 500 && Names(out.m_folder).size() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(Names(out.m_folder).size(), 2u) << "the job never started writing";
+        ::kill(pid, SIGINT);
+        EXPECT_EQ(ExitStatus(pid), 130);
+        EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
+        EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
+        EXPECT_EQ(test::Slurp(out.m_dir / "run.err"),
+                  "vorlanx-gen: interrupted; " + out.m_file.string() + " left unchanged\n")
+            << "no progress line when standard error is not a terminal";
     }
-    ASSERT_EQ(Names(out.m_folder).size(), 2u) << "the job never started writing";
-    ::kill(pid, SIGINT);
-    EXPECT_EQ(ExitStatus(pid), 130);
-    EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
-    EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
-    EXPECT_EQ(test::Slurp(out.m_dir / "run.err"),
-              "vorlanx-gen: interrupted; " + out.m_file.string() + " left unchanged\n")
-        << "no progress line when standard error is not a terminal";
 }
 
 TEST(VorlanxGenSafeOutput, FileSizeLimitIsAFailedWriteThatLeavesTheFile) {

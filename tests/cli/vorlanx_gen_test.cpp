@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{
             {"--sample-rate", "44100.5"}, 2, "--sample-rate must be a whole number between 0 and 1000000"},
         UsageCase{{"--sample-rate", "1000001"}, 2, "--sample-rate must be a whole number"},
-        UsageCase{{"--duration", "1000000"}, 1, "4 GiB"},
+        UsageCase{{"--duration", "1000000", "--sample-rate", "1000000"}, 1, "Not enough free space"},
         UsageCase{{"--fundamental", "0", "--duration", "1"}, 1, "fundamental frequency 0 Hz"},
         UsageCase{{"--fundamental", "-3", "--duration", "1"}, 1, "fundamental frequency -3 Hz"}));
 
@@ -178,7 +178,7 @@ TEST(VorlanxGen, InfoPrintsThePlanAndWritesNothing) {
     EXPECT_EQ(plan["warnings"].size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(output)) << "--info creates nothing";
 
-    const test::CRun refused = test::RunGenerator(dir, {"--info", "--json", "--duration", "1000000"});
+    const test::CRun refused = test::RunGenerator(dir, {"--info", "--json", "--fundamental", "0"});
     EXPECT_EQ(refused.m_nStatus, 1);
     EXPECT_TRUE(nlohmann::json::parse(refused.m_strOut)["refusal"].is_string());
     EXPECT_EQ(test::RunGenerator(dir, {"--json"}).m_nStatus, 2);

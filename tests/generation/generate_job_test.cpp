@@ -175,6 +175,8 @@ struct RefusalCase {
     double duration, fundamental, factor;
     std::uint32_t rate;
     const char* phrase; // part of the message
+    EContainer container = EContainer::Auto;
+    ESampleFormat format = ESampleFormat::S16;
 };
 
 class RefusalTest : public testing::TestWithParam<RefusalCase> {};
@@ -188,6 +190,8 @@ TEST_P(RefusalTest, RefusesBeforeOpeningAndLeavesTheFileAlone) {
     settings.m_nSampleRate = c.rate;
     settings.m_dFundamentalFreq = c.fundamental;
     settings.m_dNyquistFactor = c.factor;
+    settings.m_eContainer = c.container;
+    settings.m_eFormat = c.format;
     CRecordingFeedback feedback;
     EXPECT_FALSE(GenerateTestFile(settings, feedback));
     ASSERT_EQ(feedback.m_aEvents.size(), 3u);
@@ -202,15 +206,20 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusalTest,
-    testing::Values(RefusalCase{"TooLong", 1000000, 277, 0.95, 44100, "4 GiB"},
-                    RefusalCase{"JustTooLong", 1073741815, 277, 0.95, 1, "4 GiB"},
-                    RefusalCase{"NegativeDuration", -1, 277, 0.95, 44100, "4 GiB"},
-                    RefusalCase{"HugeDuration", 1e300, 277, 0.95, 44100, "4 GiB"},
+    testing::Values(RefusalCase{"NegativeDuration", -1, 277, 0.95, 44100, "must be 0 or more and below 2^63"},
+                    RefusalCase{"HugeDuration", 1e300, 277, 0.95, 44100, "must be 0 or more and below 2^63"},
+                    // More than the file system holds: refused before anything is written.
+                    RefusalCase{"NoRoom", 1000000, 277, 0.95, 1000000, "Not enough free space"},
                     RefusalCase{"ZeroFundamental", 1, 0, 0.95, 44100, "fundamental frequency 0 Hz"},
                     RefusalCase{"NegativeFundamental", 1, -5, 0.95, 44100, "fundamental frequency -5 Hz"},
                     RefusalCase{"NaNFundamental", 1, kNaN, 0.95, 44100, "fundamental frequency"},
                     RefusalCase{"InfiniteFactor", 1, 277, kInf, 44100, "fundamental frequency 277 Hz"},
-                    RefusalCase{"TinyFundamental", 1, 0.001, 0.95, 44100, "more than 65536 harmonics"}),
+                    RefusalCase{"TinyFundamental", 1, 0.001, 0.95, 44100, "more than 65536 harmonics"},
+                    RefusalCase{"FlacOfFloats", 1, 277, 0.95, 44100, "not 32-bit float", EContainer::Flac,
+                                ESampleFormat::F32},
+                    RefusalCase{"FlacAtRateZero", 1, 277, 0.95, 0, "sample rate from 1", EContainer::Flac},
+                    RefusalCase{"FlacBeyondItsFrameCount", 100000, 277, 0.95, 1000000,
+                                "at most 68719476735 frames", EContainer::Flac}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST(GenerateJob, LongestWavStillFitsTheLimit) {

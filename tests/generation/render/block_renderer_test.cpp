@@ -1,5 +1,6 @@
 // The block renderer against the per-frame reference: identical files and messages for every
-// kernel this CPU runs, at one and at two threads, on settings that exercise every rule.
+// kernel this CPU runs, at one and at two threads, on settings that exercise every rule, in every
+// sample format and container.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -27,6 +28,12 @@ CGenerationSettings With(double duration, void (*change)(CGenerationSettings&) =
     if (change) {
         change(s);
     }
+    return s;
+}
+
+CGenerationSettings As(ESampleFormat format, CGenerationSettings s, EContainer container = EContainer::Auto) {
+    s.m_eFormat = format;
+    s.m_eContainer = container;
     return s;
 }
 
@@ -119,6 +126,70 @@ std::vector<BatteryCase> Battery() {
                                              s.m_dMotherAmplitude =
                                                  1.5 / 32767; // values hover around the 0.5 rounding edge
                                          })},
+        // The other formats and containers, with and without fades (sample_format.h): the 24-bit
+        // format's ties and full scale, and float's infinities, NaN, subnormals and 1.0.
+        {"S24WithFades", As(ESampleFormat::S24, With(0.5,
+                                                     [](CGenerationSettings& s) {
+                                                         s.m_dFadeInS = 0.1;
+                                                         s.m_dFadeOutS = 0.2;
+                                                         s.m_dDaughterAmplitude1 = 0.2;
+                                                     }))},
+        {"S24Clipping",
+         As(ESampleFormat::S24, With(0.3, [](CGenerationSettings& s) { s.m_dMotherAmplitude = 2.5; }))},
+        {"S24TieAtQuarterRate", As(ESampleFormat::S24, With(0.2,
+                                                            [](CGenerationSettings& s) {
+                                                                s.m_nSampleRate = 12000;
+                                                                s.m_dFundamentalFreq = 1000;
+                                                                s.m_dNyquistFactor = 0.8;
+                                                                s.m_dMotherAmplitude = 1.5; // 4194303.5
+                                                            }))},
+        {"S24FullScaleAtQuarterRate", As(ESampleFormat::S24, With(0.2,
+                                                                  [](CGenerationSettings& s) {
+                                                                      s.m_nSampleRate = 12000;
+                                                                      s.m_dFundamentalFreq = 1000;
+                                                                      s.m_dNyquistFactor = 0.8;
+                                                                      s.m_dMotherAmplitude = 3; // 8388607
+                                                                  }))},
+        {"F32OverlappingFades", As(ESampleFormat::F32, With(0.5,
+                                                            [](CGenerationSettings& s) {
+                                                                s.m_dFadeInS = 0.3;
+                                                                s.m_dFadeOutS = 0.3;
+                                                            }))},
+        {"F32AboveFullScale",
+         As(ESampleFormat::F32, With(0.3, [](CGenerationSettings& s) { s.m_dMotherAmplitude = 2.5; }))},
+        {"F32OneAtQuarterRate", As(ESampleFormat::F32, With(0.2,
+                                                            [](CGenerationSettings& s) {
+                                                                s.m_nSampleRate = 12000;
+                                                                s.m_dFundamentalFreq = 1000;
+                                                                s.m_dNyquistFactor = 0.8;
+                                                                s.m_dMotherAmplitude = 3; // left = 1.0
+                                                            }))},
+        {"F32NaN",
+         As(ESampleFormat::F32, With(0.05, [](CGenerationSettings& s) { s.m_dDaughterAmplitude1 = kNaN; }))},
+        {"F32Infinities", As(ESampleFormat::F32, With(0.05,
+                                                      [](CGenerationSettings& s) {
+                                                          s.m_dMotherAmplitude = 1e39;
+                                                          s.m_dDaughterAmplitude2 = -1e300;
+                                                      }))},
+        {"F32Subnormal",
+         As(ESampleFormat::F32, With(0.1, [](CGenerationSettings& s) { s.m_dMotherAmplitude = 3e-42; }))},
+        {"F32NonRepeatingAcrossRounds", As(ESampleFormat::F32, With(4.6,
+                                                                    [](CGenerationSettings& s) {
+                                                                        s.m_dFundamentalFreq =
+                                                                            261.6255653005986;
+                                                                        s.m_dCarrierFreq1 = 3877.7712;
+                                                                        s.m_dDaughterAmplitude1 = 0.3;
+                                                                        s.m_dMotherAmplitude = 1.4;
+                                                                        s.m_dFadeOutS = 1.3;
+                                                                    }))},
+        {"FlacS24WithFade", As(ESampleFormat::S24,
+                               With(0.4,
+                                    [](CGenerationSettings& s) {
+                                        s.m_eContainer = EContainer::Flac;
+                                        s.m_dFadeInS = 0.05;
+                                    }),
+                               EContainer::Flac)},
+        {"Rf64F32", As(ESampleFormat::F32, With(0.3), EContainer::Rf64)},
     };
 }
 
@@ -236,8 +307,9 @@ std::vector<unsigned char> Reference(const CGenerationSettings& settings) {
 
 TEST(BlockRendererProof, MarginAbsorbsAPerturbedSineAndNothingElseDoes) {
     for (const BatteryCase& c : Battery()) {
-        if (c.name != std::string("Defaults") && c.name != std::string("Clipping") &&
-            c.name != std::string("TieRingModulatorAtQuarterRate")) {
+        const std::string name = c.name;
+        if (name != "Defaults" && name != "Clipping" && name != "TieRingModulatorAtQuarterRate" &&
+            name != "S24TieAtQuarterRate" && name != "F32OverlappingFades") {
             continue;
         }
         const auto expected = Reference(c.settings);

@@ -187,8 +187,9 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
             const std::uint32_t expected =
                 static_cast<std::uint16_t>(LeftSample(l)) |
                 static_cast<std::uint32_t>(static_cast<std::uint16_t>(RightSample(r))) << 16;
-            ASSERT_EQ(out.m_aSamples[k * width + lane], expected)
-                << "lane " << lane << " frame " << k << " left " << l;
+            std::uint32_t actual = 0;
+            std::memcpy(&actual, &out.m_aBytes[(k * width + lane) * 4], 4);
+            ASSERT_EQ(actual, expected) << "lane " << lane << " frame " << k << " left " << l;
             peak = std::max(peak, std::fabs(l));
             clipped += std::fabs(l) > 32767.0;
         }
