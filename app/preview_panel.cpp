@@ -74,9 +74,9 @@ CPreviewPanel::~CPreviewPanel() {
 
 void CPreviewPanel::Layout(const CDialogUnits& units, int width, int height) {
     const int inner = width - 13;
-    m_pSpectrum->setGeometry(units.ToPixels(6, 12, inner, 70));
-    m_pWaveform->setGeometry(units.ToPixels(6, 86, inner, 36));
-    m_pScroll->setGeometry(units.ToPixels(6, 126, inner, height - 129));
+    m_pSpectrum->setGeometry(units.ToPixels(6, 12, inner, 44));
+    m_pWaveform->setGeometry(units.ToPixels(6, 58, inner, 24));
+    m_pScroll->setGeometry(units.ToPixels(6, 85, inner, height - 88));
 }
 
 void CPreviewPanel::ShowSettings(const CGenerationSettings& settings, const QStringList& unusable) {
@@ -94,11 +94,12 @@ void CPreviewPanel::ShowSettings(const CGenerationSettings& settings, const QStr
                                        .arg(bank.size())
                                        .arg(Text(platform::FormatHz(bank.front().m_dFrequencyHz)),
                                             Text(platform::FormatHz(bank.back().m_dFrequencyHz))));
-        m_aHead << QStringLiteral("%1 frames, %2 s, %3")
+        m_aHead << QStringLiteral("%1 frames, %2 s")
                        .arg(plan.m_nFrames)
-                       .arg(Text(platform::FormatGeneral15(plan.m_dDurationS)),
-                            plan.m_nBytes ? SizeText(*plan.m_nBytes)
-                                          : QStringLiteral("FLAC (size known once encoded)"));
+                       .arg(Text(platform::FormatGeneral15(plan.m_dDurationS)));
+        m_aHead << QStringLiteral("%1, %2").arg(Text(FileTypeText(plan)),
+                                                plan.m_nBytes ? SizeText(*plan.m_nBytes)
+                                                              : QStringLiteral("size known once encoded"));
         // The exact samples of the first second (or less for a large bank), as the file will hold them.
         const double rate = plan.m_nSampleRate;
         const double budget = kRenderBudget / static_cast<double>(bank.size() + 5);

@@ -23,9 +23,11 @@
 #include "app/analysis_window.h"
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
+#include "app/output_group.h"
 #include "app/preview_panel.h"
 #include "generation/generate_job.h"
 #include "platform/number_text.h"
+#include <QComboBox>
 
 enum class EControlKind { Edit, PushButton, Label, GroupBox };
 
@@ -84,7 +86,6 @@ constexpr CControl kControls[] = {
 constexpr int kOriginalWidth = 274;
 constexpr int kHeight = 218;
 constexpr int kPreviewWidth = 266;
-constexpr int kLeastPreviewWidth = 120;
 // The preview follows typing this long after the last change.
 constexpr int kPreviewDelayMs = 50;
 // Room a window manager's title bar and borders take around the window, in pixels.
@@ -101,11 +102,12 @@ constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
 constexpr CControl kBrowseButton = {kButton, 0, "Browse...", 214, 41, 50, 14};
 // Under the preview, in the row of "Generate!" and "Done".
 constexpr CControl kAnalyzeButton = {kButton, 0, "Analyze...", kOriginalWidth - 1, 197, 56, 14};
-// The column right of the original window holds the preview and, under it, its buttons; without
-// the preview it is as wide as those buttons.
-constexpr int kButtonColumn = 62;
-// The preview panel's height, above its buttons.
-constexpr int kPreviewHeight = 180;
+// The column right of the original window holds the preview, the "Output" group level with the
+// daughters' group, and under them the buttons; it is never narrower than the group needs.
+constexpr int kLeastColumn = COutputGroup::kLeastWidth + 5;
+constexpr int kOutputTop = 138;
+// The preview panel's height, above the "Output" group.
+constexpr int kPreviewHeight = kOutputTop - 16;
 
 QString RangeMessage(const char* what, const char* low, const char* high) {
     return QStringLiteral("Please enter %1 between %2 and %3.").arg(what, low, high);
@@ -132,7 +134,7 @@ int FittingBaseX(const QFont& font) {
     need(kAboutButton);
     need(kBrowseButton);
     need(kAnalyzeButton);
-    return base;
+    return std::max(base, COutputGroup::FittingBaseX(font));
 }
 
 // `font` a `factor` smaller, by points or by pixels, whichever it is given in.
@@ -240,6 +242,21 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(&m_worker, &CGenerationWorker::waitingForReader, this, &CVorlanxDlg::OnWaitingForReader);
     connect(&m_worker, &CGenerationWorker::finished, this, &CVorlanxDlg::OnJobFinished);
 
+    // The output group's fields are saved and checked like the table's, after them.
+    m_pOutput = new COutputGroup(this);
+    m_pOutput->lower();
+    for (auto [id, edit] :
+         {std::pair{IDC_FADE_IN, m_pOutput->FadeIn()}, std::pair{IDC_FADE_OUT, m_pOutput->FadeOut()}}) {
+        edit->setObjectName(QString::number(id));
+        m_edits[id] = edit;
+    }
+    setTabOrder(Edit(IDC_DAUGHTER_AMPLITUDE2), m_pOutput->FormatBox());
+    setTabOrder(m_pOutput->FormatBox(), m_pOutput->FadeIn());
+    setTabOrder(m_pOutput->FadeIn(), m_pOutput->FadeOut());
+    setTabOrder(m_pOutput->FadeOut(), m_pGenerate);
+    connect(m_pOutput, &COutputGroup::formatChosen, this, &CVorlanxDlg::OnFormatChosen);
+    connect(Edit(IDC_FILE_NAME), &QLineEdit::textEdited, this, &CVorlanxDlg::OnFileNameEdited);
+
     m_pPreview = new CPreviewPanel(this);
     m_pPreview->lower();
     m_pPreviewDue = new QTimer(this);
@@ -265,27 +282,46 @@ void CVorlanxDlg::ApplyLayout(const QScreen* screen) {
     std::optional<CDialogUnits> units;
     for (int attempt = 0;; ++attempt) {
         units.emplace(font, FittingBaseX(font));
-        const QSize original = units->ToPixels(kOriginalWidth + kButtonColumn, kHeight);
+        const QSize original = units->ToPixels(kOriginalWidth + kLeastColumn, kHeight);
         if ((original.width() <= room.width() && original.height() <= room.height()) || attempt == 12) {
             break;
         }
         font = Scaled(font, 0.9);
     }
     setFont(font);
-    // The preview takes what the screen leaves beside the original window, up to its full width.
+    // The right column takes what the screen leaves beside the original window, up to the
+    // preview's full width.
     const int left = (room.width() - units->ToPixels(kOriginalWidth, kHeight).width()) * 4 / units->BaseX();
-    const int preview =
-        std::min(kPreviewWidth, left) >= kLeastPreviewWidth ? std::min(kPreviewWidth, left) : 0;
-    setFixedSize(units->ToPixels(kOriginalWidth + std::max(preview, kButtonColumn), kHeight));
+    const int column = std::clamp(left, kLeastColumn, kPreviewWidth);
+    setFixedSize(units->ToPixels(kOriginalWidth + column, kHeight));
     for (const auto& [widget, control] : m_aPlaced) {
         widget->setGeometry(
             units->ToPixels(control->m_nX, control->m_nY, control->m_nWidth, control->m_nHeight));
     }
-    m_pPreview->setVisible(preview > 0);
-    if (preview > 0) {
-        m_pPreview->setGeometry(units->ToPixels(kOriginalWidth - 1, 12, preview - 5, kPreviewHeight));
-        m_pPreview->Layout(*units, preview - 5, kPreviewHeight);
+    m_pPreview->setGeometry(units->ToPixels(kOriginalWidth - 1, 12, column - 5, kPreviewHeight));
+    m_pPreview->Layout(*units, column - 5, kPreviewHeight);
+    m_pOutput->setGeometry(
+        units->ToPixels(kOriginalWidth - 1, kOutputTop, column - 5, COutputGroup::kHeight));
+    m_pOutput->Layout(*units, column - 5);
+}
+
+void CVorlanxDlg::OnFormatChosen() {
+    QLineEdit* name = Edit(IDC_FILE_NAME);
+    const QString renamed = COutputGroup::NameFor(name->text(), m_pOutput->Container());
+    if (renamed != name->text()) {
+        name->setText(renamed);
     }
+    m_pPreviewDue->start();
+}
+
+void CVorlanxDlg::OnFileNameEdited(const QString& name) {
+    // A name typed with the other container's ending chooses that container, at the same depth.
+    const bool flac = m_pOutput->Container() == EContainer::Flac;
+    if (COutputGroup::NameFor(name, m_pOutput->Container()) == name) {
+        return; // the ending suits the choice, or names neither container
+    }
+    m_pOutput->Select(m_pOutput->Format(), !flac);
+    m_pPreviewDue->start();
 }
 
 bool CVorlanxDlg::SaveFailed(int id, const QString& message) {
@@ -327,6 +363,10 @@ constexpr CDoubleField kDoubleFields[] = {
      "the second daughter's amplitude", nullptr, 0, 0, nullptr},
     {CVorlanxDlg::IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor, "the Nyquist factor",
      "a Nyquist factor", kMinNyquistFactor, kMaxNyquistFactor, "1"},
+    {CVorlanxDlg::IDC_FADE_IN, &CGenerationSettings::m_dFadeInS, "the fade-in in seconds", "a fade-in",
+     kMinDuration, kMaxDuration, "1000000 seconds"},
+    {CVorlanxDlg::IDC_FADE_OUT, &CGenerationSettings::m_dFadeOutS, "the fade-out in seconds", "a fade-out",
+     kMinDuration, kMaxDuration, "1000000 seconds"},
 };
 
 } // namespace
@@ -355,6 +395,7 @@ bool CVorlanxDlg::UpdateData(bool save) {
             Edit(field.m_nId)
                 ->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
         }
+        m_pOutput->Select(m_settings.m_eFormat, ChosenContainer(m_settings) == EContainer::Flac);
         return true;
     }
 
@@ -385,6 +426,8 @@ bool CVorlanxDlg::SaveSignalFields(CGenerationSettings& settings) {
             return false;
         }
     }
+    settings.m_eFormat = m_pOutput->Format();
+    settings.m_eContainer = m_pOutput->Container();
     return true;
 }
 
@@ -414,6 +457,8 @@ void CVorlanxDlg::UpdatePreview() {
     } else {
         unusable << Edit(IDC_SAMPLE_RATE)->accessibleName();
     }
+    settings.m_eFormat = m_pOutput->Format();
+    settings.m_eContainer = m_pOutput->Container();
     m_pPreview->ShowSettings(settings, unusable);
 }
 

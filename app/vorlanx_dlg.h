@@ -13,6 +13,7 @@
 
 class CAnalysisWindow;
 class CPreviewPanel;
+class COutputGroup;
 class QLineEdit;
 struct CDoubleField;
 class QProgressDialog;
@@ -41,6 +42,8 @@ public:
         IDC_CARRIER_FREQ2 = 1008,
         IDC_DAUGHTER_AMPLITUDE2 = 1009,
         IDC_NYQUIST_FACTOR = 1010,
+        IDC_FADE_IN = 1011, // in the "Output" group
+        IDC_FADE_OUT = 1012,
         IDCANCEL = 2,
     };
 
@@ -115,6 +118,10 @@ private:
     void OnJobFinished();
     // The preview of what the fields hold now, without messages.
     void UpdatePreview();
+    // The user chose a format: a ".wav" name becomes ".flac" for FLAC, and back.
+    void OnFormatChosen();
+    // The user typed a name: one ending in the other container's ending switches the format.
+    void OnFileNameEdited(const QString& name);
     // Stores one double field into `settings`, then checks its range if it has one; false after a
     // message.
     bool SaveDouble(const CDoubleField& field, CGenerationSettings& settings);
@@ -143,5 +150,6 @@ private:
     QString m_strProgressLabel;             // what the progress dialog says while the file is written
     QString m_strWaitingLabel;              // and while it waits for a FIFO's reader (empty: it does not)
     CPreviewPanel* m_pPreview = nullptr;
-    QTimer* m_pPreviewDue = nullptr; // follows typing, a moment after the last key
+    COutputGroup* m_pOutput = nullptr; // the format and the fades, under the preview
+    QTimer* m_pPreviewDue = nullptr;   // follows typing, a moment after the last key
 };

@@ -39,18 +39,6 @@ std::string PeakLine(double peak, ESampleFormat format) {
            (PeakClips(format, peak) ? "the clipping warning will appear" : "no clipping warning");
 }
 
-// "16-bit PCM WAV", "32-bit float RF64", "24-bit FLAC".
-std::string FormatText(const CJobPlan& plan) {
-    const char* samples = plan.m_eFormat == ESampleFormat::S16   ? "16-bit PCM"
-                          : plan.m_eFormat == ESampleFormat::S24 ? "24-bit PCM"
-                                                                 : "32-bit float";
-    const char* file = plan.m_eContainer == EContainer::Rf64   ? "RF64"
-                       : plan.m_eContainer == EContainer::Flac ? "FLAC"
-                       : plan.m_eFormat == ESampleFormat::S16  ? "WAV"
-                                                               : "WAV (WAVE_FORMAT_EXTENSIBLE)";
-    return std::string(samples) + " " + file;
-}
-
 std::string FadesText(const CJobPlan& plan) {
     if (plan.m_nFadeInFrames == 0 && plan.m_nFadeOutFrames == 0) {
         return "none";
@@ -90,7 +78,7 @@ std::string PlanText(const CJobPlan& plan, std::optional<double> peak) {
                           " (right channel)");
     line("Frames", std::to_string(plan.m_nFrames) + " at " + std::to_string(plan.m_nSampleRate) + " Hz (" +
                        FormatGeneral15(plan.m_dDurationS) + " s)");
-    line("Format", FormatText(plan));
+    line("Format", FileTypeText(plan));
     line("Fades", FadesText(plan));
     line("Bytes", plan.m_nBytes ? std::to_string(*plan.m_nBytes)
                                 : std::string(plan.m_strRefusal ? "none" : "known once encoded (FLAC)"));

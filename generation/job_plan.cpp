@@ -108,6 +108,18 @@ std::optional<std::string> ClippingWarningOf(double peak, ESampleFormat format) 
     return "The left channel will clip: its peak of " + PeakText(peak, 2, format) + " is above full scale.";
 }
 
+std::string FileTypeText(const CJobPlan& plan) {
+    const bool flac = plan.m_eContainer == EContainer::Flac;
+    const char* samples = plan.m_eFormat == ESampleFormat::S16   ? (flac ? "16-bit" : "16-bit PCM")
+                          : plan.m_eFormat == ESampleFormat::S24 ? (flac ? "24-bit" : "24-bit PCM")
+                                                                 : "32-bit float";
+    const char* file = plan.m_eContainer == EContainer::Rf64  ? "RF64"
+                       : flac                                 ? "FLAC"
+                       : plan.m_eFormat == ESampleFormat::S16 ? "WAV"
+                                                              : "WAV (extensible)";
+    return std::string(samples) + " " + file;
+}
+
 std::string PeakText(double peak, int decimals, ESampleFormat format) {
     if (std::isinf(peak)) {
         return "infinite";

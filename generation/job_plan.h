@@ -64,5 +64,9 @@ std::optional<std::string> ClippingWarningOf(double peak, ESampleFormat format =
 // `decimals` digits (six more for float), "0.00 (silence)", or "infinite".
 std::string PeakText(double peak, int decimals, ESampleFormat format = ESampleFormat::S16);
 
+// The file's samples and container for people: "16-bit PCM WAV", "24-bit PCM WAV (extensible)",
+// "32-bit float RF64", "24-bit FLAC".
+std::string FileTypeText(const CJobPlan& plan);
+
 // A level in dBFS (20 log10 of |amplitude| against full scale 1); -infinity for 0.
 double DecibelsFullScale(double amplitude);

@@ -68,9 +68,9 @@ mkdir -p "$(dirname "$output")" "$(dirname "$about_output")"
 import -frame -window "$dialog" "$output"
 echo "saved $output"
 
-# About... is the last control in the tab order, thirteen steps after the file name field.
+# About... is sixteen steps after the file name field in the tab order, before Analyze...
 xdotool windowactivate --sync "$dialog"
-xdotool key --window "$dialog" --delay 50 $(printf 'Tab %.0s' $(seq 13)) space
+xdotool key --window "$dialog" --delay 50 $(printf 'Tab %.0s' $(seq 16)) space
 about=$(wait_for "About Vorlanx")
 sleep 1
 import -frame -window "$about" "$about_output"

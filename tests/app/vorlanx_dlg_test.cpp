@@ -1,6 +1,7 @@
 // The dialogs on the offscreen platform: controls found by object name, filled, buttons pressed,
 // message boxes answered by a timer, and the settings and files compared.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -127,7 +128,7 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
         }
     }
     groups.sort();
-    EXPECT_EQ(groups, QStringList({"Doughter signal(s)", "General parameters", "Mother signal"}));
+    EXPECT_EQ(groups, QStringList({"Doughter signal(s)", "General parameters", "Mother signal", "Output"}));
     int amplitudes = 0;
     for (const QLabel* label : m_dialog.findChildren<QLabel*>()) {
         amplitudes += label->text() == "Amplitude";
@@ -142,14 +143,15 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
 TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
     QStringList order;
     QWidget* widget = Edit(m_dialog, 1000);
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 18; ++i) {
         order << widget->objectName();
         do {
             widget = widget->nextInFocusChain();
         } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&m_dialog));
     }
-    EXPECT_EQ(order, QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005",
-                                  "1008", "1009", "1003", "2", "about", "analyze"}));
+    EXPECT_EQ(order,
+              QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005", "1008",
+                           "1009", "format", "1011", "1012", "1003", "2", "about", "analyze"}));
     EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
 }
 
@@ -202,16 +204,17 @@ TEST_P(VorlanxDlgBadInputTest, RangeAndSyntaxMessagesNameTheField) {
     EXPECT_FALSE(std::filesystem::exists(dir / "bad.wav")) << "no file from settings that failed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VorlanxDlgBadInputTest,
-                         testing::Values(BadInputCase{1001, "-1", "between 0 and 1000000"},
-                                         BadInputCase{1001, "nan", "number for the duration"},
-                                         BadInputCase{1002, "44100.5", "whole number"},
-                                         BadInputCase{1002, "1000001", "between 0 and 1000000"},
-                                         BadInputCase{1006, "inf", "fundamental frequency"},
-                                         BadInputCase{1007, "1,5", "mother signal"},
-                                         BadInputCase{1004, "", "first carrier"},
-                                         BadInputCase{1009, "x", "second daughter"},
-                                         BadInputCase{1010, "2", "between 0 and 1"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, VorlanxDlgBadInputTest,
+    testing::Values(BadInputCase{1001, "-1", "between 0 and 1000000"},
+                    BadInputCase{1001, "nan", "number for the duration"},
+                    BadInputCase{1002, "44100.5", "whole number"},
+                    BadInputCase{1002, "1000001", "between 0 and 1000000"},
+                    BadInputCase{1006, "inf", "fundamental frequency"},
+                    BadInputCase{1007, "1,5", "mother signal"}, BadInputCase{1004, "", "first carrier"},
+                    BadInputCase{1009, "x", "second daughter"}, BadInputCase{1010, "2", "between 0 and 1"},
+                    BadInputCase{1011, "-0.5", "a fade-in between 0 and 1000000 seconds"},
+                    BadInputCase{1012, "1,5", "number for the fade-out"}));
 
 TEST_F(VorlanxDlgTest, NyquistFactorIsStoredBeforeItsCheck) {
     test::CTempDir dir;
@@ -552,4 +555,50 @@ TEST_F(VorlanxDlgTest, BrowseChoosesTheFileName) {
     QTest::mouseClick(Button(m_dialog, "browse"), Qt::LeftButton);
     EXPECT_EQ(startedAt, QString::fromStdString(dir.operator/("").string()).chopped(1));
     EXPECT_EQ(Edit(m_dialog, 1000)->text(), chosen);
+}
+
+// The "Format" choice and the fades: FLAC renames a .wav file name and back, a typed ending picks
+// the container, and the file written holds the chosen format, faded, as the core writes it.
+TEST_F(VorlanxDlgTest, FormatAndFadesReachTheFile) {
+    test::CTempDir dir;
+    FillShort((dir / "out.wav").string());
+    auto* format = m_dialog.findChild<QComboBox*>("format");
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(format->currentText(), "16-bit WAV");
+    QStringList entries;
+    for (int i = 0; i < format->count(); ++i) {
+        entries << format->itemText(i);
+    }
+    EXPECT_EQ(entries,
+              QStringList({"16-bit WAV", "24-bit WAV", "32-bit float WAV", "FLAC 16-bit", "FLAC 24-bit"}));
+
+    const auto choose = [&](const QString& text) {
+        format->setCurrentIndex(format->findText(text));
+        emit format->activated(format->currentIndex()); // as a click on the entry
+    };
+    choose("FLAC 24-bit");
+    EXPECT_EQ(Edit(m_dialog, 1000)->text(), QString::fromStdString((dir / "out.flac").string()));
+    choose("32-bit float WAV");
+    EXPECT_EQ(Edit(m_dialog, 1000)->text(), QString::fromStdString((dir / "out.wav").string()));
+    Fill(1000, QString::fromStdString((dir / "typed.FLAC").string()));
+    EXPECT_EQ(format->currentText(), "FLAC 24-bit") << "float has no FLAC: the deepest FLAC";
+    Fill(1000, QString::fromStdString((dir / "gui.flac").string()));
+    Fill(1011, "0.01");
+    Fill(1012, "0.02");
+    QTest::qWait(100); // the preview follows the fields
+    EXPECT_TRUE(m_dialog.findChild<CPreviewPanel*>()->SummaryText().contains("24-bit FLAC"));
+
+    test::CModalAnswerer answerer;
+    GenerateAndWait();
+    EXPECT_TRUE(answerer.m_aBoxes.empty());
+    CGenerationSettings settings;
+    settings.m_strFileName = (dir / "core.flac").string();
+    settings.m_dDuration = 0.05;
+    settings.m_eFormat = ESampleFormat::S24;
+    settings.m_dFadeInS = 0.01;
+    settings.m_dFadeOutS = 0.02;
+    test::CRecordingFeedback feedback;
+    ASSERT_TRUE(GenerateTestFile(settings, feedback));
+    EXPECT_EQ(test::ReadBytes(dir / "gui.flac"), test::ReadBytes(dir / "core.flac"));
+    EXPECT_EQ(m_dialog.Settings().m_dFadeOutS, 0.02);
 }
