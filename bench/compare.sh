@@ -3,6 +3,7 @@
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
 #   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
 #   then both paths with a mother amplitude of 1e300, where every frame takes the exact path;
+#   then the 24-bit and float formats against 16-bit, and FLAC files against `flac -5` on the WAV;
 #   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor;
 #   then vorlanx-analyze on the default file against `sox FILE -n stats`, and on 60 s and 600 s at
 #   192 kHz (linear time, the same memory); HOUR=1 adds a one-hour 192 kHz recording (2.8 GB).
@@ -74,6 +75,28 @@ hugeframe=$(median "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav")
 cmp -s "$out/hugeblock.wav" "$out/hugeframe.wav" && hugesame="identical" || hugesame="DIFFERENT"
 echo "| vorlanx-gen ${huge[*]} | $hugeblock | $(awk "BEGIN { printf \"%.1f\", $hugeblock / $block }")x | $(peak_mib "$gen" "${huge[@]}" -o "$out/hugeblock.wav") |"
 echo "| vorlanx-gen --per-frame ${huge[*]} | $hugeframe | $(awk "BEGIN { printf \"%.1f\", $hugeframe / $block }")x | $(peak_mib "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav") |"
+
+# The wider formats against the 16-bit file (to the disk, and rendered to a stream thrown away), and
+# FLAC against the flac tool compressing the same WAV file at its default level 5.
+for format in s24 f32; do
+    wide=$(median "$gen" --format "$format" -o "$out/wide.wav")
+    echo "| vorlanx-gen --format $format | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $block }")x | $(peak_mib "$gen" --format "$format" -o "$out/wide.wav") |"
+done
+narrow=$(median "$gen" -o -)
+for format in s24 f32; do
+    wide=$(median "$gen" --format "$format" -o -)
+    echo "| vorlanx-gen --format $format -o - >/dev/null | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $narrow }")x the same for s16 ($narrow s) | $(peak_mib "$gen" --format "$format" -o -) |"
+done
+if command -v flac >/dev/null; then
+    for format in s16 s24; do
+        "$gen" -q --format "$format" -o "$out/source-$format.wav"
+        ours=$(KEEP=1 median "$gen" --format "$format" -o "$out/ours.flac")
+        theirs=$(KEEP=1 median flac -5 -f -s "$out/source-$format.wav" -o "$out/theirs.flac")
+        echo "| vorlanx-gen --format $format -o FILE.flac | $ours | $(awk "BEGIN { printf \"%.2f\", $ours / $theirs }")x flac -5 | $(peak_mib "$gen" --format "$format" -o "$out/ours.flac") |"
+        echo "| flac -5 on the same file as WAV | $theirs | 1.00x flac -5 | $(peak_mib flac -5 -f -s "$out/source-$format.wav" -o "$out/theirs.flac") |"
+    done
+    rm -f "$out"/*.flac "$out"/*.wav
+fi
 
 # The write floor: a long file against dd writing the same number of bytes from /dev/zero.
 long=(--duration 3000)

@@ -3,6 +3,7 @@
 #include <FLAC/stream_encoder.h>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -11,7 +12,18 @@ namespace {
 // libFLAC's compression level of the flac tool's default: 5.
 constexpr unsigned kCompressionLevel = 5;
 
+static_assert(std::is_same_v<FLAC__int32, std::int32_t>);
+
+// Where STREAMINFO's MD5 lies: after "fLaC", the block's 4-byte header and 18 bytes of sizes,
+// rate, channels, bits and sample count.
+constexpr std::uint64_t kMd5Offset = 4 + 4 + 18;
+
 } // namespace
+
+#ifdef VORLANX_FLAC_SET_DO_MD5
+// Exported by libFLAC (the flac tool's --no-md5-sum uses it) but not declared in its public header.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder, FLAC__bool value);
+#endif
 
 // libFLAC's encoder, and the file its callbacks write to. A failure inside a callback cannot pass
 // through libFLAC's C code: it is kept and thrown after the call that led to it.
@@ -19,7 +31,6 @@ struct CFlacWriter::CEncoder {
     FLAC__StreamEncoder* m_pEncoder = nullptr;
     platform::COutputFile& m_file;
     std::exception_ptr m_error;
-    std::vector<FLAC__int32> m_aSamples;
 
     explicit CEncoder(platform::COutputFile& file) : m_pEncoder(FLAC__stream_encoder_new()), m_file(file) {}
     ~CEncoder() {
@@ -90,6 +101,11 @@ CFlacWriter::CFlacWriter(platform::COutputFile& file, ESampleFormat format, std:
               FLAC__stream_encoder_set_streamable_subset(encoder, sampleRate <= 655350) &&
               FLAC__stream_encoder_set_compression_level(encoder, kCompressionLevel) &&
               FLAC__stream_encoder_set_total_samples_estimate(encoder, frames);
+#ifdef VORLANX_FLAC_SET_DO_MD5
+    // The samples' MD5 is computed here, on the caller's thread beside the encoder's, where the file
+    // can take it afterwards; a stream keeps the zeros that mean "not computed".
+    m_bOwnMd5 = file.Seekable() && FLAC__stream_encoder_set_do_md5(encoder, false);
+#endif
     m_pEncoder->Check(ok, "settings refused");
     const FLAC__StreamEncoderInitStatus status = FLAC__stream_encoder_init_stream(
         encoder, &CEncoder::OnWrite, &CEncoder::OnSeek, &CEncoder::OnTell, nullptr, m_pEncoder.get());
@@ -99,10 +115,69 @@ CFlacWriter::CFlacWriter(platform::COutputFile& file, ESampleFormat format, std:
     m_pEncoder->Check(true, "");
 }
 
-CFlacWriter::~CFlacWriter() = default;
+CFlacWriter::~CFlacWriter() {
+    StopWorker();
+}
+
+void CFlacWriter::StopWorker() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+void CFlacWriter::Encode() {
+    for (;;) {
+        std::size_t batch = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_bStop || !m_aFull.empty(); });
+            if (m_aFull.empty()) {
+                return; // stopped with nothing left
+            }
+            batch = m_aFull.front();
+        }
+        try {
+            m_pEncoder->Check(FLAC__stream_encoder_process_interleaved(
+                                  m_pEncoder->m_pEncoder, m_aBatches[batch].data(),
+                                  static_cast<std::uint32_t>(m_aBatches[batch].size() / 2)),
+                              "encoding failed");
+        } catch (...) {
+            const std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+            m_aFull.clear();
+            m_changed.notify_all();
+            return;
+        }
+        const std::lock_guard lock(m_mutex);
+        m_aFull.pop_front();
+        m_aFree.push_back(batch);
+        m_changed.notify_all();
+    }
+}
 
 void CFlacWriter::Write(const unsigned char* bytes, std::size_t frames) {
-    std::vector<FLAC__int32>& samples = m_pEncoder->m_aSamples;
+    if (!m_worker.joinable()) {
+        m_worker = std::thread([this] { Encode(); });
+    }
+    std::size_t batch = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_error || !m_aFree.empty(); });
+        if (m_error) {
+            std::rethrow_exception(m_error);
+        }
+        batch = m_aFree.front();
+        m_aFree.pop_front();
+    }
+    if (m_bOwnMd5) { // FLAC's MD5 covers the samples as little-endian bytes, as the frames hold them
+        m_md5.Add(bytes, frames * BytesPerFrame(m_eFormat));
+    }
+    std::vector<std::int32_t>& samples = m_aBatches[batch];
     samples.resize(2 * frames);
     const std::size_t width = BytesPerSample(m_eFormat);
     for (std::size_t i = 0; i < 2 * frames; ++i) { // little-endian, sign-extended from the top byte
@@ -112,13 +187,31 @@ void CFlacWriter::Write(const unsigned char* bytes, std::size_t frames) {
             value |= static_cast<std::uint32_t>(at[b]) << (8 * b);
         }
         const unsigned shift = 32 - 8 * static_cast<unsigned>(width);
-        samples[i] = static_cast<FLAC__int32>(value << shift) >> shift;
+        samples[i] = static_cast<std::int32_t>(value << shift) >> shift;
     }
-    m_pEncoder->Check(FLAC__stream_encoder_process_interleaved(m_pEncoder->m_pEncoder, samples.data(),
-                                                               static_cast<std::uint32_t>(frames)),
-                      "encoding failed");
+    {
+        const std::lock_guard lock(m_mutex);
+        m_aFull.push_back(batch);
+    }
+    m_changed.notify_all();
 }
 
 void CFlacWriter::Finish() {
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_error || m_aFull.empty(); });
+        if (m_error) {
+            std::rethrow_exception(m_error);
+        }
+    }
+    StopWorker();
     m_pEncoder->Check(FLAC__stream_encoder_finish(m_pEncoder->m_pEncoder), "finishing failed");
+    if (m_bOwnMd5) {
+        platform::COutputFile& file = m_pEncoder->m_file;
+        const std::uint64_t end = file.Position();
+        const std::array<unsigned char, 16> digest = m_md5.Finish();
+        file.Seek(kMd5Offset);
+        file.Write(digest.data(), digest.size());
+        file.Seek(end);
+    }
 }

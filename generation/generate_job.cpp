@@ -234,7 +234,13 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         } else {
             CFileSink sink(writer, BytesPerFrame(plan.m_eFormat), progress);
             const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
-            peak = render::RenderFrames(view, plan.m_nFrames, sink, options, FrameFormatOf(plan));
+            // The FLAC encoder, on a thread of its own, takes several times as long as rendering:
+            // one rendering thread keeps ahead of it, and helpers would only spin beside it.
+            render::CRenderOptions rendering = options;
+            if (plan.m_eContainer == EContainer::Flac && rendering.m_nThreads == 0) {
+                rendering.m_nThreads = 1;
+            }
+            peak = render::RenderFrames(view, plan.m_nFrames, sink, rendering, FrameFormatOf(plan));
         }
         writer.Finish();
         result.m_nBytes = file.Position(); // a FLAC file's size is known now

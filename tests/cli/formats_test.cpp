@@ -150,6 +150,13 @@ TEST_P(FormatsReadBack, ReadersGetThePerFrameSamplesFromFilesAndStreams) {
     if ((c.m_nSndfileFormat & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC) {
         EXPECT_EQ(test::ReadBytes(streamed), test::ReadBytes(file))
             << "a stream's header has the exact sizes";
+    } else { // the reference decoder checks STREAMINFO's MD5 against the samples it decodes
+        const test::CRun check = test::RunProgram("flac", dir, {"-t", "-s", file.string()});
+        EXPECT_EQ(check.m_nStatus, 0) << check.m_strErr;
+        const auto bytes = test::ReadBytes(file);
+        EXPECT_NE(std::vector<unsigned char>(bytes.begin() + 26, bytes.begin() + 42),
+                  std::vector<unsigned char>(16, 0))
+            << "a file has its MD5";
     }
     // SoX: the integer formats as 32-bit words, exactly; float as a 32-bit float file of 14400 frames.
     if (!isFloat) {
