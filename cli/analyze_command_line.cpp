@@ -67,6 +67,37 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
              return std::nullopt;
          }},
     };
+    const auto device = [](std::string& out) {
+        return [&out](const std::string& text) -> std::optional<std::string> {
+            if (text.empty()) {
+                return "expects a device's name, or part of it (see --list-devices)";
+            }
+            out = text;
+            return std::nullopt;
+        };
+    };
+    options.push_back(flag("--measure", "", [&] { line.m_bMeasure = true; }));
+    options.push_back(flag("--list-devices", "", [&] { line.m_bListDevices = true; }));
+    options.push_back({"--output-device", "", true, device(line.m_strOutputDevice)});
+    options.push_back({"--input-device", "", true, device(line.m_strInputDevice)});
+    options.push_back({"--input", "", true, device(line.m_strInputDevice)});
+    options.push_back(
+        {"--save-recording", "", true, [&](const std::string& text) -> std::optional<std::string> {
+             if (text.empty()) {
+                 return "expects a file name";
+             }
+             line.m_strSaveRecording = text;
+             return std::nullopt;
+         }});
+    options.push_back({"--format", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           if (text != "s16" && text != "s24" && text != "f32") {
+                               return "must be s16, s24 or f32, not '" + text + "'";
+                           }
+                           line.m_settings.m_eFormat = text == "s16"   ? ESampleFormat::S16
+                                                       : text == "s24" ? ESampleFormat::S24
+                                                                       : ESampleFormat::F32;
+                           return std::nullopt;
+                       }});
     options[0].m_bEndsParsing = options[1].m_bEndsParsing = true;
     AddSettingsOptions(options, line.m_settings, true);
 
@@ -80,8 +111,17 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     if (const auto error = ParseOptions(arguments, options, &positional)) {
         return bad(*error);
     }
-    if (line.m_eAction != A::EAction::Analyze) {
+    if (line.m_eAction != A::EAction::Analyze || line.m_bListDevices) {
         return line;
+    }
+    const bool live =
+        !line.m_strOutputDevice.empty() || !line.m_strInputDevice.empty() || !line.m_strSaveRecording.empty();
+    if (line.m_bMeasure) {
+        return positional.empty() ? line
+                                  : bad("--measure records its own recording: no RECORDING goes with it");
+    }
+    if (live) {
+        return bad("--output-device, --input-device and --save-recording go with --measure");
     }
     if (positional.size() != 1) {
         return bad(positional.empty() ? "expects the recording to analyse"
@@ -94,6 +134,7 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
 std::string AnalyzeUsageText() {
     const CGenerationSettings defaults;
     return "Usage: vorlanx-analyze [OPTION]... RECORDING\n"
+           "  or:  vorlanx-analyze --measure [OPTION]...\n"
            "Measure a recording of the Ombrel test signal after it went through a device: the device's\n"
            "gain and phase at every stimulus tone, its delay and polarity, the distortion on the lines\n"
            "the stimulus leaves empty, distortion + noise, the noise floor, and the reference's THD.\n"
@@ -111,10 +152,21 @@ std::string AnalyzeUsageText() {
            UsageLine("    --json", "the report as one JSON object") +
            UsageLine("    --csv", "one row per tone and detection line") +
            UsageLine("-o, --output FILE", "write the report to FILE (default standard output)") +
+           "\n"
+           "Measuring live (play the stimulus, record the device's answer, analyse it):\n" +
+           UsageLine("    --measure", "play on the output device, record the input device for the") +
+           UsageLine("", "duration plus the latency, then report as for a file") +
+           UsageLine("    --output-device NAME", "plays the stimulus (default: the system's default)") +
+           UsageLine("    --input-device NAME", "records the answer, channel 1 the device's output,") +
+           UsageLine("", "channel 2 the reference (default: the default); also --input") +
+           UsageLine("    --save-recording FILE", "keep the recording (32-bit float WAV)") +
+           UsageLine("    --format s16|s24|f32", "the stimulus's samples as played (default s16)") +
+           UsageLine("    --list-devices", "list the sound devices and their channels, and exit") +
            UsageLine("-q, --quiet", "no progress line") + UsageLine("-h, --help", "show this text") +
            UsageLine("    --version", "show the version") +
            "\n"
            "Options take their value as the next argument or after '='. Numbers use a decimal point.\n"
-           "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed, 2 bad usage,\n"
+           "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed or the\n"
+           "devices failed, 2 bad usage,\n"
            "128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

@@ -17,7 +17,13 @@ struct CAnalyzeCommandLine {
     std::string m_strRecording;
     std::string m_strOutput; // the report's file; empty for standard output
     bool m_bQuiet = false;
-    std::string m_strError; // with BadUsage
+    // --measure: play the stimulus and record the device's answer instead of reading a recording.
+    bool m_bMeasure = false;
+    bool m_bListDevices = false;
+    std::string m_strOutputDevice;  // the device that plays the stimulus (empty: the default)
+    std::string m_strInputDevice;   // the device that records the answer (empty: the default)
+    std::string m_strSaveRecording; // keep the measured recording here (empty: a temporary file)
+    std::string m_strError;         // with BadUsage
 };
 
 // Parses the arguments after the program name: the signal options exactly as vorlanx-gen reads

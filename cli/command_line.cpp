@@ -30,6 +30,17 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         flag("--info", "", [&] { line.m_bInfo = true; }),
         flag("--json", "", [&] { line.m_bJson = true; }),
         flag("--rf64", "", [&] { line.m_settings.m_eContainer = EContainer::Rf64; }),
+        flag("--list-devices", "", [&] { line.m_bListDevices = true; }),
+        flag("--play", "", [&] { line.m_bPlay = true; }),
+        flag("--loop", "", [&] { line.m_bPlay = line.m_bLoop = true; }),
+        {"--device", "", true,
+         [&](const std::string& text) -> std::optional<std::string> {
+             if (text.empty()) {
+                 return "expects a device's name, or part of it (see --list-devices)";
+             }
+             line.m_strDevice = text;
+             return std::nullopt;
+         }},
         // Hidden, for benchmarks and tests: how the frames are computed (never what they are).
         flag("--per-frame", "", [&] { line.m_options.m_ePath = render::ERenderPath::PerFrame; }),
         {"--threads", "", true,
@@ -64,9 +75,16 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         bad.m_strError = *error;
         return bad;
     }
-    if (line.m_eAction == CCommandLine::EAction::Generate && line.m_bJson && !line.m_bInfo) {
-        line.m_eAction = CCommandLine::EAction::BadUsage;
-        line.m_strError = "--json goes with --info";
+    if (line.m_eAction == CCommandLine::EAction::Generate) {
+        const char* error = line.m_bJson && !line.m_bInfo  ? "--json goes with --info"
+                            : line.m_bPlay && line.m_bInfo ? "--play and --info exclude each other"
+                            : !line.m_strDevice.empty() && !line.m_bPlay
+                                ? "--device goes with --play or --loop"
+                                : nullptr;
+        if (error != nullptr) {
+            line.m_eAction = CCommandLine::EAction::BadUsage;
+            line.m_strError = error;
+        }
     }
     return line;
 }
@@ -86,13 +104,19 @@ std::string UsageText() {
            UsageLine("    --info", "print what the settings will produce (harmonics, size,") +
            UsageLine("", "exact peak, warnings) and write nothing; -o is ignored") +
            UsageLine("    --json", "with --info: one JSON object instead of the report") +
+           UsageLine("    --play", "play the signal on a sound device (its rate and format) instead") +
+           UsageLine("", "of writing it; -o is ignored; Ctrl-C stops") +
+           UsageLine("    --loop", "play it again and again without a gap until Ctrl-C") +
+           UsageLine("    --device NAME", "the output device: its name or part of it (default: the") +
+           UsageLine("", "system's default)") +
+           UsageLine("    --list-devices", "list the sound devices and their channels, and exit") +
            UsageLine("-h, --help", "show this text") + UsageLine("    --version", "show the version") +
            "\n"
            "Options take their value as the next argument or after '='. Numbers use a decimal point.\n"
            "An existing file is replaced only once the new one is complete; until then, and after a\n"
            "failure or an interruption (Ctrl-C), it is left as it was. On a terminal a progress line\n"
            "shows how far a job of more than half a second has come.\n"
-           "Exit status: 0 file written (a clipping warning included) or plan printed, 1 file not written\n"
-           "or settings refused, 2 bad usage,\n"
+           "Exit status: 0 file written (a clipping warning included), plan printed or signal played,\n"
+           "1 file not written, settings refused or the device failed, 2 bad usage,\n"
            "128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

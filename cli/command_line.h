@@ -12,10 +12,14 @@ struct CCommandLine {
     EAction m_eAction = EAction::Generate;
     CGenerationSettings m_settings;
     render::CRenderOptions m_options;
-    bool m_bQuiet = false;  // -q: no progress line
-    bool m_bInfo = false;   // --info: print the plan, write nothing
-    bool m_bJson = false;   // --json (with --info): the plan as JSON
-    std::string m_strError; // with BadUsage: one line naming the option and what is wrong
+    bool m_bQuiet = false;       // -q: no progress line
+    bool m_bInfo = false;        // --info: print the plan, write nothing
+    bool m_bJson = false;        // --json (with --info): the plan as JSON
+    bool m_bListDevices = false; // --list-devices: list the sound devices, write nothing
+    bool m_bPlay = false;        // --play: play the signal on a sound device instead of writing it
+    bool m_bLoop = false;        // --loop: play it again and again until interrupted (implies --play)
+    std::string m_strDevice;     // --device: the output device's name, or part of it; empty: the default
+    std::string m_strError;      // with BadUsage: one line naming the option and what is wrong
 };
 
 // Parses the arguments after the program name. Numbers are read in the C locale as the whole

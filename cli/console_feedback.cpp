@@ -20,9 +20,21 @@ std::string Percent(double fraction) {
 } // namespace
 
 CConsoleFeedback::CConsoleFeedback(std::string program, double sampleRate, bool quiet,
-                                   const volatile std::sig_atomic_t& interrupt)
+                                   const volatile std::sig_atomic_t& interrupt, int descriptor)
     : m_strProgram(std::move(program)), m_dSampleRate(sampleRate),
-      m_bShowProgress(!quiet && ::isatty(STDERR_FILENO) == 1), m_nInterrupt(interrupt) {}
+      m_bShowProgress(!quiet && ::isatty(descriptor) == 1), m_nInterrupt(interrupt),
+      m_nDescriptor(descriptor) {}
+
+void CConsoleFeedback::Put(const std::string& text) const {
+    std::cerr.flush();
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(m_nDescriptor, text.data() + done, text.size() - done);
+        if (wrote <= 0) {
+            return; // nowhere to say it: the job goes on
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
 
 void CConsoleFeedback::BeginWait() {
     m_start = Clock::now();
@@ -35,7 +47,7 @@ void CConsoleFeedback::EndWait() {
 }
 
 void CConsoleFeedback::ShowMessage(const std::string& text, unsigned) {
-    std::cerr << m_strProgram << ": " << text << '\n';
+    Put(m_strProgram + ": " + text + '\n');
 }
 
 void CConsoleFeedback::ShowDetailedMessage(const std::string& text, unsigned type,
@@ -59,16 +71,18 @@ bool CConsoleFeedback::CancelRequested() {
 
 void CConsoleFeedback::ReportWaiting(const std::string& path) {
     if (m_bShowProgress) {
-        std::cerr << m_strProgram << ": waiting for a program to read " << path << '\n';
+        Put(m_strProgram + ": waiting for a program to read " + path + '\n');
     }
 }
 
 std::string CConsoleFeedback::ProgressText(std::uint64_t framesWritten, std::uint64_t frameCount,
                                            double sampleRate, double elapsedSeconds) {
-    const double done =
-        frameCount == 0 ? 1.0 : static_cast<double>(framesWritten) / static_cast<double>(frameCount);
     const double rate = std::max(sampleRate, 1.0);
     const double written = static_cast<double>(framesWritten) / rate;
+    if (frameCount == 0) { // a loop without end
+        return platform::FormatDecimals(written, 1) + " s, looping (Ctrl-C stops)";
+    }
+    const double done = static_cast<double>(framesWritten) / static_cast<double>(frameCount);
     std::string text = Percent(done) + "  " + platform::FormatDecimals(written, 1) + " s of " +
                        platform::FormatDecimals(static_cast<double>(frameCount) / rate, 1) + " s";
     if (elapsedSeconds > 0.0 && framesWritten > 0) {
@@ -81,12 +95,12 @@ std::string CConsoleFeedback::ProgressText(std::uint64_t framesWritten, std::uin
 void CConsoleFeedback::Draw(bool final) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
     // Back to the line's start, the text, then the rest of the line cleared.
-    std::cerr << '\r' << ProgressText(m_nWritten, m_nFrameCount, m_dSampleRate, elapsed) << "\x1b[K";
+    std::string line = '\r' + ProgressText(m_nWritten, m_nFrameCount, m_dSampleRate, elapsed) + "\x1b[K";
     if (final) {
-        std::cerr << '\n';
+        line += '\n';
         m_bDrawn = false;
     } else {
         m_bDrawn = true;
     }
-    std::cerr.flush();
+    Put(line);
 }

@@ -14,8 +14,9 @@
 // holds a signal number.
 class CConsoleFeedback : public CGenerationFeedback {
 public:
+    // Writes to `descriptor` (standard error unless a caller silenced that and kept the real one).
     CConsoleFeedback(std::string program, double sampleRate, bool quiet,
-                     const volatile std::sig_atomic_t& interrupt);
+                     const volatile std::sig_atomic_t& interrupt, int descriptor = 2);
 
     void BeginWait() override;
     void EndWait() override;
@@ -26,12 +27,14 @@ public:
     void ReportWaiting(const std::string& path) override;
 
     // The progress line as it shows `framesWritten` of `frameCount` after `elapsedSeconds`:
-    // percent, seconds of audio written of the whole, speed against real time, time left.
+    // percent, seconds of audio written of the whole, speed against real time, time left; for a
+    // `frameCount` of 0 (a loop without end), the seconds so far.
     static std::string ProgressText(std::uint64_t framesWritten, std::uint64_t frameCount, double sampleRate,
                                     double elapsedSeconds);
 
 private:
     void Draw(bool final);
+    void Put(const std::string& text) const;
 
     std::string m_strProgram;
     double m_dSampleRate;
@@ -42,4 +45,5 @@ private:
     std::uint64_t m_nWritten = 0;
     std::uint64_t m_nFrameCount = 0;
     bool m_bDrawn = false;
+    int m_nDescriptor;
 };

@@ -1,11 +1,16 @@
 // vorlanx-gen: one generation from the command line, with the dialog program's core.
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "audio/audio_error.h"
+#include "audio/audio_session.h"
+#include "audio/audio_system.h"
 #include "cli/command_line.h"
+#include "cli/console_audio_feedback.h"
 #include "cli/console_feedback.h"
 #include "cli/interrupt.h"
 #include "cli/plan_report.h"
@@ -55,6 +60,32 @@ int PrintPlan(const CCommandLine& line) {
     return plan.m_strRefusal ? 1 : 0;
 }
 
+// Plays the signal on the chosen device until its end (or, looping, until Ctrl-C).
+int Play(const CCommandLine& line) {
+    const audio::CAudioSystem system;
+    const audio::CDeviceInfo& device = system.Find(line.m_strDevice, audio::EDirection::Output);
+    audio::CSessionReport report;
+    {
+        const audio::CQuietStandardError quiet;
+        CConsoleAudioFeedback feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet,
+                                       quiet.SavedDescriptor());
+        report = audio::PlayStimulus(system, device, line.m_settings, line.m_bLoop, feedback);
+    }
+    const double seconds =
+        static_cast<double>(report.m_nFramesPlayed) / std::max(1.0, double(line.m_settings.m_nSampleRate));
+    char played[64];
+    std::snprintf(played, sizeof played, "%.1f", seconds);
+    if (report.m_nUnderruns > 0) {
+        std::cerr << kProgram << ": Warning! " << report.m_nUnderruns << " underrun(s) on '"
+                  << device.m_strName << "': it played silence where the signal was not there in time\n";
+    }
+    if (report.m_bCancelled) {
+        std::cerr << kProgram << ": interrupted; played " << played << " s on '" << device.m_strName << "'\n";
+        return 128 + InterruptSignal();
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -82,6 +113,13 @@ int main(int argc, char** argv) {
     try {
         if (line.m_bInfo) {
             return PrintPlan(line);
+        }
+        if (line.m_bListDevices) {
+            std::cout << audio::CAudioSystem().ListText();
+            return 0;
+        }
+        if (line.m_bPlay) {
+            return Play(line);
         }
         CConsoleFeedback feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet, InterruptSignal());
         CJobOutcome outcome;

@@ -37,25 +37,31 @@ private:
     std::uint64_t m_nDone = 0;
 };
 
-double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frameCount,
-              std::vector<unsigned char>* bytes, const render::CRenderOptions& options,
-              CGenerationFeedback* feedback) {
+// The first `frames` frames of the file into `sink`.
+double RenderInto(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frames,
+                  render::CFrameSink& sink, const render::CRenderOptions& options) {
     if (plan.m_strRefusal) {
         throw std::invalid_argument(*plan.m_strRefusal);
     }
     CJobSources sources;
     PrepareSources(settings, sources);
-    const std::uint64_t frames = std::min(frameCount, plan.m_nFrames);
-    const std::size_t frameBytes = BytesPerFrame(plan.m_eFormat);
-    if (bytes != nullptr) {
-        bytes->reserve(frameBytes * frames);
-    }
-    CMemorySink sink(bytes, frameBytes, feedback, frames);
     const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
     // The fades belong to the whole file, whose first frames these are.
     render::CFrameFormat format = FrameFormatOf(plan);
     format.m_nFileFrames = plan.m_nFrames;
-    return render::RenderFrames(view, frames, sink, options, format);
+    return render::RenderFrames(view, std::min(frames, plan.m_nFrames), sink, options, format);
+}
+
+double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frameCount,
+              std::vector<unsigned char>* bytes, const render::CRenderOptions& options,
+              CGenerationFeedback* feedback) {
+    const std::uint64_t frames = std::min(frameCount, plan.m_nFrames);
+    const std::size_t frameBytes = BytesPerFrame(plan.m_eFormat);
+    if (bytes != nullptr && !plan.m_strRefusal) {
+        bytes->reserve(frameBytes * frames);
+    }
+    CMemorySink sink(bytes, frameBytes, feedback, frames);
+    return RenderInto(settings, plan, frames, sink, options);
 }
 
 } // namespace
@@ -89,4 +95,9 @@ CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const 
 double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
                      const render::CRenderOptions& options, CGenerationFeedback* feedback) {
     return Render(settings, plan, UINT64_MAX, nullptr, options, feedback);
+}
+
+double RenderFileFrames(const CGenerationSettings& settings, const CJobPlan& plan, render::CFrameSink& sink,
+                        const render::CRenderOptions& options) {
+    return RenderInto(settings, plan, plan.m_nFrames, sink, options);
 }

@@ -6,6 +6,7 @@
 
 #include "generation/feedback.h"
 #include "generation/job_plan.h"
+#include "generation/render/block_renderer.h"
 #include "generation/render/render_options.h"
 #include "generation/settings.h"
 
@@ -41,3 +42,10 @@ public:
 // CRenderCancelled as soon as its CancelRequested says so.
 double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
                      const render::CRenderOptions& options = {}, CGenerationFeedback* feedback = nullptr);
+
+// All the file's frames, in file order and in its format (faded as it is), handed to `sink` a
+// rendering round at a time on the calling thread, exactly as the file holds them; returns the peak.
+// Throws std::invalid_argument with the job's message when the plan refuses the settings, and what
+// the sink throws (which stops the rendering).
+double RenderFileFrames(const CGenerationSettings& settings, const CJobPlan& plan, render::CFrameSink& sink,
+                        const render::CRenderOptions& options = {});

@@ -87,11 +87,11 @@ bool FitsRiff(ESampleFormat format, std::uint64_t frames) {
     return HeaderBytes(format, EContainer::Wav) - 8 + data <= 0xFFFFFFFFull;
 }
 
-std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container,
-                                          std::uint32_t sampleRate, std::uint64_t frames) {
-    const std::uint32_t blockAlign = BytesPerFrame(format);
+std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container, std::uint32_t sampleRate,
+                                          std::uint64_t frames, unsigned channels) {
+    const std::uint32_t blockAlign = channels * BytesPerSample(format);
     const std::uint64_t data = frames * blockAlign;
-    if (format == ESampleFormat::S16 && container == EContainer::Wav) {
+    if (format == ESampleFormat::S16 && container == EContainer::Wav && channels == 2) {
         const CWavHeader canonical = MakeWavHeader(sampleRate, static_cast<std::uint32_t>(frames));
         std::vector<unsigned char> bytes(canonical.m_aRiff.begin(), canonical.m_aRiff.end());
         bytes.insert(bytes.end(), canonical.m_aFormat.begin(), canonical.m_aFormat.end());
@@ -116,7 +116,7 @@ std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer conta
     header.Tag("fmt ");
     header.U32(FormatChunkBytes(format));
     header.U16(format == ESampleFormat::S16 ? 1 : 0xFFFE);
-    header.U16(2);
+    header.U16(static_cast<std::uint16_t>(channels));
     header.U32(sampleRate);
     header.U32(sampleRate * blockAlign); // at most 8 MB/s: fits
     header.U16(static_cast<std::uint16_t>(blockAlign));
@@ -124,7 +124,7 @@ std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer conta
     if (format != ESampleFormat::S16) {
         header.U16(22);                                   // cbSize: the extension's length
         header.U16(static_cast<std::uint16_t>(bits));     // valid bits: all of them
-        header.U32(0x3);                                  // channel mask: front left, front right
+        header.U32(channels == 2 ? 0x3 : channels == 1 ? 0x4 : 0); // front left and right; front centre
         header.U32(format == ESampleFormat::F32 ? 3 : 1); // the SubFormat GUID's first field
         header.Bytes(kGuidTail, sizeof kGuidTail);
     }

@@ -29,6 +29,10 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned ch
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+    WriteBytes(path, std::vector<unsigned char>(text.begin(), text.end()));
+}
+
 CDecodedWav DecodeWithSndfile(const std::filesystem::path& path) {
     CDecodedWav wav;
     SF_INFO info{};

@@ -48,6 +48,7 @@ public:
     CTempDir();
     ~CTempDir();
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+    const std::filesystem::path& Path() const { return m_path; }
 
 private:
     std::filesystem::path m_path;
@@ -55,6 +56,7 @@ private:
 
 std::vector<unsigned char> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+void WriteText(const std::filesystem::path& path, const std::string& text);
 
 // A WAV file as libsndfile reads it: format facts and the interleaved 16-bit samples.
 struct CDecodedWav {

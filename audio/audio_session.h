@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "audio/audio_system.h"
+#include "generation/settings.h"
+
+namespace audio {
+
+// What a session asks of its caller, on the calling thread about every 20 ms.
+class CAudioFeedback {
+public:
+    virtual ~CAudioFeedback() = default;
+    // `done` of `total` frames played (or, when recording, recorded); `total` is 0 for an endless loop.
+    virtual void ReportProgress(std::uint64_t done, std::uint64_t total) {
+        (void)done;
+        (void)total;
+    }
+    // True ends the session at once (the stream is aborted): the report says m_bCancelled.
+    virtual bool CancelRequested() { return false; }
+};
+
+// How a session went.
+struct CSessionReport {
+    std::uint64_t m_nFramesPlayed = 0;   // stimulus frames handed to the device
+    std::uint64_t m_nFramesRecorded = 0; // recorded frames in the file
+    // Times the device had to play silence because the stimulus was not rendered in time, or said
+    // it underflowed; and times it said its input overflowed.
+    std::uint64_t m_nUnderruns = 0;
+    std::uint64_t m_nOverruns = 0;
+    int m_nInputChannels = 0;
+    std::array<double, 2> m_aPeak{};           // per recorded channel, against full scale 1.0
+    std::array<std::uint64_t, 2> m_aClipped{}; // samples of each channel at full scale
+    double m_dLatencyS = 0.0;                  // the stream's output plus input latency
+    bool m_bCancelled = false;
+};
+
+// A sample at or above this magnitude (against full scale 1.0) counts as clipped: a 16-bit
+// converter's largest code is 32767/32768 of full scale.
+inline constexpr double kClipLevel = 0.9999;
+// A device that takes or gives no frames for this long is taken to be gone.
+inline constexpr double kStallSeconds = 3.0;
+
+// Plays the stimulus of `settings` (two channels, its sample rate and sample format: the device
+// gets the file's very bytes where it takes that format; otherwise PortAudio converts, integers
+// exactly, without dither or clipping) on `output`, rendered ahead on a thread of its own through a
+// ring of about half a second. Returns when the last frame has been played, or, with `loop`, when
+// the feedback cancels (a gapless repetition until then). The audio callback only copies and counts.
+// Throws std::invalid_argument for settings the job refuses, CAudioError when the device cannot be
+// opened at that rate and format, fails, or takes no frames for kStallSeconds.
+CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& output,
+                            const CGenerationSettings& settings, bool loop, CAudioFeedback& feedback);
+
+// Plays the stimulus on `output` as PlayStimulus does while recording `input` (two channels where it
+// has them, else one; 32-bit float) at the same rate in one stream, for the stimulus's duration plus
+// the stream's latency and a tenth of a second, into `recordingPath` as a 32-bit float WAV file (RF64
+// past 4 GiB), written atomically: a cancelled or failed session leaves the path as it was. Both
+// devices must belong to the same host API. Throws as PlayStimulus, CAudioError when the input drops
+// frames, and platform::CFileException when the recording cannot be written.
+CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& output, const CDeviceInfo& input,
+                              const CGenerationSettings& settings, const std::string& recordingPath,
+                              CAudioFeedback& feedback);
+
+} // namespace audio
