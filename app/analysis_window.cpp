@@ -26,6 +26,7 @@
 
 #include "analysis/report_formats.h"
 #include "app/app_icon.h"
+#include "app/measure_dialog.h"
 #include "app/measured_spectrum_plot.h"
 #include "app/response_plot.h"
 #include "platform/number_text.h"
@@ -121,6 +122,9 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     warnings->setFrameShape(QFrame::NoFrame);
     form->addRow(QStringLiteral("Warnings"), warnings);
 
+    m_pMeasure = new QPushButton(QStringLiteral("Measure..."), this);
+    m_pMeasure->setObjectName(QStringLiteral("measure"));
+    m_pMeasure->setToolTip(QStringLiteral("Play the stimulus on a sound device, record the answer and show it"));
     m_pOverlay = new QPushButton(QStringLiteral("Overlay..."), this);
     m_pOverlay->setObjectName(QStringLiteral("overlay"));
     m_pOverlay->setToolTip(QStringLiteral("Add another recording's response to the Response plot"));
@@ -137,6 +141,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     auto* side = new QVBoxLayout;
     side->addWidget(summary, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pMeasure);
     buttons->addWidget(m_pOverlay);
     buttons->addWidget(m_pExport);
     buttons->addWidget(m_pSaveImage);
@@ -151,7 +156,9 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     summary->setMinimumWidth(
         fontMetrics().horizontalAdvance(QStringLiteral("Reference THD+N   -123.45 dB   ")) + 40);
 
+    connect(m_pMeasure, &QPushButton::clicked, this, &CAnalysisWindow::OnMeasure);
     connect(m_pOverlay, &QPushButton::clicked, this, &CAnalysisWindow::OnOverlay);
+    connect(&m_worker, &CAnalysisWorker::measuring, this, &CAnalysisWindow::OnMeasuring);
     connect(m_pExport, &QPushButton::clicked, this, &CAnalysisWindow::OnExport);
     connect(m_pSaveImage, &QPushButton::clicked, this, &CAnalysisWindow::OnSaveImage);
     connect(m_pCancel, &QPushButton::clicked, &m_worker, &CAnalysisWorker::Cancel);
@@ -181,11 +188,47 @@ void CAnalysisWindow::Overlay(const QString& path) {
     Start(path, true);
 }
 
+void CAnalysisWindow::OnMeasure() {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    CMeasureDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) {
+        if (!m_report) {
+            close(); // opened to measure, and nothing was
+        }
+        return;
+    }
+    Measure(dialog.OutputDevice(), dialog.InputDevice());
+}
+
+void CAnalysisWindow::Measure(const QString& output, const QString& input) {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    m_strName = QStringLiteral("Measured live");
+    setWindowTitle(QStringLiteral("Measured live (%1 to %2) - Vorlanx analysis").arg(output, input));
+    m_bOverlayRunning = false;
+    m_pProgress->setValue(0);
+    m_pProgress->setVisible(true);
+    m_pCancel->setVisible(true);
+    m_pOverlay->setEnabled(false);
+    m_pMeasure->setEnabled(false);
+    m_worker.StartMeasurement(m_stimulus, output.toStdString(), input.toStdString());
+}
+
+void CAnalysisWindow::OnMeasuring(bool recording) {
+    m_pProgress->setFormat(recording ? QStringLiteral("Measuring %p%") : QStringLiteral("Analysing %p%"));
+    m_pProgress->setValue(0);
+}
+
 void CAnalysisWindow::Start(const QString& path, bool overlay) {
     if (m_worker.IsRunning()) {
         return;
     }
     m_bOverlayRunning = overlay;
+    m_pProgress->setFormat(QStringLiteral("%p%"));
+    m_pMeasure->setEnabled(false);
     m_pProgress->setValue(0);
     m_pProgress->setVisible(true);
     m_pCancel->setVisible(true);
@@ -201,6 +244,7 @@ void CAnalysisWindow::OnFinished() {
     m_pProgress->setVisible(false);
     m_pCancel->setVisible(false);
     m_pOverlay->setEnabled(m_report.has_value());
+    m_pMeasure->setEnabled(true);
     std::optional<CAnalysisWorker::CResult> result = m_worker.TakeResult();
     if (!result) {
         if (!m_report && !m_bOverlayRunning) {
@@ -210,7 +254,10 @@ void CAnalysisWindow::OnFinished() {
     }
     if (!result->m_report) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
-                        QStringLiteral("The recording cannot be analysed."), QMessageBox::Ok, this);
+                        m_strName == QStringLiteral("Measured live") && !m_bOverlayRunning
+                            ? QStringLiteral("The measurement failed.")
+                            : QStringLiteral("The recording cannot be analysed."),
+                        QMessageBox::Ok, this);
         box.setInformativeText(QString::fromStdString(result->m_strError).toHtmlEscaped());
         box.exec();
         if (!m_report) {

@@ -23,7 +23,8 @@ class QPushButton;
 // a progress bar with "Cancel" shows while it works, and closing the window cancels it first.
 // "Save image..." writes the plots as PNG or SVG, "Export..." the report as vorlanx-analyze's CSV
 // or JSON, both replacing a file only once complete. A recording that cannot be analysed gives one
-// message naming it and the reason (and a window that has nothing to show closes).
+// message naming it and the reason (and a window that has nothing to show closes). "Measure..." plays
+// the stimulus and records a device's answer through sound devices, and shows that instead.
 class CAnalysisWindow : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +37,9 @@ public:
     void Analyze(const QString& path);
     // Starts analysing `path` as an overlay on the Response plot.
     void Overlay(const QString& path);
+    // Measures live: plays the stimulus on `output`, records `input`, and shows the analysis (in
+    // place of what the window showed) when it is done.
+    void Measure(const QString& output, const QString& input);
     // Called with each file dropped on the window (the main dialog opens a window for it).
     void SetDropHandler(std::function<void(const QString&)> handler) { m_onDrop = std::move(handler); }
 
@@ -48,6 +52,9 @@ public:
     static QString RecordingFilter();
 
 public slots:
+    // Asks for the devices (CMeasureDialog) and measures; a window with nothing to show closes when
+    // the question is cancelled.
+    void OnMeasure();
     void OnOverlay();
     void OnExport();
     void OnSaveImage();
@@ -60,6 +67,7 @@ protected:
 private:
     void Start(const QString& path, bool overlay);
     void OnProgressed(qint64 done, qint64 total);
+    void OnMeasuring(bool recording);
     void OnFinished();
     void ShowReport();
     // Writes `bytes` to `path` as the generator writes its files; false after a message.
@@ -78,6 +86,7 @@ private:
     CMeasuredSpectrumPlot* m_pSpectrum = nullptr;
     std::map<QString, QLabel*> m_summary; // by JSON key
     QLabel* m_pWarnings = nullptr;
+    QPushButton* m_pMeasure = nullptr;
     QPushButton* m_pOverlay = nullptr;
     QPushButton* m_pExport = nullptr;
     QPushButton* m_pSaveImage = nullptr;

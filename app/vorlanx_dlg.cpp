@@ -100,8 +100,10 @@ constexpr int kProgressSteps = 1000;
 constexpr CControl kAboutButton = {kButton, 0, "About...", 112, 197, 50, 14};
 // Under the file name's right end, where the first group leaves room beside the duration.
 constexpr CControl kBrowseButton = {kButton, 0, "Browse...", 214, 41, 50, 14};
-// Under the preview, in the row of "Generate!" and "Done".
-constexpr CControl kAnalyzeButton = {kButton, 0, "Analyze...", kOriginalWidth - 1, 197, 56, 14};
+// Under the preview and the "Output" group, in the row of "Generate!" and "Done".
+constexpr CControl kAnalyzeButton = {kButton, 0, "Analyze...", kOriginalWidth - 1, 197, 48, 14};
+constexpr CControl kPlayButton = {kButton, 0, "Play", kOriginalWidth + 51, 197, 48, 14};
+constexpr CControl kMeasureButton = {kButton, 0, "Measure...", kOriginalWidth + 103, 197, 48, 14};
 // The column right of the original window holds the preview, the "Output" group level with the
 // daughters' group, and under them the buttons; it is never narrower than the group needs.
 constexpr int kLeastColumn = COutputGroup::kLeastWidth + 5;
@@ -134,6 +136,9 @@ int FittingBaseX(const QFont& font) {
     need(kAboutButton);
     need(kBrowseButton);
     need(kAnalyzeButton);
+    need(kPlayButton);
+    need(kMeasureButton);
+    need({kButton, 0, "Stop", 0, 0, kPlayButton.m_nWidth, 14}); // Play's other text
     return std::max(base, COutputGroup::FittingBaseX(font));
 }
 
@@ -218,10 +223,16 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     m_pAnalyze = static_cast<QPushButton*>(place(kAnalyzeButton)); // after About... in the tab order
     m_pAnalyze->setObjectName(QStringLiteral("analyze"));
     m_pAnalyze->setToolTip(QStringLiteral("Measure a recording of this signal (or drop one on the window)"));
+    m_pPlay = static_cast<QPushButton*>(place(kPlayButton));
+    m_pPlay->setObjectName(QStringLiteral("play"));
+    m_pPlay->setToolTip(QStringLiteral("Listen to this signal on the default sound output; a change of the fields stops it"));
+    m_pMeasure = static_cast<QPushButton*>(place(kMeasureButton));
+    m_pMeasure->setObjectName(QStringLiteral("measure"));
+    m_pMeasure->setToolTip(QStringLiteral("Play this signal through a device and record its answer to measure it"));
     // Browse... comes right after the file name in the tab order; the template's order stays.
     m_pBrowse = static_cast<QPushButton*>(place(kBrowseButton));
     m_pBrowse->setObjectName(QStringLiteral("browse"));
-    setTabOrder(m_pAnalyze, Edit(IDC_FILE_NAME));
+    setTabOrder(m_pMeasure, Edit(IDC_FILE_NAME));
     setTabOrder(Edit(IDC_FILE_NAME), m_pBrowse);
     setTabOrder(m_pBrowse, Edit(IDC_DURATION));
     setAcceptDrops(true);
@@ -231,6 +242,9 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(m_pAbout, &QPushButton::clicked, this, &CVorlanxDlg::OnAbout);
     connect(m_pBrowse, &QPushButton::clicked, this, &CVorlanxDlg::OnBrowse);
     connect(m_pAnalyze, &QPushButton::clicked, this, &CVorlanxDlg::OnAnalyze);
+    connect(m_pPlay, &QPushButton::clicked, this, &CVorlanxDlg::OnPlay);
+    connect(m_pMeasure, &QPushButton::clicked, this, &CVorlanxDlg::OnMeasure);
+    connect(&m_audition, &CAuditionWorker::finished, this, &CVorlanxDlg::OnAuditionFinished);
 
     m_pProgressDue = new QTimer(this);
     m_pProgressDue->setSingleShot(true);
@@ -265,7 +279,9 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(m_pPreviewDue, &QTimer::timeout, this, &CVorlanxDlg::UpdatePreview);
     for (const auto& [id, edit] : m_edits) {
         connect(edit, &QLineEdit::textChanged, m_pPreviewDue, qOverload<>(&QTimer::start));
+        connect(edit, &QLineEdit::textEdited, &m_audition, &CAuditionWorker::Cancel); // what plays is what they say
     }
+    connect(m_pOutput->FormatBox(), &QComboBox::activated, &m_audition, &CAuditionWorker::Cancel);
 
     ApplyLayout(screen());
     UpdateData(false);
@@ -565,6 +581,8 @@ void CVorlanxDlg::OnJobFinished() {
 }
 
 void CVorlanxDlg::done(int result) {
+    m_audition.Cancel(); // closing stops the sound
+    m_audition.Wait();
     if (m_bGenerating) {
         m_bClosing = true;
         m_worker.Cancel();
@@ -591,6 +609,47 @@ void CVorlanxDlg::OnBrowse() {
     if (!chosen.isEmpty()) {
         Edit(IDC_FILE_NAME)->setText(chosen);
     }
+}
+
+void CVorlanxDlg::OnPlay() {
+    if (m_audition.IsRunning()) {
+        m_audition.Cancel(); // "Stop"
+        return;
+    }
+    const std::optional<CGenerationSettings> settings = StimulusSettings();
+    if (!settings) {
+        return; // the field was named
+    }
+    m_pPlay->setText(QStringLiteral("Stop"));
+    m_audition.Start(*settings);
+}
+
+void CVorlanxDlg::OnAuditionFinished() {
+    m_pPlay->setText(QStringLiteral("Play"));
+    const std::optional<CAuditionWorker::COutcome> outcome = m_audition.TakeOutcome();
+    if (!outcome || m_bClosing) {
+        return;
+    }
+    if (!outcome->m_strError.empty()) {
+        ShowMessage("Cannot play the signal: " + outcome->m_strError, MB_ICONEXCLAMATION);
+    } else if (outcome->m_nUnderruns > 0 && !outcome->m_bStopped) {
+        ShowMessage(std::to_string(outcome->m_nUnderruns) +
+                        " underrun(s): the sound output played silence where the signal was not there in time.",
+                    MB_ICONEXCLAMATION);
+    }
+}
+
+void CVorlanxDlg::OnMeasure() {
+    const std::optional<CGenerationSettings> stimulus = StimulusSettings();
+    if (!stimulus) {
+        return;
+    }
+    m_audition.Cancel(); // the devices are the measurement's now
+    m_audition.Wait();
+    auto* window = new CAnalysisWindow(*stimulus, this);
+    window->SetDropHandler([this](const QString& dropped) { AnalyzeDropped(dropped); });
+    window->show();
+    window->OnMeasure();
 }
 
 void CVorlanxDlg::OnAnalyze() {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/audition_worker.h"
 #include "app/generation_worker.h"
 #include "generation/feedback.h"
 #include "generation/settings.h"
@@ -90,6 +91,11 @@ public slots:
     // "Analyze...": checks the signal fields as a generation does (the first bad one is named, and
     // nothing is analysed), asks for a recording and opens an analysis window for it.
     void OnAnalyze();
+    // Plays the fields' signal on the default output, or stops it ("Stop"); a field edited stops it.
+    void OnPlay();
+    void OnAuditionFinished();
+    // Opens an analysis window that asks for the devices and measures live.
+    void OnMeasure();
 
 public:
     // An analysis window for `path`, with `stimulus` as the signal it holds; shown, analysing.
@@ -137,6 +143,9 @@ private:
     QPushButton* m_pAbout = nullptr;
     QPushButton* m_pBrowse = nullptr;
     QPushButton* m_pAnalyze = nullptr;
+    QPushButton* m_pPlay = nullptr;    // "Play", "Stop" while it plays
+    QPushButton* m_pMeasure = nullptr;
+    CAuditionWorker m_audition;
     std::vector<std::pair<QWidget*, const CControl*>>
         m_aPlaced; // the table's controls, placed by ApplyLayout
     const QScreen* m_pLayoutScreen = nullptr;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <portaudio.h>
 #include <thread>
@@ -26,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 // How often the calling thread looks at the session, and how much stimulus the ring holds ahead.
 constexpr auto kPoll = std::chrono::milliseconds(20);
-constexpr double kPlayAheadSeconds = 0.5;
+constexpr double kPlayAheadSeconds = 2.0;
 // The recording ring holds this much, drained every kPoll.
 constexpr double kRecordRingSeconds = 2.0;
 // Recording goes on this long after the stimulus and the stream's latency.
@@ -365,11 +366,29 @@ private:
     CStream m_stream; // last: aborted and closed before the rest goes
 };
 
+// One session at a time in a process: PortAudio's calls are not made for several threads at once.
+class CSessionGuard {
+public:
+    CSessionGuard() : m_lock(Mutex(), std::try_to_lock) {
+        if (!m_lock.owns_lock()) {
+            throw CAudioError("Another sound session of this program is running: stop it first.");
+        }
+    }
+
+private:
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    std::unique_lock<std::mutex> m_lock;
+};
+
 } // namespace
 
 CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& output,
                             const CGenerationSettings& settings, bool loop, CAudioFeedback& feedback) {
     (void)system; // PortAudio is running while it lives
+    const CSessionGuard guard;
     CSession session(settings, output, nullptr, loop);
     session.Open(nullptr);
     return session.Run(feedback);
@@ -379,9 +398,39 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
                               const CGenerationSettings& settings, const std::string& recordingPath,
                               CAudioFeedback& feedback) {
     (void)system;
+    const CSessionGuard guard;
     CSession session(settings, output, &input, false);
     session.Open(&recordingPath);
     return session.Run(feedback);
+}
+
+
+std::optional<std::string> RecordingProblem(const CSessionReport& report, const CDeviceInfo& input) {
+    const std::string device = "'" + input.m_strName + "'";
+    if (report.m_aPeak[0] == 0.0 && report.m_aPeak[1] == 0.0) {
+        return "The input device " + device +
+               " recorded silence: no signal reached it (check the connections, the input chosen and its level).";
+    }
+    for (int channel = 0; channel < report.m_nInputChannels; ++channel) {
+        if (report.m_aClipped[static_cast<std::size_t>(channel)] > 0) {
+            return "The recording clips: " + std::to_string(report.m_aClipped[static_cast<std::size_t>(channel)]) +
+                   " samples of channel " + std::to_string(channel + 1) + " from " + device +
+                   " reach full scale. Lower the level into the input and measure again.";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<CAnswerSpan> AnswerSpan(const CSessionReport& report, double durationS, double settleS,
+                                      std::optional<double> lengthS) {
+    CAnswerSpan span;
+    span.m_dSkipS = std::ceil((settleS + report.m_dLatencyS) * 1000.0) / 1000.0;
+    const double rest = durationS - span.m_dSkipS;
+    if (!(rest > 0.0)) {
+        return std::nullopt;
+    }
+    span.m_dLengthS = std::min(lengthS.value_or(rest), rest);
+    return span;
 }
 
 } // namespace audio

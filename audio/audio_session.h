@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "audio/audio_system.h"
@@ -46,7 +47,7 @@ inline constexpr double kStallSeconds = 3.0;
 // Plays the stimulus of `settings` (two channels, its sample rate and sample format: the device
 // gets the file's very bytes where it takes that format; otherwise PortAudio converts, integers
 // exactly, without dither or clipping) on `output`, rendered ahead on a thread of its own through a
-// ring of about half a second. Returns when the last frame has been played, or, with `loop`, when
+// ring of about two seconds. Returns when the last frame has been played, or, with `loop`, when
 // the feedback cancels (a gapless repetition until then). The audio callback only copies and counts.
 // Throws std::invalid_argument for settings the job refuses, CAudioError when the device cannot be
 // opened at that rate and format, fails, or takes no frames for kStallSeconds.
@@ -62,5 +63,20 @@ CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& outpu
 CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& output, const CDeviceInfo& input,
                               const CGenerationSettings& settings, const std::string& recordingPath,
                               CAudioFeedback& feedback);
+
+// Why a recording of RecordResponse cannot be measured, in one sentence that names `input`: every
+// channel silent, or samples at full scale (clipped); nullopt when it can be.
+std::optional<std::string> RecordingProblem(const CSessionReport& report, const CDeviceInfo& input);
+
+// Where the answer to the stimulus lies in a recording of RecordResponse: from the stream's latency
+// plus `settleS` (rounded up to a whole millisecond), to the stimulus's end (`durationS`: the answer
+// reaches no earlier part of the recording), for at most `lengthS`.
+struct CAnswerSpan {
+    double m_dSkipS = 0.0;
+    double m_dLengthS = 0.0;
+};
+// nullopt when the stimulus is too short to leave anything after the latency and the settling.
+std::optional<CAnswerSpan> AnswerSpan(const CSessionReport& report, double durationS, double settleS,
+                                      std::optional<double> lengthS);
 
 } // namespace audio

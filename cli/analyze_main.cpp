@@ -24,6 +24,7 @@
 #include "generation/job_plan.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
+#include "platform/temporary_file.h"
 
 namespace {
 
@@ -57,43 +58,19 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-// A recording made for one measurement and removed afterwards, in $TMPDIR (or /tmp).
-class CTemporaryRecording {
-public:
-    CTemporaryRecording() {
-        const char* folder = std::getenv("TMPDIR");
-        std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                              "/vorlanx-recording-XXXXXX.wav";
-        const int handle = ::mkstemps(pattern.data(), 4);
-        if (handle < 0) {
-            throw platform::CFileException("Cannot make a temporary recording in " + pattern, errno);
-        }
-        ::close(handle);
-        m_strPath = pattern;
-    }
-    ~CTemporaryRecording() { std::remove(m_strPath.c_str()); }
-    CTemporaryRecording(const CTemporaryRecording&) = delete;
-    CTemporaryRecording& operator=(const CTemporaryRecording&) = delete;
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
-
 // Plays the stimulus and records the answer into `path`. Returns nullopt when the recording is
 // there to analyse, otherwise the exit status (after saying why).
-std::optional<int> Measure(const CAnalyzeCommandLine& line, const std::string& path, double& latencyS) {
+std::optional<int> Measure(const CAnalyzeCommandLine& line, const std::string& path,
+                           audio::CSessionReport& report) {
     const audio::CAudioSystem system;
     const audio::CDeviceInfo& output = system.Find(line.m_strOutputDevice, audio::EDirection::Output);
     const audio::CDeviceInfo& input = system.Find(line.m_strInputDevice, audio::EDirection::Input);
-    audio::CSessionReport report;
     {
         const audio::CQuietStandardError quiet;
         CConsoleAudioFeedback feedback("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet,
                                        quiet.SavedDescriptor());
         report = audio::RecordResponse(system, output, input, line.m_settings, path, feedback);
     }
-    latencyS = report.m_dLatencyS;
     if (report.m_bCancelled) {
         std::cerr << "vorlanx-analyze: interrupted; nothing was measured\n";
         return 128 + InterruptSignal();
@@ -103,18 +80,8 @@ std::optional<int> Measure(const CAnalyzeCommandLine& line, const std::string& p
                   << output.m_strName
                   << "': it played silence where the stimulus was late, which the figures may show\n";
     }
-    const std::string device = "'" + input.m_strName + "'";
-    if (report.m_aPeak[0] == 0.0 && report.m_aPeak[1] == 0.0) {
-        return Fail("The input device " + device +
-                    " recorded silence: no signal reached it (check the connections, the input chosen and "
-                    "its level).");
-    }
-    for (int channel = 0; channel < report.m_nInputChannels; ++channel) {
-        if (report.m_aClipped[channel] > 0) {
-            return Fail("The recording clips: " + std::to_string(report.m_aClipped[channel]) +
-                        " samples of channel " + std::to_string(channel + 1) + " from " + device +
-                        " reach full scale. Lower the level into the input and measure again.");
-        }
+    if (const std::optional<std::string> problem = audio::RecordingProblem(report, input)) {
+        return Fail(*problem);
     }
     return std::nullopt;
 }
@@ -150,28 +117,25 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::string recordingPath = line.m_strRecording;
-        std::optional<CTemporaryRecording> temporary;
+        std::optional<platform::CTemporaryFile> temporary; // a recording removed afterwards
         analysis::CAnalysisOptions options = line.m_options;
         if (line.m_bMeasure) {
             if (line.m_strSaveRecording.empty()) {
-                temporary.emplace();
+                temporary.emplace("vorlanx-recording-", ".wav");
             }
             recordingPath = temporary ? temporary->Path() : line.m_strSaveRecording;
-            double latencyS = 0.0;
-            if (const std::optional<int> status = Measure(line, recordingPath, latencyS)) {
+            audio::CSessionReport session;
+            if (const std::optional<int> status = Measure(line, recordingPath, session)) {
                 return *status;
             }
-            // The answer lies in the recording from the stream's latency on, for the stimulus's
-            // duration: the settling is skipped after the latency, and nothing after the stimulus's
-            // end (which the answer reaches no earlier) is analysed.
-            options.m_dSkipS = std::ceil((line.m_options.m_dSkipS + latencyS) * 1000.0) / 1000.0; // whole ms
-            const double rest = line.m_settings.m_dDuration - options.m_dSkipS;
-            if (rest <= 0.0) {
-                return Fail("The stimulus is too short to measure: the settling and the latency take " +
-                            platform::FormatDecimals(options.m_dSkipS, 3) + " s of its " +
+            const std::optional<audio::CAnswerSpan> span = audio::AnswerSpan(
+                session, line.m_settings.m_dDuration, line.m_options.m_dSkipS, line.m_options.m_dLengthS);
+            if (!span) {
+                return Fail("The stimulus is too short to measure: the settling and the latency take all of its " +
                             platform::FormatGeneral15(line.m_settings.m_dDuration) + " s.");
             }
-            options.m_dLengthS = std::min(line.m_options.m_dLengthS.value_or(rest), rest);
+            options.m_dSkipS = span->m_dSkipS;
+            options.m_dLengthS = span->m_dLengthS;
         }
         std::string error;
         const std::unique_ptr<analysis::CFileRecording> recording =

@@ -2,9 +2,12 @@
 # Starts the dialog program in a virtual X server (Xvfb) with a window manager, so the title bar
 # shows the window's icon, and saves PNGs of the main dialog and of the About box.
 # Then, with SoX installed, it passes the default file's left channel through SoX's one-pole
-# low-pass at 1 kHz, opens that recording with "Analyze..." and saves the analysis window.
-# Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png [ANALYSIS.png]]]
-#        (defaults docs/vorlanx-dialog.png, docs/vorlanx-about.png, docs/vorlanx-analysis.png; build first)
+# low-pass at 1 kHz, opens that recording with "Analyze..." and saves the analysis window; and
+# measures the same "device" live with "Measure...", through ALSA's file plugin standing in for an
+# interface (its output plays into /dev/null, its input gives that recording), and saves the result.
+# Usage: scripts/screenshot.sh [DIALOG.png [ABOUT.png [ANALYSIS.png [MEASURE.png]]]]
+#        (defaults docs/vorlanx-dialog.png, docs/vorlanx-about.png, docs/vorlanx-analysis.png,
+#        docs/vorlanx-measure.png; build first)
 # The program runs in the caller's locale: LANG=de_DE.UTF-8 scripts/screenshot.sh shows a German desktop.
 # PALETTE=dark uses Qt's GTK theme with GTK_THEME=Adwaita:dark, as a dark GNOME desktop would;
 # SCREEN=1280x800 sets the virtual screen (default 1024x768); QT_FONT_DPI=144 is passed on.
@@ -13,6 +16,7 @@ cd "$(dirname "$0")/.."
 output=${1:-docs/vorlanx-dialog.png}
 about_output=${2:-docs/vorlanx-about.png}
 analysis_output=${3:-docs/vorlanx-analysis.png}
+measure_output=${4:-docs/vorlanx-measure.png}
 program=build/app/vorlanx
 [ -x "$program" ] || { echo "build first: $program is missing" >&2; exit 1; }
 
@@ -45,8 +49,21 @@ export DISPLAY=$display
 openbox >/dev/null 2>&1 &
 wm=$!
 sleep 0.5
+# A stand-in sound interface for "Measure...": ALSA's file plugin, read after the system's own
+# configuration (the recording its input gives is made below).
+cat >"$recordings/asoundrc" <<EOF
+pcm.interface {
+    type file
+    slave.pcm "null"
+    file "/dev/null"
+    infile "$recordings/device.raw"
+    format "raw"
+    hint { show on description "a stand-in interface" }
+}
+EOF
 # A neutral home folder, so the default file name in the picture is no machine's own path.
-env HOME=/home/user QT_QPA_PLATFORM=xcb "${theme[@]}" "$program" &
+env HOME=/home/user QT_QPA_PLATFORM=xcb ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$recordings/asoundrc" \
+    "${theme[@]}" "$program" &
 program_pid=$!
 
 # Waits for a top-level window with this title and prints its id.
@@ -96,3 +113,25 @@ sleep 2 # the analysis, and the first paint
 mkdir -p "$(dirname "$analysis_output")"
 import -frame -window "$analysis" "$analysis_output"
 echo "saved $analysis_output"
+
+# "Measure..." (two steps after Analyze... in the tab order) with the stand-in interface on both
+# sides: it plays the stimulus and records the low-pass's answer, which the window then shows. The
+# stand-in takes and gives frames far faster than real time, so the measurement is kept to the two
+# seconds its recording ring holds: the duration (five steps on) is set to 2 first.
+sox "$recordings/lowpass-1k.wav" -t raw "$recordings/device.raw" trim 0 2 pad 0 1
+xdotool windowactivate --sync "$dialog"
+xdotool key Tab Tab Tab Tab Tab ctrl+a
+xdotool type "2"
+xdotool key shift+Tab shift+Tab shift+Tab space
+question=$(wait_for "Measure live - Vorlanx")
+sleep 0.5
+xdotool windowactivate --sync "$question"
+xdotool type --delay 20 "interface"
+xdotool key Tab
+xdotool type --delay 20 "interface"
+xdotool key Return
+measured=$(wait_for "Measured live \\(interface to interface\\) - Vorlanx analysis")
+sleep 2
+mkdir -p "$(dirname "$measure_output")"
+import -frame -window "$measured" "$measure_output"
+echo "saved $measure_output"

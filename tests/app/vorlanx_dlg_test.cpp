@@ -143,7 +143,7 @@ TEST_F(VorlanxDlgTest, LayoutIsInDialogUnitsOfItsFont) {
 TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
     QStringList order;
     QWidget* widget = Edit(m_dialog, 1000);
-    for (int i = 0; i < 18; ++i) {
+    for (int i = 0; i < 20; ++i) {
         order << widget->objectName();
         do {
             widget = widget->nextInFocusChain();
@@ -151,7 +151,7 @@ TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
     }
     EXPECT_EQ(order,
               QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005", "1008",
-                           "1009", "format", "1011", "1012", "1003", "2", "about", "analyze"}));
+                           "1009", "format", "1011", "1012", "1003", "2", "about", "analyze", "play", "measure"}));
     EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
 }
 

@@ -96,7 +96,7 @@ TEST_F(AudioDevicesTest, DevicesAreListedAndNamedOrRefused) {
 
 // What reaches the device is the file's data chunk, byte for byte, in each sample format: silence
 // that PortAudio puts ahead of the first frames, the data, then the silence that pads the last period.
-// (The whole stimulus fits the half second rendered ahead, so the null device, which takes frames
+// (The whole stimulus fits the two seconds rendered ahead, so the null device, which takes frames
 // faster than real time, never finds the ring empty.)
 TEST_F(AudioDevicesTest, PlayedBytesAreTheFilesData) {
     struct Case {

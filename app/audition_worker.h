@@ -1,0 +1,32 @@
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/worker_thread.h"
+#include "generation/settings.h"
+
+// Plays the stimulus on the system's default output device on a thread of its own, for its duration
+// or until Cancel (the dialog's "Stop"). After `finished`, TakeOutcome() says how it ended: an error
+// message (no device, a device that fails), the underruns counted, or nothing to say.
+class CAuditionWorker : public CWorkerThread {
+    Q_OBJECT
+public:
+    struct COutcome {
+        std::string m_strError;     // empty when it played
+        std::uint64_t m_nUnderruns = 0;
+        bool m_bStopped = false;    // Stop ended it before its end
+    };
+
+    explicit CAuditionWorker(QObject* parent = nullptr);
+    ~CAuditionWorker() override;
+
+    // Starts playing `settings`' signal. Only when nothing is playing.
+    void Start(const CGenerationSettings& settings);
+    std::optional<COutcome> TakeOutcome();
+
+private:
+    std::mutex m_outcomeMutex; // written by the playing thread, taken by the GUI thread
+    std::optional<COutcome> m_outcome;
+};

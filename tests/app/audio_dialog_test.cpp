@@ -1,0 +1,110 @@
+// The dialog's "Play" and the analysis window's "Measure..." on ALSA's file plugin, without sound
+// hardware: for this test the process's HOME holds an .asoundrc whose default output plays into
+// /dev/null and whose test_in gives a SoX-made recording as what it records.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "app/analysis_window.h"
+#include "app/measure_dialog.h"
+#include "app/vorlanx_dlg.h"
+#include "generation/generate_job.h"
+#include "tests/app/modal_answerer.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Chooses devices in the measurement's question and starts it.
+class CMeasureAnswer {
+public:
+    CMeasureAnswer(const QString& output, const QString& input) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, output, input] {
+            if (auto* dialog = qobject_cast<CMeasureDialog*>(QApplication::activeModalWidget())) {
+                m_bAsked = true;
+                auto* out = dialog->findChild<QComboBox*>("outputDevice");
+                auto* in = dialog->findChild<QComboBox*>("inputDevice");
+                out->setCurrentIndex(out->findData(output));
+                in->setCurrentIndex(in->findData(input));
+                dialog->findChild<QPushButton*>("startMeasurement")->click();
+            }
+        });
+        m_timer.start(5);
+    }
+    bool m_bAsked = false;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
+    if (!test::RunSox({"--version"})) {
+        GTEST_SKIP() << "needs SoX";
+    }
+    test::CTempDir dir;
+    const std::string home = dir.Path().string();
+    test::WriteText(dir / ".asoundrc",
+                    "pcm.!default {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
+                    "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n"
+                    " hint { show on description \"test output\" }\n}\n"
+                    "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
+                        home + "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n");
+    // What test_in records: the stimulus through SoX's one-pole low-pass at 1 kHz on the left.
+    CGenerationSettings stimulus = test::ShortSettings(dir / "stimulus.wav", 2.0);
+    test::CRecordingFeedback feedback;
+    ASSERT_TRUE(GenerateTestFile(stimulus, feedback));
+    const std::string s = (dir / "stimulus.wav").string(), l = (dir / "l.wav").string(),
+                      r = (dir / "r.wav").string(), d = (dir / "d.wav").string();
+    ASSERT_TRUE(test::RunSox({s, "-e", "floating-point", "-b", "32", l, "remix", "1", "lowpass", "-1", "1000"}));
+    ASSERT_TRUE(test::RunSox({s, "-e", "floating-point", "-b", "32", r, "remix", "2"}));
+    ASSERT_TRUE(test::RunSox({"-M", l, r, d}));
+    ASSERT_TRUE(test::RunSox({d, "-t", "raw", (dir / "in.raw").string(), "pad", "0", "1"}));
+
+    const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.c_str(), 1);
+    {
+        CVorlanxDlg dialog;
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        dialog.findChild<QLineEdit*>("1001")->setText("1000"); // long enough to be stopped
+        auto* play = dialog.findChild<QPushButton*>("play");
+        test::CModalAnswerer answerer;
+        QTest::mouseClick(play, Qt::LeftButton);
+        EXPECT_EQ(play->text(), "Stop");
+        QTest::qWait(200);
+        EXPECT_EQ(play->text(), "Stop") << "still playing";
+        QLineEdit* fundamental = dialog.findChild<QLineEdit*>("1006");
+        fundamental->setFocus();
+        QTest::keyClick(fundamental, Qt::Key_5); // an edit stops what no longer matches the fields
+        EXPECT_TRUE(QTest::qWaitFor([&] { return play->text() == "Play"; }, 3000));
+        EXPECT_TRUE(answerer.m_aBoxes.empty()) << "a stop is no failure";
+
+        fundamental->setText("277");
+        dialog.findChild<QLineEdit*>("1001")->setText("2");
+        CMeasureAnswer measure("test_out", "test_in");
+        QTest::mouseClick(dialog.findChild<QPushButton*>("measure"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return measure.m_bAsked; }, 5000));
+        CAnalysisWindow* window = dialog.findChild<CAnalysisWindow*>();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->Report().has_value(); }, 20000));
+        EXPECT_TRUE(window->windowTitle().startsWith("Measured live (test_out to test_in)")) << window->windowTitle().toStdString();
+        const analysis::CAnalysisReport& report = *window->Report();
+        ASSERT_FALSE(report.m_aTones.empty());
+        // The filter's formula at 831 Hz: -2.2752 dB, -36.415 degrees (SoX's 16-bit scaling takes 0.0003 dB).
+        EXPECT_NEAR(report.m_aTones.front().m_dGainDb, -2.2755, 0.002);
+        EXPECT_NEAR(report.m_aTones.front().m_dPhaseDeg, -36.415, 0.01);
+        EXPECT_TRUE(answerer.m_aBoxes.empty()) << answerer.m_aBoxes.front().m_strDetail.toStdString();
+        window->close();
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
