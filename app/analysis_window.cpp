@@ -124,7 +124,8 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
 
     m_pMeasure = new QPushButton(QStringLiteral("Measure..."), this);
     m_pMeasure->setObjectName(QStringLiteral("measure"));
-    m_pMeasure->setToolTip(QStringLiteral("Play the stimulus on a sound device, record the answer and show it"));
+    m_pMeasure->setToolTip(
+        QStringLiteral("Play the stimulus on a sound device, record the answer and show it"));
     m_pOverlay = new QPushButton(QStringLiteral("Overlay..."), this);
     m_pOverlay->setObjectName(QStringLiteral("overlay"));
     m_pOverlay->setToolTip(QStringLiteral("Add another recording's response to the Response plot"));

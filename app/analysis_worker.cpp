@@ -5,8 +5,8 @@
 #include "analysis/file_recording.h"
 #include "audio/audio_session.h"
 #include "audio/audio_system.h"
-#include "platform/temporary_file.h"
 #include "generation/job_plan.h"
+#include "platform/temporary_file.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ void AnalyseFile(CAnalysisWorker& worker, const std::string& path, const CGenera
     }
     CGenerationSettings stimulus = settings;
     stimulus.m_dDuration = 0.0; // the stimulus's length plays no part in its lines
-    const analysis::CAnalysisPlan plan = analysis::MakeAnalysisPlan(MakeJobPlan(stimulus), recording->SampleRate());
+    const analysis::CAnalysisPlan plan =
+        analysis::MakeAnalysisPlan(MakeJobPlan(stimulus), recording->SampleRate());
     CWorkerFeedback feedback(worker, std::move(cancelling));
     analysis::CAnalysisReport report = analysis::AnalyzeRecording(plan, *recording, options, &feedback);
     if (report.m_strRefusal) {
@@ -77,7 +78,8 @@ void CAnalysisWorker::Start(const std::string& path, const CGenerationSettings& 
     Run([this, path, settings] {
         CResult result{path, std::nullopt, {}};
         try {
-            AnalyseFile(*this, path, settings, {}, [this] { return Cancelling(); }, result);
+            AnalyseFile(
+                *this, path, settings, {}, [this] { return Cancelling(); }, result);
         } catch (const analysis::CAnalysisCancelled&) {
             return; // no result
         } catch (const std::exception& error) {
@@ -112,21 +114,23 @@ void CAnalysisWorker::StartMeasurement(const CGenerationSettings& settings, cons
             if (const std::optional<std::string> problem = audio::RecordingProblem(session, in)) {
                 result.m_strError = *problem;
             } else if (!span) {
-                result.m_strError = "The stimulus is too short to measure: the settling and the latency take all "
-                                    "of its duration.";
+                result.m_strError =
+                    "The stimulus is too short to measure: the settling and the latency take all "
+                    "of its duration.";
             } else {
                 emit measuring(false);
                 analysis::CAnalysisOptions options;
                 options.m_dSkipS = span->m_dSkipS;
                 options.m_dLengthS = span->m_dLengthS;
-                AnalyseFile(*this, recording.Path(), settings, options, [this] { return Cancelling(); }, result);
+                AnalyseFile(
+                    *this, recording.Path(), settings, options, [this] { return Cancelling(); }, result);
                 if (result.m_report) {
                     result.m_report->m_strRecording = result.m_strPath;
                 }
             }
             if (result.m_report && session.m_nUnderruns > 0) {
-                result.m_report->m_aWarnings.push_back(std::to_string(session.m_nUnderruns) + " underrun(s) on '" +
-                                                       out.m_strName +
+                result.m_report->m_aWarnings.push_back(std::to_string(session.m_nUnderruns) +
+                                                       " underrun(s) on '" + out.m_strName +
                                                        "': it played silence where the stimulus was late.");
             }
         } catch (const analysis::CAnalysisCancelled&) {

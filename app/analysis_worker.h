@@ -32,7 +32,8 @@ public:
     // --measure does, from the latency to the stimulus's end; the recording is removed afterwards.
     // `measuring(true)` comes first, `measuring(false)` when the analysis begins; a silent or clipping
     // input and a device that fails give the result's message. Only when nothing is running.
-    void StartMeasurement(const CGenerationSettings& settings, const std::string& output, const std::string& input);
+    void StartMeasurement(const CGenerationSettings& settings, const std::string& output,
+                          const std::string& input);
     // The last analysis's result, once: after `finished`; nullopt when it was cancelled.
     std::optional<CResult> TakeResult();
 

@@ -34,7 +34,8 @@ void CAuditionWorker::Start(const CGenerationSettings& settings) {
             const audio::CAudioSystem system;
             const audio::CDeviceInfo& device = system.Find({}, audio::EDirection::Output);
             CAuditionFeedback feedback([this] { return Cancelling(); });
-            const audio::CSessionReport report = audio::PlayStimulus(system, device, settings, false, feedback);
+            const audio::CSessionReport report =
+                audio::PlayStimulus(system, device, settings, false, feedback);
             outcome.m_nUnderruns = report.m_nUnderruns;
             outcome.m_bStopped = report.m_bCancelled;
         } catch (const std::exception& error) {

@@ -14,9 +14,9 @@ class CAuditionWorker : public CWorkerThread {
     Q_OBJECT
 public:
     struct COutcome {
-        std::string m_strError;     // empty when it played
+        std::string m_strError; // empty when it played
         std::uint64_t m_nUnderruns = 0;
-        bool m_bStopped = false;    // Stop ended it before its end
+        bool m_bStopped = false; // Stop ended it before its end
     };
 
     explicit CAuditionWorker(QObject* parent = nullptr);

@@ -20,24 +20,29 @@ CMeasureDialog::CMeasureDialog(QWidget* parent) : QDialog(parent) {
     note->setWordWrap(true);
     note->setText(QStringLiteral(
         "The stimulus plays on the output for its duration while the input records. Wire the left output "
-        "through the device under test to input 1, and the right output (the reference) straight to input 2."));
+        "through the device under test to input 1, and the right output (the reference) straight to input "
+        "2."));
     QString problem;
     try {
         const audio::CAudioSystem system;
         for (const audio::CDeviceInfo& device : system.Devices()) {
             const QString name = QString::fromStdString(device.m_strName);
-            const QString shown = QStringLiteral("%1 (%2)").arg(name, QString::fromStdString(device.m_strHostApi));
+            const QString shown =
+                QStringLiteral("%1 (%2)").arg(name, QString::fromStdString(device.m_strHostApi));
             if (device.m_nOutputChannels >= 2) {
-                device.m_bDefaultOutput ? m_pOutput->insertItem(0, shown, name) : m_pOutput->addItem(shown, name);
+                device.m_bDefaultOutput ? m_pOutput->insertItem(0, shown, name)
+                                        : m_pOutput->addItem(shown, name);
             }
             if (device.m_nInputChannels >= 1) {
-                device.m_bDefaultInput ? m_pInput->insertItem(0, shown, name) : m_pInput->addItem(shown, name);
+                device.m_bDefaultInput ? m_pInput->insertItem(0, shown, name)
+                                       : m_pInput->addItem(shown, name);
             }
         }
         m_pOutput->setCurrentIndex(0);
         m_pInput->setCurrentIndex(0);
         if (m_pOutput->count() == 0 || m_pInput->count() == 0) {
-            problem = QStringLiteral("No sound device can play two channels and record: there is nothing to measure with.");
+            problem = QStringLiteral(
+                "No sound device can play two channels and record: there is nothing to measure with.");
         }
     } catch (const std::exception& error) {
         problem = QString::fromStdString(error.what());

@@ -225,10 +225,12 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     m_pAnalyze->setToolTip(QStringLiteral("Measure a recording of this signal (or drop one on the window)"));
     m_pPlay = static_cast<QPushButton*>(place(kPlayButton));
     m_pPlay->setObjectName(QStringLiteral("play"));
-    m_pPlay->setToolTip(QStringLiteral("Listen to this signal on the default sound output; a change of the fields stops it"));
+    m_pPlay->setToolTip(
+        QStringLiteral("Listen to this signal on the default sound output; a change of the fields stops it"));
     m_pMeasure = static_cast<QPushButton*>(place(kMeasureButton));
     m_pMeasure->setObjectName(QStringLiteral("measure"));
-    m_pMeasure->setToolTip(QStringLiteral("Play this signal through a device and record its answer to measure it"));
+    m_pMeasure->setToolTip(
+        QStringLiteral("Play this signal through a device and record its answer to measure it"));
     // Browse... comes right after the file name in the tab order; the template's order stays.
     m_pBrowse = static_cast<QPushButton*>(place(kBrowseButton));
     m_pBrowse->setObjectName(QStringLiteral("browse"));
@@ -279,7 +281,8 @@ CVorlanxDlg::CVorlanxDlg(QWidget* parent) : QDialog(parent) {
     connect(m_pPreviewDue, &QTimer::timeout, this, &CVorlanxDlg::UpdatePreview);
     for (const auto& [id, edit] : m_edits) {
         connect(edit, &QLineEdit::textChanged, m_pPreviewDue, qOverload<>(&QTimer::start));
-        connect(edit, &QLineEdit::textEdited, &m_audition, &CAuditionWorker::Cancel); // what plays is what they say
+        connect(edit, &QLineEdit::textEdited, &m_audition,
+                &CAuditionWorker::Cancel); // what plays is what they say
     }
     connect(m_pOutput->FormatBox(), &QComboBox::activated, &m_audition, &CAuditionWorker::Cancel);
 
@@ -633,9 +636,10 @@ void CVorlanxDlg::OnAuditionFinished() {
     if (!outcome->m_strError.empty()) {
         ShowMessage("Cannot play the signal: " + outcome->m_strError, MB_ICONEXCLAMATION);
     } else if (outcome->m_nUnderruns > 0 && !outcome->m_bStopped) {
-        ShowMessage(std::to_string(outcome->m_nUnderruns) +
-                        " underrun(s): the sound output played silence where the signal was not there in time.",
-                    MB_ICONEXCLAMATION);
+        ShowMessage(
+            std::to_string(outcome->m_nUnderruns) +
+                " underrun(s): the sound output played silence where the signal was not there in time.",
+            MB_ICONEXCLAMATION);
     }
 }
 

@@ -143,7 +143,7 @@ private:
     QPushButton* m_pAbout = nullptr;
     QPushButton* m_pBrowse = nullptr;
     QPushButton* m_pAnalyze = nullptr;
-    QPushButton* m_pPlay = nullptr;    // "Play", "Stop" while it plays
+    QPushButton* m_pPlay = nullptr; // "Play", "Stop" while it plays
     QPushButton* m_pMeasure = nullptr;
     CAuditionWorker m_audition;
     std::vector<std::pair<QWidget*, const CControl*>>

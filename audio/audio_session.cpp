@@ -404,16 +404,17 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
     return session.Run(feedback);
 }
 
-
 std::optional<std::string> RecordingProblem(const CSessionReport& report, const CDeviceInfo& input) {
     const std::string device = "'" + input.m_strName + "'";
     if (report.m_aPeak[0] == 0.0 && report.m_aPeak[1] == 0.0) {
         return "The input device " + device +
-               " recorded silence: no signal reached it (check the connections, the input chosen and its level).";
+               " recorded silence: no signal reached it (check the connections, the input chosen and its "
+               "level).";
     }
     for (int channel = 0; channel < report.m_nInputChannels; ++channel) {
         if (report.m_aClipped[static_cast<std::size_t>(channel)] > 0) {
-            return "The recording clips: " + std::to_string(report.m_aClipped[static_cast<std::size_t>(channel)]) +
+            return "The recording clips: " +
+                   std::to_string(report.m_aClipped[static_cast<std::size_t>(channel)]) +
                    " samples of channel " + std::to_string(channel + 1) + " from " + device +
                    " reach full scale. Lower the level into the input and measure again.";
         }

@@ -131,8 +131,9 @@ int main(int argc, char** argv) {
             const std::optional<audio::CAnswerSpan> span = audio::AnswerSpan(
                 session, line.m_settings.m_dDuration, line.m_options.m_dSkipS, line.m_options.m_dLengthS);
             if (!span) {
-                return Fail("The stimulus is too short to measure: the settling and the latency take all of its " +
-                            platform::FormatGeneral15(line.m_settings.m_dDuration) + " s.");
+                return Fail(
+                    "The stimulus is too short to measure: the settling and the latency take all of its " +
+                    platform::FormatGeneral15(line.m_settings.m_dDuration) + " s.");
             }
             options.m_dSkipS = span->m_dSkipS;
             options.m_dLengthS = span->m_dLengthS;

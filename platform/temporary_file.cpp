@@ -11,12 +11,13 @@ namespace platform {
 
 CTemporaryFile::CTemporaryFile(const std::string& prefix, const std::string& suffix) {
     const char* folder = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/" + prefix + "XXXXXX" + suffix;
+    std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/" + prefix +
+                          "XXXXXX" + suffix;
     const int handle = ::mkstemps(pattern.data(), static_cast<int>(suffix.size()));
     if (handle < 0) {
         const int error = errno;
-        throw CFileException("Cannot create a temporary file " + pattern + ": " + std::strerror(error), error);
+        throw CFileException("Cannot create a temporary file " + pattern + ": " + std::strerror(error),
+                             error);
     }
     ::close(handle);
     m_strPath = pattern;

@@ -252,7 +252,8 @@ TEST_F(AnalysisWindowTest, CancelAndCloseLeaveNoThreadBehind) {
     closed->close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return closed.isNull(); }, 3000));
-    (void)QTest::qWaitFor([&] { return Threads() == threads; }, 5000); // threads that ended take a moment to go
+    (void)QTest::qWaitFor([&] { return Threads() == threads; },
+                          5000); // threads that ended take a moment to go
     EXPECT_EQ(Threads(), threads) << ThreadNames();
 }
 

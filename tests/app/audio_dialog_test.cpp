@@ -53,19 +53,21 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
     }
     test::CTempDir dir;
     const std::string home = dir.Path().string();
-    test::WriteText(dir / ".asoundrc",
-                    "pcm.!default {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
-                    "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n"
-                    " hint { show on description \"test output\" }\n}\n"
-                    "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
-                        home + "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n");
+    test::WriteText(
+        dir / ".asoundrc",
+        "pcm.!default {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
+        "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n"
+        " hint { show on description \"test output\" }\n}\n"
+        "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
+            home + "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n");
     // What test_in records: the stimulus through SoX's one-pole low-pass at 1 kHz on the left.
     CGenerationSettings stimulus = test::ShortSettings(dir / "stimulus.wav", 2.0);
     test::CRecordingFeedback feedback;
     ASSERT_TRUE(GenerateTestFile(stimulus, feedback));
     const std::string s = (dir / "stimulus.wav").string(), l = (dir / "l.wav").string(),
                       r = (dir / "r.wav").string(), d = (dir / "d.wav").string();
-    ASSERT_TRUE(test::RunSox({s, "-e", "floating-point", "-b", "32", l, "remix", "1", "lowpass", "-1", "1000"}));
+    ASSERT_TRUE(
+        test::RunSox({s, "-e", "floating-point", "-b", "32", l, "remix", "1", "lowpass", "-1", "1000"}));
     ASSERT_TRUE(test::RunSox({s, "-e", "floating-point", "-b", "32", r, "remix", "2"}));
     ASSERT_TRUE(test::RunSox({"-M", l, r, d}));
     ASSERT_TRUE(test::RunSox({d, "-t", "raw", (dir / "in.raw").string(), "pad", "0", "1"}));
@@ -97,7 +99,8 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         CAnalysisWindow* window = dialog.findChild<CAnalysisWindow*>();
         ASSERT_NE(window, nullptr);
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->Report().has_value(); }, 20000));
-        EXPECT_TRUE(window->windowTitle().startsWith("Measured live (test_out to test_in)")) << window->windowTitle().toStdString();
+        EXPECT_TRUE(window->windowTitle().startsWith("Measured live (test_out to test_in)"))
+            << window->windowTitle().toStdString();
         const analysis::CAnalysisReport& report = *window->Report();
         ASSERT_FALSE(report.m_aTones.empty());
         // The filter's formula at 831 Hz: -2.2752 dB, -36.415 degrees (SoX's 16-bit scaling takes 0.0003 dB).

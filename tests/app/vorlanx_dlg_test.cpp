@@ -149,9 +149,9 @@ TEST_F(VorlanxDlgTest, TabOrderFollowsTheTemplate) {
             widget = widget->nextInFocusChain();
         } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&m_dialog));
     }
-    EXPECT_EQ(order,
-              QStringList({"1000", "browse", "1001", "1002", "1006", "1007", "1010", "1004", "1005", "1008",
-                           "1009", "format", "1011", "1012", "1003", "2", "about", "analyze", "play", "measure"}));
+    EXPECT_EQ(order, QStringList({"1000", "browse", "1001",  "1002",    "1006",   "1007",   "1010",
+                                  "1004", "1005",   "1008",  "1009",    "format", "1011",   "1012",
+                                  "1003", "2",      "about", "analyze", "play",   "measure"}));
     EXPECT_EQ(widget, Edit(m_dialog, 1000)) << "the chain wraps around";
 }
 

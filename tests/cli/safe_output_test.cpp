@@ -91,8 +91,7 @@ TEST(VorlanxGenSafeOutput, FileSizeLimitIsAFailedWriteThatLeavesTheFile) {
     for (const char* container : {"wav", "flac"}) { // FLAC fails on its encoding thread
         COutputFolder out;
         const test::CRun run = test::RunGenerator(
-            out.m_dir, {"-o", out.m_file.string(), "--container", container, "--fundamental", "1"},
-            "ulimit -f 100;");
+            out.m_dir, {"-o", out.m_file.string(), "--container", container}, "ulimit -f 100;");
         EXPECT_EQ(run.m_nStatus, 1) << container;
         EXPECT_EQ(run.m_strErr, "vorlanx-gen: File write failed! File too large\n") << container;
         EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
