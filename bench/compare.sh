@@ -3,7 +3,8 @@
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
 #   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
 #   then both paths with a mother amplitude of 1e300, where every frame takes the exact path;
-#   then the 24-bit and float formats against 16-bit, and FLAC files against `flac -5` on the WAV;
+#   then the 24-bit and float formats against 16-bit, the Python module's render against the
+#   generator, and FLAC files against `flac -5` on the WAV;
 #   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor;
 #   then vorlanx-analyze on the default file against `sox FILE -n stats`, and on 60 s and 600 s at
 #   192 kHz (linear time, the same memory); HOUR=1 adds a one-hour 192 kHz recording (2.8 GB).
@@ -87,6 +88,21 @@ for format in s24 f32; do
     wide=$(median "$gen" --format "$format" -o -)
     echo "| vorlanx-gen --format $format -o - >/dev/null | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $narrow }")x the same for s16 ($narrow s) | $(peak_mib "$gen" --format "$format" -o -) |"
 done
+# The Python module's render of the default file (in the process, the median of `runs` calls)
+# against vorlanx-gen rendering it to /dev/null (a whole process).
+python=$(command -v /usr/bin/python3 || command -v python3 || true)
+if [ -d "$build/python" ] && [ -n "$python" ] && "$python" -c 'import numpy' 2>/dev/null; then
+    pyrender=$(PYTHONPATH="$build/python" "$python" -c "
+import statistics, time, vorlanx
+settings = vorlanx.Settings()
+times = []
+for _ in range($runs):
+    start = time.perf_counter()
+    vorlanx.render(settings)
+    times.append(time.perf_counter() - start)
+print('%.4f' % statistics.median(times))")
+    echo "| python: vorlanx.render(Settings()) | $pyrender | $(awk "BEGIN { printf \"%.2f\", $narrow / $pyrender }")x the frames per second of vorlanx-gen -o - >/dev/null | n/a |"
+fi
 if command -v flac >/dev/null; then
     for format in s16 s24; do
         "$gen" -q --format "$format" -o "$out/source-$format.wav"

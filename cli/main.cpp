@@ -13,7 +13,7 @@
 #include "cli/console_audio_feedback.h"
 #include "cli/console_feedback.h"
 #include "cli/interrupt.h"
-#include "cli/plan_report.h"
+#include "generation/plan_report.h"
 #include "generation/frame_render.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"

@@ -37,19 +37,41 @@ private:
     std::uint64_t m_nDone = 0;
 };
 
-// The first `frames` frames of the file into `sink`.
-double RenderInto(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frames,
-                  render::CFrameSink& sink, const render::CRenderOptions& options) {
+// Steps every oscillator's phase `frames` times by the oscillators' own rule (StepPhase), the
+// very operation the per-frame path applies frame by frame: after it the sources stand at frame
+// `frames` exactly.
+void SkipFrames(CJobSources& sources, std::uint64_t frames) {
+    const auto skip = [frames](double& phase, double increment) {
+        for (std::uint64_t k = 0; k < frames; ++k) {
+            phase = StepPhase(phase, increment);
+        }
+    };
+    for (CSine& sine : sources.m_bank.m_aSines) {
+        skip(sine.m_dPhase, sine.m_dPhaseIncrement);
+    }
+    for (CDaughterSignal& daughter : sources.m_aDaughters) {
+        skip(daughter.m_carrier.m_dPhase, daughter.m_carrier.m_dPhaseIncrement);
+        skip(daughter.m_modulator.m_dPhase, daughter.m_modulator.m_dPhaseIncrement);
+    }
+    skip(sources.m_reference.m_dPhase, sources.m_reference.m_dPhaseIncrement);
+}
+
+// Frames [first, first + frames) of the file (clipped to its end) into `sink`.
+double RenderInto(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t first,
+                  std::uint64_t frames, render::CFrameSink& sink, const render::CRenderOptions& options) {
     if (plan.m_strRefusal) {
         throw std::invalid_argument(*plan.m_strRefusal);
     }
     CJobSources sources;
     PrepareSources(settings, sources);
+    first = std::min(first, plan.m_nFrames);
+    SkipFrames(sources, first);
     const render::CSources view{sources.m_bank, sources.m_aDaughters, sources.m_reference};
-    // The fades belong to the whole file, whose first frames these are.
+    // The fades belong to the whole file, of which these frames are a part.
     render::CFrameFormat format = FrameFormatOf(plan);
     format.m_nFileFrames = plan.m_nFrames;
-    return render::RenderFrames(view, std::min(frames, plan.m_nFrames), sink, options, format);
+    format.m_nFirstFrame = first;
+    return render::RenderFrames(view, std::min(frames, plan.m_nFrames - first), sink, options, format);
 }
 
 double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t frameCount,
@@ -61,7 +83,7 @@ double Render(const CGenerationSettings& settings, const CJobPlan& plan, std::ui
         bytes->reserve(frameBytes * frames);
     }
     CMemorySink sink(bytes, frameBytes, feedback, frames);
-    return RenderInto(settings, plan, frames, sink, options);
+    return RenderInto(settings, plan, 0, frames, sink, options);
 }
 
 } // namespace
@@ -99,5 +121,11 @@ double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
 
 double RenderFileFrames(const CGenerationSettings& settings, const CJobPlan& plan, render::CFrameSink& sink,
                         const render::CRenderOptions& options) {
-    return RenderInto(settings, plan, plan.m_nFrames, sink, options);
+    return RenderInto(settings, plan, 0, plan.m_nFrames, sink, options);
+}
+
+double RenderFileFramesFrom(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t first,
+                            std::uint64_t frames, render::CFrameSink& sink,
+                            const render::CRenderOptions& options) {
+    return RenderInto(settings, plan, first, frames, sink, options);
 }

@@ -49,3 +49,11 @@ double WholeFilePeak(const CGenerationSettings& settings, const CJobPlan& plan,
 // the sink throws (which stops the rendering).
 double RenderFileFrames(const CGenerationSettings& settings, const CJobPlan& plan, render::CFrameSink& sink,
                         const render::CRenderOptions& options = {});
+
+// Frames [first, first + frames) of the file, clipped to its end, handed to `sink` as
+// RenderFileFrames hands them: the very bytes the file holds there (the fades as the whole file
+// has them). Reaching frame `first` steps every oscillator `first` times: time linear in `first`.
+// Throws as RenderFileFrames.
+double RenderFileFramesFrom(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t first,
+                            std::uint64_t frames, render::CFrameSink& sink,
+                            const render::CRenderOptions& options = {});

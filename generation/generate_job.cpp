@@ -207,6 +207,7 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         if (file.Cancelled()) {
             return end(CJobOutcome::EEnd::Cancelled); // the wait ends as the scope does
         }
+        result.m_nError = file.OpenErrorNumber();
         wait.End();
         feedback.ShowDetailedMessage("File open failed!", MB_OK,
                                      settings.m_strFileName + ": " + file.OpenError());
@@ -216,6 +217,7 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
     const std::optional<std::uint64_t> free = file.FreeBytes();
     if (plan.m_nBytes && free && *free < *plan.m_nBytes) {
         file.Discard();
+        result.m_nError = ENOSPC;
         wait.End();
         feedback.ShowMessage("Not enough free space for " + settings.m_strFileName + ": the file needs " +
                                  BytesText(*plan.m_nBytes) + ", and " + BytesText(*free) + " are free there.",
@@ -251,6 +253,7 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         if (result.m_bStream && error.Error() == EPIPE) {
             return end(CJobOutcome::EEnd::ReaderGone);
         }
+        result.m_nError = error.Error();
         wait.End();
         feedback.ShowMessage(std::string("File write failed! ") + error.what(), MB_ICONEXCLAMATION);
         return end(CJobOutcome::EEnd::WriteFailed);

@@ -37,11 +37,12 @@ struct CJobOutcome {
         Cancelled,   // the feedback asked (also while waiting for a reader): no message
     };
     EEnd m_eEnd = EEnd::Refused;
-    std::uint32_t m_nFrames = 0;    // frames of the file
+    std::uint64_t m_nFrames = 0;    // frames of the file
     double m_dPeak = 0.0;           // the left channel's peak before clipping (when written)
     std::uint64_t m_nBytes = 0;     // bytes the file would hold
     std::uint64_t m_nBytesSent = 0; // bytes that reached the file or stream
     bool m_bStream = false;         // written as a stream (standard output, a pipe, a FIFO, a device)
+    int m_nError = 0; // the system's error number of an open or write failure (ENOSPC for no room)
 };
 bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& feedback,
                       const render::CRenderOptions& options = {}, CJobOutcome* outcome = nullptr);

@@ -25,7 +25,7 @@ void PrepareSources(const CGenerationSettings& settings, CJobSources& sources);
 
 // The left and right channel values of one frame, before rounding, stepping every source once:
 // mother x S, plus the daughters' sum x S, and (reference x S) x 0.9, for a full scale S (32767,
-// the description's, by default; sample_format.h).
+// the 16-bit default; sample_format.h).
 struct CFrameValues {
     double m_dLeft;
     double m_dRight;

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-// The sample formats a file may hold, each with one per-frame definition: the job's steps (the
-// description's, for 16-bit) with the format's full scale S in place of 32767,
+// The sample formats a file may hold, each with one per-frame definition: the job's steps (for
+// 16-bit, the original ones) with the format's full scale S in place of 32767,
 //     mother = bank sample x S,  daughters = (daughter 1 + daughter 2) x S,
 //     right = (reference x S) x 0.9,  left = daughters + mother,
 // each channel then multiplied by the fade's gain where a fade applies (FadeGain), and then:

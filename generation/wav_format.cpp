@@ -87,8 +87,8 @@ bool FitsRiff(ESampleFormat format, std::uint64_t frames) {
     return HeaderBytes(format, EContainer::Wav) - 8 + data <= 0xFFFFFFFFull;
 }
 
-std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container, std::uint32_t sampleRate,
-                                          std::uint64_t frames, unsigned channels) {
+std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container,
+                                          std::uint32_t sampleRate, std::uint64_t frames, unsigned channels) {
     const std::uint32_t blockAlign = channels * BytesPerSample(format);
     const std::uint64_t data = frames * blockAlign;
     if (format == ESampleFormat::S16 && container == EContainer::Wav && channels == 2) {
@@ -122,10 +122,10 @@ std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer conta
     header.U16(static_cast<std::uint16_t>(blockAlign));
     header.U16(static_cast<std::uint16_t>(bits));
     if (format != ESampleFormat::S16) {
-        header.U16(22);                                   // cbSize: the extension's length
-        header.U16(static_cast<std::uint16_t>(bits));     // valid bits: all of them
+        header.U16(22);                                            // cbSize: the extension's length
+        header.U16(static_cast<std::uint16_t>(bits));              // valid bits: all of them
         header.U32(channels == 2 ? 0x3 : channels == 1 ? 0x4 : 0); // front left and right; front centre
-        header.U32(format == ESampleFormat::F32 ? 3 : 1); // the SubFormat GUID's first field
+        header.U32(format == ESampleFormat::F32 ? 3 : 1);          // the SubFormat GUID's first field
         header.Bytes(kGuidTail, sizeof kGuidTail);
     }
     if (format == ESampleFormat::F32) {

@@ -50,8 +50,9 @@ CWavHeader MakeWavHeader(std::uint32_t sampleRate, std::uint32_t frameCount);
 // The sizes are exact, so the header is right even on a stream.
 // `channels` other than 2 (a recording's) use the same layout with that many channels: block align
 // and byte rate follow, and the channel mask is 0x4 (front centre) for one, 0 (none) for more.
-std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container, std::uint32_t sampleRate,
-                                          std::uint64_t frames, unsigned channels = 2);
+std::vector<unsigned char> MakeFileHeader(ESampleFormat format, EContainer container,
+                                          std::uint32_t sampleRate, std::uint64_t frames,
+                                          unsigned channels = 2);
 
 // True when a WAV file of `frames` frames of `format` fits a RIFF file's 32-bit sizes.
 bool FitsRiff(ESampleFormat format, std::uint64_t frames);

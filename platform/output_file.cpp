@@ -118,10 +118,12 @@ COutputFile::~COutputFile() {
 
 bool COutputFile::Open(const std::string& path, COpenWait* wait) {
     m_strOpenError.clear();
+    m_nOpenError = 0;
     m_bCancelled = false;
     m_nPosition = m_nEnd = 0;
     const auto fail = [this](int error) {
         m_strOpenError = std::strerror(error);
+        m_nOpenError = error;
         return false;
     };
     if (m_hFile >= 0) {
@@ -197,7 +199,8 @@ bool COutputFile::OpenStream(const std::string& path, COpenWait* wait) {
         }
         struct stat info {};
         if (errno != ENXIO || ::stat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
-            m_strOpenError = std::strerror(errno);
+            m_nOpenError = errno;
+            m_strOpenError = std::strerror(m_nOpenError);
             return false;
         }
         if (wait != nullptr) {
@@ -208,6 +211,7 @@ bool COutputFile::OpenStream(const std::string& path, COpenWait* wait) {
             if (!wait->KeepWaiting()) {
                 m_bCancelled = true;
                 m_strOpenError = "cancelled while waiting for a program to read it";
+                m_nOpenError = EINTR;
                 return false;
             }
         }
@@ -217,7 +221,8 @@ bool COutputFile::OpenStream(const std::string& path, COpenWait* wait) {
     // Writes block again, as a stream's reader expects them to.
     const int flags = ::fcntl(m_hFile, F_GETFL);
     if (flags < 0 || ::fcntl(m_hFile, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-        m_strOpenError = std::strerror(errno);
+        m_nOpenError = errno;
+        m_strOpenError = std::strerror(m_nOpenError);
         ::close(m_hFile);
         m_hFile = -1;
         return false;
@@ -235,10 +240,12 @@ bool COutputFile::CreateTemporary(const std::string& folder, const std::string& 
             return true;
         }
         if (errno != EEXIST) {
-            m_strOpenError = std::strerror(errno);
+            m_nOpenError = errno;
+            m_strOpenError = std::strerror(m_nOpenError);
             return false;
         }
     }
+    m_nOpenError = EEXIST;
     m_strOpenError = std::strerror(EEXIST);
     return false;
 }

@@ -77,6 +77,8 @@ public:
     bool Open(const std::string& path, COpenWait* wait = nullptr);
     // Why the last Open failed (strerror text); empty after a successful Open.
     const std::string& OpenError() const { return m_strOpenError; }
+    // Its number (errno): ENOENT, EACCES, ...; EINTR for a cancelled wait; 0 after a successful Open.
+    int OpenErrorNumber() const { return m_nOpenError; }
     // The last Open gave up waiting for a FIFO's reader.
     bool Cancelled() const { return m_bCancelled; }
     EMode Mode() const { return m_eMode; }
@@ -123,6 +125,7 @@ private:
     std::uint64_t m_nPosition = 0; // where the system's next bytes go
     std::uint64_t m_nEnd = 0;      // the furthest point written
     std::string m_strOpenError;
+    int m_nOpenError = 0;
     bool m_bCancelled = false;
     std::vector<unsigned char> m_aBuffer;
 };

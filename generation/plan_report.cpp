@@ -1,4 +1,4 @@
-#include "cli/plan_report.h"
+#include "generation/plan_report.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>

@@ -1,0 +1,83 @@
+"""The Ombrel test signal: its plan, its exact samples, the generator's file, and the analyser."""
+
+import os
+from typing import Any, Callable, Literal, Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+class Settings:
+    """The signal's settings, as vorlanx-gen's options name them (with '_' for '-').
+
+    A value out of range, or not a number where one is due, raises ValueError with the programs'
+    own message; a value of the wrong type raises TypeError.
+    """
+
+    duration: float
+    sample_rate: int
+    fundamental: float
+    mother_amplitude: float
+    carrier1: float
+    daughter_amplitude1: float
+    carrier2: float
+    daughter_amplitude2: float
+    nyquist_factor: float
+    format: Literal["s16", "s24", "f32"]
+    container: Literal["auto", "wav", "rf64", "flac"]
+    fade_in: float
+    fade_out: float
+
+    def __init__(
+        self,
+        *,
+        duration: float = ...,
+        sample_rate: int = ...,
+        fundamental: float = ...,
+        mother_amplitude: float = ...,
+        carrier1: float = ...,
+        daughter_amplitude1: float = ...,
+        carrier2: float = ...,
+        daughter_amplitude2: float = ...,
+        nyquist_factor: float = ...,
+        format: Literal["s16", "s24", "f32"] = ...,
+        container: Literal["auto", "wav", "rf64", "flac"] = ...,
+        fade_in: float = ...,
+        fade_out: float = ...,
+    ) -> None: ...
+    def __eq__(self, other: object) -> bool: ...
+
+def plan(settings: Settings) -> dict[str, Any]:
+    """What the settings will produce, as `vorlanx-gen --info --json` gives it (its keys and values)."""
+
+def render(
+    settings: Settings, start: int = 0, frames: Optional[int] = None
+) -> Union[npt.NDArray[np.int16], npt.NDArray[np.int32], npt.NDArray[np.float32]]:
+    """The exact samples the file holds from frame `start` on, shape (frames, 2).
+
+    int16 for s16, int32 holding the 24-bit values for s24, float32 for f32. `frames` None means to the
+    end; like a slice it stops at the file's end. Releases the GIL while it renders.
+    """
+
+def write(
+    path: Union[str, os.PathLike[str]], settings: Settings, progress: Optional[Callable[[float], Any]] = None
+) -> dict[str, Any]:
+    """Writes the file as vorlanx-gen does, replacing `path` only once complete.
+
+    Returns {path, frames, bytes, peak, clipping_warning}. KeyboardInterrupt (or an exception raised by
+    `progress`) stops it and leaves `path` as it was; ValueError for refused settings; OSError with
+    errno and path when the file cannot be opened or written, or has no room.
+    """
+
+def analyze(
+    recording: Union[str, os.PathLike[str], npt.NDArray[Any]],
+    settings: Settings,
+    sample_rate: Optional[float] = None,
+    full_scale: Optional[float] = None,
+) -> dict[str, Any]:
+    """Measures a recording (a path, or an array of shape (frames,) or (frames, channels) with its
+    sample_rate) against the stimulus `settings` describe: the keys of `vorlanx-analyze --json`.
+
+    An array's samples are taken against `full_scale`, by default their type's (1.0 for floats, 32767
+    for int16, 2147483647 for int32; render's s24 arrays need 8388607)."""

@@ -1,0 +1,317 @@
+// The `vorlanx` Python module: the generator's plan, frames and job and the analyser, called
+// directly. A thin shell: every number comes from the core, every report from its JSON.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+#include "analysis/analysis_plan.h"
+#include "analysis/analyzer.h"
+#include "analysis/file_recording.h"
+#include "analysis/report_formats.h"
+#include "generation/frame_render.h"
+#include "generation/generate_job.h"
+#include "generation/job_plan.h"
+#include "generation/plan_report.h"
+#include "platform/sound_file_reader.h"
+#include "python/array_recording.h"
+#include "python/python_feedback.h"
+#include "python/settings_keywords.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Thrown through the engine when Python asked to stop; the call then rethrows Python's exception.
+struct CStopped {};
+
+py::object FromJson(const std::string& text) {
+    return py::module_::import("json").attr("loads")(text);
+}
+
+[[noreturn]] void RaiseOsError(int error, const std::string& message, const std::string& path) {
+    // OSError(errno, text, filename) picks the subclass (FileNotFoundError, PermissionError, ...).
+    const py::object exception = py::module_::import("builtins").attr("OSError")(error, message, path);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void RaiseKeyboardInterrupt() {
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
+    throw py::error_already_set();
+}
+
+// The job's feedback in Python: its message kept for the exception, progress and Ctrl-C.
+class CJobWatch : public CGenerationFeedback {
+public:
+    explicit CJobWatch(CPythonWatch& watch) : m_watch(watch) {}
+    void BeginWait() override {}
+    void EndWait() override {}
+    void ShowMessage(const std::string& text, unsigned) override { m_strMessage = text; }
+    void ShowDetailedMessage(const std::string& text, unsigned, const std::string& detail) override {
+        m_strMessage = text + " " + detail;
+    }
+    void ReportProgress(std::uint64_t done, std::uint64_t total) override {
+        m_watch.Progress(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+    }
+    bool CancelRequested() override { return m_watch.Cancelled(); }
+    std::string m_strMessage;
+
+private:
+    CPythonWatch& m_watch;
+};
+
+CJobPlan PlanOrRaise(const CGenerationSettings& settings) {
+    CJobPlan plan = MakeJobPlan(settings);
+    if (plan.m_strRefusal) {
+        throw py::value_error(*plan.m_strRefusal);
+    }
+    return plan;
+}
+
+py::dict Plan(const CGenerationSettings& settings) {
+    const CJobPlan plan = MakeJobPlan(settings);
+    std::optional<double> peak;
+    if (!plan.m_strRefusal) {
+        CPythonWatch watch;
+        CJobWatch feedback(watch);
+        try {
+            const py::gil_scoped_release unlocked;
+            peak = WholeFilePeak(settings, plan, {}, &feedback);
+        } catch (const CRenderCancelled&) {
+            watch.Rethrow();
+            RaiseKeyboardInterrupt();
+        }
+    }
+    return FromJson(PlanJson(plan, peak));
+}
+
+// Copies each round of frames into a buffer, and stops when Python asks.
+class CBufferSink : public render::CFrameSink {
+public:
+    CBufferSink(unsigned char* buffer, std::size_t frameBytes, CPythonWatch& watch)
+        : m_pAt(buffer), m_nFrameBytes(frameBytes), m_watch(watch) {}
+    void Consume(const unsigned char* bytes, std::size_t frameCount) override {
+        std::memcpy(m_pAt, bytes, frameCount * m_nFrameBytes);
+        m_pAt += frameCount * m_nFrameBytes;
+        if (m_watch.Cancelled()) {
+            throw CStopped{};
+        }
+    }
+
+private:
+    unsigned char* m_pAt;
+    std::size_t m_nFrameBytes;
+    CPythonWatch& m_watch;
+};
+
+py::array Render(const CGenerationSettings& settings, std::int64_t start, const py::object& framesArgument) {
+    const CJobPlan plan = PlanOrRaise(settings);
+    if (start < 0) {
+        throw py::value_error("start must be 0 or more, not " + std::to_string(start));
+    }
+    const std::uint64_t first = std::min<std::uint64_t>(static_cast<std::uint64_t>(start), plan.m_nFrames);
+    std::uint64_t frames = plan.m_nFrames - first;
+    if (!framesArgument.is_none()) {
+        if (!py::isinstance<py::int_>(framesArgument) || py::isinstance<py::bool_>(framesArgument)) {
+            throw py::type_error("frames expects an int or None");
+        }
+        const auto wanted = framesArgument.cast<py::int_>();
+        if (wanted < py::int_(0)) {
+            throw py::value_error("frames must be 0 or more, not " + std::string(py::str(framesArgument)));
+        }
+        // Like a slice, no further than the file's end.
+        if (wanted < py::int_(frames)) {
+            frames = wanted.cast<std::uint64_t>();
+        }
+    }
+    const std::size_t frameBytes = BytesPerFrame(plan.m_eFormat);
+    auto bytes = std::make_unique<std::vector<unsigned char>>(static_cast<std::size_t>(frames) * frameBytes);
+    CPythonWatch watch;
+    try {
+        const py::gil_scoped_release unlocked;
+        CBufferSink sink(bytes->data(), frameBytes, watch);
+        RenderFileFramesFrom(settings, plan, first, frames, sink);
+    } catch (const CStopped&) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    }
+    const auto count = static_cast<py::ssize_t>(frames);
+    if (plan.m_eFormat == ESampleFormat::S24) {
+        // numpy has no 24-bit integer: the same values in int32, sign-extended.
+        auto values = std::make_unique<std::vector<std::int32_t>>(static_cast<std::size_t>(frames) * 2);
+        for (std::size_t i = 0; i < values->size(); ++i) {
+            const unsigned char* at = bytes->data() + 3 * i;
+            (*values)[i] = static_cast<std::int32_t>(
+                               static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16) << 8) >>
+                           8;
+        }
+        auto* owner = values.release();
+        const py::capsule free(owner, [](void* p) { delete static_cast<std::vector<std::int32_t>*>(p); });
+        return py::array_t<std::int32_t>({count, py::ssize_t{2}}, owner->data(), free);
+    }
+    // The rendered bytes themselves become the array's memory: no copy.
+    auto* owner = bytes.release();
+    const py::capsule free(owner, [](void* p) { delete static_cast<std::vector<unsigned char>*>(p); });
+    if (plan.m_eFormat == ESampleFormat::F32) {
+        return py::array_t<float>({count, py::ssize_t{2}}, reinterpret_cast<const float*>(owner->data()),
+                                  free);
+    }
+    return py::array_t<std::int16_t>({count, py::ssize_t{2}},
+                                     reinterpret_cast<const std::int16_t*>(owner->data()), free);
+}
+
+py::dict Write(const py::object& pathArgument, CGenerationSettings settings, const py::object& progress) {
+    const std::string path = py::module_::import("os").attr("fspath")(pathArgument).cast<std::string>();
+    if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+        throw py::type_error("progress expects a callable taking the fraction done, or None");
+    }
+    settings.m_strFileName = path;
+    CPythonWatch watch(progress);
+    CJobWatch feedback(watch);
+    CJobOutcome outcome;
+    bool written = false;
+    {
+        const py::gil_scoped_release unlocked;
+        written = GenerateTestFile(settings, feedback, {}, &outcome);
+    }
+    using E = CJobOutcome::EEnd;
+    if (!written) {
+        switch (outcome.m_eEnd) {
+        case E::Cancelled:
+            watch.Rethrow();
+            RaiseKeyboardInterrupt();
+        case E::OpenFailed:
+        case E::WriteFailed:
+        case E::ReaderGone:
+            RaiseOsError(outcome.m_nError != 0 ? outcome.m_nError : EIO, feedback.m_strMessage, path);
+        case E::Refused:
+            if (outcome.m_nError != 0) {
+                RaiseOsError(outcome.m_nError, feedback.m_strMessage, path);
+            }
+            throw py::value_error(feedback.m_strMessage);
+        case E::Written:
+            break;
+        }
+    }
+    watch.Rethrow(); // an error in `progress` after the last frame
+    py::dict result;
+    result["path"] = path;
+    result["frames"] = outcome.m_nFrames;
+    result["bytes"] = outcome.m_nBytes;
+    result["peak"] = outcome.m_dPeak;
+    result["clipping_warning"] =
+        feedback.m_strMessage.empty() ? py::object(py::none()) : py::str(feedback.m_strMessage);
+    return result;
+}
+
+// The analysis's feedback: Ctrl-C.
+class CAnalysisWatch : public analysis::CAnalysisFeedback {
+public:
+    explicit CAnalysisWatch(CPythonWatch& watch) : m_watch(watch) {}
+    bool CancelRequested() override { return m_watch.Cancelled(); }
+
+private:
+    CPythonWatch& m_watch;
+};
+
+py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
+                 const py::object& sampleRate, std::optional<double> fullScale) {
+    std::unique_ptr<analysis::CRecording> recording;
+    const bool isPath =
+        py::isinstance<py::str>(recordingArgument) || py::hasattr(recordingArgument, "__fspath__");
+    if (isPath) {
+        const std::string path =
+            py::module_::import("os").attr("fspath")(recordingArgument).cast<std::string>();
+        const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (handle < 0) {
+            const int error = errno;
+            RaiseOsError(error, std::strerror(error), path);
+        }
+        ::close(handle);
+        std::string error;
+        auto file = analysis::CFileRecording::Open(path, error);
+        if (!file) {
+            throw py::value_error(path + ": " + error);
+        }
+        if (fullScale) {
+            throw py::value_error("full_scale goes with an array; a file says its own");
+        }
+        if (!sampleRate.is_none() && sampleRate.cast<double>() != file->SampleRate()) {
+            throw py::value_error(path + " is at " + std::to_string(static_cast<long>(file->SampleRate())) +
+                                  " Hz; leave sample_rate out for a file");
+        }
+        recording = std::move(file);
+    } else if (py::isinstance<py::array>(recordingArgument)) {
+        if (sampleRate.is_none()) {
+            throw py::value_error("an array needs its sample_rate");
+        }
+        const double rate = sampleRate.cast<double>();
+        if (!(rate > 0.0 && rate <= 1e7)) {
+            throw py::value_error("sample_rate must be above 0 Hz, not " + std::string(py::str(sampleRate)));
+        }
+        recording = std::make_unique<CArrayRecording>(recordingArgument.cast<py::array>(), rate, fullScale);
+    } else {
+        throw py::type_error("recording expects a path or a numpy array, not " +
+                             std::string(py::str(recordingArgument.get_type().attr("__name__"))));
+    }
+    CGenerationSettings stimulus = settings;
+    stimulus.m_dDuration = 0.0; // the stimulus's length plays no part in its lines
+    const analysis::CAnalysisPlan plan =
+        analysis::MakeAnalysisPlan(MakeJobPlan(stimulus), recording->SampleRate());
+    CPythonWatch watch;
+    CAnalysisWatch feedback(watch);
+    analysis::CAnalysisReport report;
+    try {
+        const py::gil_scoped_release unlocked;
+        report = analysis::AnalyzeRecording(plan, *recording, {}, &feedback);
+    } catch (const analysis::CAnalysisCancelled&) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    } catch (const platform::CReadException& error) {
+        throw py::value_error(error.what());
+    }
+    if (report.m_strRefusal) {
+        throw py::value_error(recording->Name() + ": cannot be analysed: " + *report.m_strRefusal);
+    }
+    return FromJson(analysis::ReportJson(report));
+}
+
+} // namespace
+
+PYBIND11_MODULE(vorlanx, module) {
+    module.doc() =
+        "The Ombrel test signal: its plan, its exact samples, the generator's file, and the analyser.";
+    module.attr("__version__") = VORLANX_VERSION;
+    DefineSettings(module);
+    module.def(
+        "plan", &Plan, py::arg("settings"),
+        "What the settings will produce, as vorlanx-gen --info --json gives it (the exact peak takes a\n"
+        "whole rendering; Ctrl-C stops it with KeyboardInterrupt).");
+    module.def(
+        "render", &Render, py::arg("settings"), py::arg("start") = 0, py::arg("frames") = py::none(),
+        "The exact samples the file holds from frame `start` on: an array of shape (frames, 2),\n"
+        "int16 for s16, int32 for s24 (the 24-bit values), float32 for f32. `frames` None means to the\n"
+        "end; like a slice, it stops at the file's end. The array owns the rendered memory (no copy).\n"
+        "Reaching `start` takes time in proportion to it. Releases the GIL while it renders.");
+    module.def(
+        "write", &Write, py::arg("path"), py::arg("settings"), py::arg("progress") = py::none(),
+        "Writes the file as vorlanx-gen does, replacing `path` only once complete. `progress`, if given,\n"
+        "is called with the fraction done. KeyboardInterrupt (or an exception in `progress`) stops it\n"
+        "and leaves `path` as it was. Returns {path, frames, bytes, peak, clipping_warning}. Raises\n"
+        "ValueError for refused settings, OSError (with errno and the path) when the file cannot be\n"
+        "opened or written or has no room.");
+    module.def("analyze", &Analyze, py::arg("recording"), py::arg("settings"),
+               py::arg("sample_rate") = py::none(), py::arg("full_scale") = py::none(),
+               "Measures a recording (a path, or a numpy array of shape (frames,) or (frames, channels)\n"
+               "with its sample_rate) against the stimulus `settings` describe; returns the report with the\n"
+               "keys of vorlanx-analyze --json. An array's samples are taken against `full_scale`, by\n"
+               "default their type's (1.0 for floats, 32767 for int16, 2147483647 for int32; render's s24\n"
+               "arrays need 8388607). Raises OSError for a file that cannot be opened, ValueError for one\n"
+               "that is not audio or cannot be analysed.");
+}

@@ -1,0 +1,185 @@
+"""The Python module against the programs: render against the files vorlanx-gen writes, plan against
+--info --json, analyze of an array against analyze of the file, the GIL released, and bad arguments
+raising instead of crashing."""
+
+import json
+import os
+import struct
+import subprocess
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import vorlanx
+
+GEN = os.environ["VORLANX_GEN"]
+
+
+def options(settings):
+    """The command line's options for `settings`, from its own repr-free properties."""
+    names = ["duration", "sample_rate", "fundamental", "mother_amplitude", "carrier1", "daughter_amplitude1",
+             "carrier2", "daughter_amplitude2", "nyquist_factor", "format", "fade_in", "fade_out"]
+    result = []
+    for name in names:
+        value = getattr(settings, name)
+        result += ["--" + name.replace("_", "-"), repr(value) if isinstance(value, float) else str(value)]
+    return result
+
+
+def file_samples(path):
+    """The data chunk of a WAV file vorlanx-gen wrote, decoded by numpy: (frames, 2)."""
+    data = open(path, "rb").read()
+    at = 12
+    while data[at:at + 4] != b"data":
+        at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+    tag = struct.unpack_from("<H", data, 20)[0]
+    bits = struct.unpack_from("<H", data, 34)[0]
+    payload = data[at + 8:]
+    if bits == 24:
+        raw = np.frombuffer(payload, dtype=np.uint8).reshape(-1, 3).astype(np.int32)
+        values = raw[:, 0] | raw[:, 1] << 8 | raw[:, 2] << 16
+        return np.where(values >= 1 << 23, values - (1 << 24), values).reshape(-1, 2)
+    dtype = np.float32 if bits == 32 and tag in (3, 0xFFFE) else np.int16
+    return np.frombuffer(payload, dtype=dtype).reshape(-1, 2)
+
+
+TABLE = [
+    dict(),
+    dict(duration=0.7, format="s24", fade_in=0.1, fade_out=0.2, daughter_amplitude1=0.3),
+    dict(duration=0.5, format="f32", mother_amplitude=2.5, carrier2=-700.0, daughter_amplitude2=0.4),
+    dict(duration=2.2, sample_rate=8000, fundamental=55.5, nyquist_factor=1.0, mother_amplitude=1.7),
+    dict(duration=0.0),
+]
+
+
+@pytest.mark.parametrize("keywords", TABLE)
+def test_render_is_the_files_samples(tmp_path, keywords):
+    settings = vorlanx.Settings(**keywords)
+    path = tmp_path / "file.wav"
+    subprocess.run([GEN, "-q", "-o", str(path)] + options(settings), check=True)
+    expected = file_samples(path)
+    rendered = vorlanx.render(settings)
+    assert rendered.dtype == {"s16": np.int16, "s24": np.int32, "f32": np.float32}[settings.format]
+    assert rendered.shape == expected.shape
+    assert np.array_equal(rendered.view(np.uint8), np.ascontiguousarray(expected, rendered.dtype).view(np.uint8))
+
+
+def test_slices_across_rounds_are_the_whole_renders_frames():
+    settings = vorlanx.Settings(duration=4.0, fade_out=1.0, daughter_amplitude1=0.25)
+    whole = vorlanx.render(settings)
+    for start, frames in [(0, 1), (65530, 20), (131071, 3), (65536 * 2, 65536), (176390, None), (176399, 5)]:
+        part = vorlanx.render(settings, start=start, frames=frames)
+        end = len(whole) if frames is None else min(start + frames, len(whole))
+        assert np.array_equal(part, whole[start:end]), (start, frames)
+    assert vorlanx.render(settings, start=10**15).shape == (0, 2)
+    assert vorlanx.render(settings, start=5, frames=10**30).shape == (len(whole) - 5, 2)
+    assert whole.base is not None and not whole.flags["OWNDATA"], "the rendered memory itself"
+
+
+def test_plan_is_info_json():
+    for keywords in TABLE[:4] + [dict(fundamental=0.0)]:
+        settings = vorlanx.Settings(**keywords)
+        run = subprocess.run([GEN, "--info", "--json"] + options(settings), capture_output=True, text=True)
+        assert vorlanx.plan(settings) == json.loads(run.stdout)
+
+
+def test_analyze_of_an_array_is_analyze_of_its_file(tmp_path):
+    for keywords, scale in [(dict(duration=3.0), None), (dict(duration=3.0, format="s24"), 8388607)]:
+        settings = vorlanx.Settings(**keywords)
+        path = tmp_path / "stimulus.wav"
+        vorlanx.write(path, settings)
+        of_file = vorlanx.analyze(path, settings)
+        of_array = vorlanx.analyze(vorlanx.render(settings), settings, sample_rate=44100, full_scale=scale)
+        for key in of_file:
+            if key not in ("recording", "format"):
+                assert of_file[key] == of_array[key], key
+        # The stimulus itself: every tone at 0 dB, as its own formula says.
+        assert all(abs(tone["gain_db"]) < 1e-3 for tone in of_file["tones"])
+        # A non-contiguous view of the same samples measures the same.
+        wide = np.repeat(vorlanx.render(settings), 2, axis=1)[:, ::2]
+        assert vorlanx.analyze(wide, settings, sample_rate=44100, full_scale=scale)["tones"] == of_array["tones"]
+
+
+def test_long_calls_release_the_gil():
+    settings = vorlanx.Settings(duration=60.0, sample_rate=96000)
+    spans = []
+
+    def work():
+        begin = time.perf_counter()
+        vorlanx.render(settings)
+        spans.append((begin, time.perf_counter()))
+
+    threads = [threading.Thread(target=work) for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    (a0, a1), (b0, b1) = spans
+    assert a0 < b1 and b0 < a1, "the two renders ran at the same time"
+
+
+def test_settings_say_what_the_programs_say():
+    with pytest.raises(ValueError) as error:
+        vorlanx.Settings(duration=-1)
+    run = subprocess.run([GEN, "--info", "--duration", "-1"], capture_output=True, text=True)
+    assert run.stderr.splitlines()[0] == "vorlanx-gen: --" + str(error.value)
+    for keywords, kind in [(dict(sample_rate=44100.5), ValueError), (dict(nyquist_factor=float("nan")), ValueError),
+                           (dict(format="s8"), ValueError), (dict(fundamental="277"), TypeError),
+                           (dict(sample_rate=True), TypeError), (dict(unknown=1), TypeError),
+                           (dict(sample_rate=10**40), ValueError)]:
+        with pytest.raises(kind):
+            vorlanx.Settings(**keywords)
+    settings = vorlanx.Settings(fundamental=440, format="f32")
+    assert settings.fundamental == 440.0 and settings.format == "f32" and settings.sample_rate == 44100
+    assert settings == vorlanx.Settings(format="f32", fundamental=440.0)
+
+
+def test_bad_arguments_raise(tmp_path):
+    settings = vorlanx.Settings(duration=0.5)
+    for call, kind in [
+        (lambda: vorlanx.render(settings, frames=-1), ValueError),
+        (lambda: vorlanx.render(settings, start=-3), ValueError),
+        (lambda: vorlanx.render(settings, frames="10"), TypeError),
+        (lambda: vorlanx.render("settings"), TypeError),
+        (lambda: vorlanx.render(vorlanx.Settings(fundamental=0)), ValueError),
+        (lambda: vorlanx.analyze(123, settings), TypeError),
+        (lambda: vorlanx.analyze(np.zeros((10, 2, 2)), settings, sample_rate=44100), ValueError),
+        (lambda: vorlanx.analyze(np.array([["a", "b"]]), settings, sample_rate=44100), ValueError),
+        (lambda: vorlanx.analyze(np.zeros((0, 2)), settings, sample_rate=44100), ValueError),
+        (lambda: vorlanx.analyze(np.zeros((100, 2)), settings), ValueError),
+        (lambda: vorlanx.analyze(np.zeros((100, 2)), settings, sample_rate=-5), ValueError),
+        (lambda: vorlanx.write(tmp_path, settings, progress=3), TypeError),
+    ]:
+        with pytest.raises(kind):
+            call()
+    (tmp_path / "text.wav").write_text("not audio")
+    with pytest.raises(ValueError, match="text.wav"):
+        vorlanx.analyze(tmp_path / "text.wav", settings)
+
+
+def test_file_problems_are_os_errors_and_interrupts_leave_the_file(tmp_path):
+    settings = vorlanx.Settings(duration=5.0)
+    with pytest.raises(FileNotFoundError) as missing:
+        vorlanx.write(tmp_path / "no" / "such.wav", settings)
+    assert missing.value.errno == 2 and missing.value.filename == str(tmp_path / "no" / "such.wav")
+    with pytest.raises(FileNotFoundError):
+        vorlanx.analyze(tmp_path / "absent.wav", settings)
+
+    target = tmp_path / "kept.wav"
+    target.write_bytes(b"old")
+    seen = []
+
+    def interrupt(fraction):
+        seen.append(fraction)
+        if fraction > 0.1:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        vorlanx.write(target, settings, progress=interrupt)
+    assert target.read_bytes() == b"old" and sorted(os.listdir(tmp_path)) == ["kept.wav"]
+    result = vorlanx.write(target, settings, progress=seen.append)
+    assert seen[-1] == 1.0 and result["bytes"] == target.stat().st_size == 44 + 4 * 220500
+    clipped = vorlanx.write(target, vorlanx.Settings(duration=0.1, mother_amplitude=3))
+    assert clipped["clipping_warning"].startswith("Warning! Clipped samples detected")
