@@ -10,25 +10,11 @@
 
 namespace {
 
-// The analysis's feedback: progress as a queued signal, and the worker's cancel.
-class CWorkerFeedback : public analysis::CAnalysisFeedback {
+// The feedback of both steps, the recording and the analysis: progress as a queued signal, and the
+// worker's cancel (one override serves both interfaces: their functions are the same).
+class CWorkerFeedback : public analysis::CAnalysisFeedback, public audio::CAudioFeedback {
 public:
     CWorkerFeedback(CAnalysisWorker& worker, std::function<bool()> cancelling)
-        : m_worker(worker), m_cancelling(std::move(cancelling)) {}
-    void ReportProgress(std::uint64_t done, std::uint64_t total) override {
-        emit m_worker.progressed(static_cast<qint64>(done), static_cast<qint64>(total));
-    }
-    bool CancelRequested() override { return m_cancelling(); }
-
-private:
-    CAnalysisWorker& m_worker;
-    std::function<bool()> m_cancelling;
-};
-
-// The measurement's feedback: the recording's progress, and the worker's cancel.
-class CMeasureFeedback : public audio::CAudioFeedback {
-public:
-    CMeasureFeedback(CAnalysisWorker& worker, std::function<bool()> cancelling)
         : m_worker(worker), m_cancelling(std::move(cancelling)) {}
     void ReportProgress(std::uint64_t done, std::uint64_t total) override {
         emit m_worker.progressed(static_cast<qint64>(done), static_cast<qint64>(total));
@@ -102,7 +88,7 @@ void CAnalysisWorker::StartMeasurement(const CGenerationSettings& settings, cons
             const audio::CDeviceInfo& out = system.Find(output, audio::EDirection::Output);
             const audio::CDeviceInfo& in = system.Find(input, audio::EDirection::Input);
             const platform::CTemporaryFile recording("vorlanx-recording-", ".wav");
-            CMeasureFeedback feedback(*this, [this] { return Cancelling(); });
+            CWorkerFeedback feedback(*this, [this] { return Cancelling(); });
             const audio::CSessionReport session =
                 audio::RecordResponse(system, out, in, settings, recording.Path(), feedback);
             if (session.m_bCancelled) {
