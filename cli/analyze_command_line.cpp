@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "cli/option_parser.h"
+#include "generation/settings_fields.h"
 #include "platform/number_text.h"
 
 namespace {
@@ -89,14 +90,9 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
              line.m_strSaveRecording = text;
              return std::nullopt;
          }});
-    options.push_back({"--format", "", true, [&](const std::string& text) -> std::optional<std::string> {
-                           if (text != "s16" && text != "s24" && text != "f32") {
-                               return "must be s16, s24 or f32, not '" + text + "'";
-                           }
-                           line.m_settings.m_eFormat = text == "s16"   ? ESampleFormat::S16
-                                                       : text == "s24" ? ESampleFormat::S24
-                                                                       : ESampleFormat::F32;
-                           return std::nullopt;
+    // The stimulus's sample format as played, from the settings table as vorlanx-gen reads it.
+    options.push_back({"--format", "", true, [&](const std::string& text) {
+                           return ApplySettingsField(*FindSettingsField("format"), text, line.m_settings);
                        }});
     options[0].m_bEndsParsing = options[1].m_bEndsParsing = true;
     AddSettingsOptions(options, line.m_settings, true);
