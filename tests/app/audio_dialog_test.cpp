@@ -111,3 +111,11 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
     }
     ::setenv("HOME", savedHome.c_str(), 1);
 }
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // also when CTest lists the tests
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Vorlanx");
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
