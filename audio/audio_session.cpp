@@ -227,8 +227,7 @@ public:
                                                     m_state.m_nRecordFrameBytes);
         m_state.m_pRecord = m_pRecordRing.get();
         if (!m_recording.Open(*recordingPath)) {
-            throw platform::CFileException(
-                "Cannot write the recording " + *recordingPath + ": " + m_recording.OpenError(), 0);
+            throw platform::CFileException(m_recording.OpenError(), m_recording.OpenErrorNumber());
         }
         const std::uint64_t data = m_state.m_nRecordFrames * m_state.m_nRecordFrameBytes;
         const EContainer container = 72 + data <= 0xFFFFFFFFull ? EContainer::Wav : EContainer::Rf64;

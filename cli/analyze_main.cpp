@@ -65,11 +65,19 @@ std::optional<int> Measure(const CAnalyzeCommandLine& line, const std::string& p
     const audio::CAudioSystem system;
     const audio::CDeviceInfo& output = system.Find(line.m_strOutputDevice, audio::EDirection::Output);
     const audio::CDeviceInfo& input = system.Find(line.m_strInputDevice, audio::EDirection::Input);
+    std::string unwritten; // said once standard error is back
     {
         const audio::CQuietStandardError quiet;
         CConsoleAudioFeedback feedback("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet,
                                        quiet.SavedDescriptor());
-        report = audio::RecordResponse(system, output, input, line.m_settings, path, feedback);
+        try {
+            report = audio::RecordResponse(system, output, input, line.m_settings, path, feedback);
+        } catch (const platform::CFileException& error) {
+            unwritten = error.what();
+        }
+    }
+    if (!unwritten.empty()) {
+        return Fail("The recording " + path + " could not be written: " + unwritten);
     }
     if (report.m_bCancelled) {
         std::cerr << "vorlanx-analyze: interrupted; nothing was measured\n";

@@ -225,4 +225,10 @@ TEST_F(AudioDevicesTest, MeasureReportsTheDeviceLikeTheFile) {
     EXPECT_EQ(clipping.m_nStatus, 1);
     EXPECT_NE(clipping.m_strErr.find("The recording clips: "), std::string::npos) << clipping.m_strErr;
     EXPECT_EQ(Analyze({"--measure", "x.wav"}).m_nStatus, 2) << "no recording goes with --measure";
+    const test::CRun unwritable =
+        Analyze({"--measure", "--duration", "2", "--output-device", "test_out", "--input", "test_in",
+                 "--save-recording", (m_dir / "no" / "r.wav").string()});
+    EXPECT_EQ(unwritable.m_nStatus, 1);
+    EXPECT_EQ(unwritable.m_strErr, "vorlanx-analyze: The recording " + (m_dir / "no" / "r.wav").string() +
+                                       " could not be written: No such file or directory\n");
 }
