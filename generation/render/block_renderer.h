@@ -79,10 +79,11 @@
 //    one more rounding each, counted in B_L and B_R, and the gain (at most 1) only shrinks the
 //    difference carried in. Float (S = 1) has no clip; its edges are the midpoints between
 //    neighbouring floats, where rounding to float changes. The kernels flag a value within the
-//    margin of the nearer midpoint (the smaller half gap, so that the step at a power of two is
-//    covered), not finite, or beyond 3e38 (near the largest float); 1.0, the warning's threshold,
-//    is a float, so "above 1.0" changes only at a midpoint. Near 0 the gaps shrink below the margin
-//    and such frames are always flagged, which only costs time. An unflagged value and the exact
+//    margin of a midpoint (read from the double's low 29 bits, counting the midpoint below a power
+//    of two, where the gap halves), not finite, beyond 3e38 (near the largest float) or below
+//    2^-126 (where floats are subnormal); 1.0, the warning's threshold, is a float, so "above 1.0"
+//    changes only at a midpoint. Near 0 the gaps shrink below the margin and such frames are always
+//    flagged, which only costs time. An unflagged value and the exact
 //    one round to the same float, so the samples and the peak (the largest |left sample|) agree.
 // The tests pin this: every harmonic's observed error stays within its e_o, by each method, on
 // every kernel; every kernel's observed difference stays within B_L and B_R; a kernel with

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <immintrin.h>
+#include <utility>
 
 #include "generation/render/sine_kernels.h"
 #include "generation/render/wrapped_sine.h"
@@ -147,6 +149,15 @@ template <class Mask, int W> unsigned LaneBits(Mask mask) {
     return bits;
 }
 
+// Stores lane i's left and right floats at out + 8 i and out + 8 i + 4 (the frames' byte order on
+// x86-64): one shuffle and one unaligned store instead of a lane-by-lane copy.
+template <class Float32, std::size_t... I>
+void StoreFloatPairs(unsigned char* out, Float32 left, Float32 right, std::index_sequence<I...>) {
+    constexpr std::size_t W = sizeof...(I) / 2;
+    const auto pairs = __builtin_shufflevector(left, right, (I % 2 == 0 ? I / 2 : W + I / 2)...);
+    __builtin_memcpy(out, &pairs, sizeof pairs);
+}
+
 // Lanes whose |value| is within `margin` of an edge of an integer format of full scale S (a half,
 // where the rounding changes, or S, where the clip and the warning do), not finite, or beyond 4e15
 // (block_renderer.h, step 4). Flagging more frames than needed only costs time.
@@ -159,24 +170,24 @@ template <class V, class Mask> Mask NearAnEdge(V magnitude, V margin, V fullScal
 }
 
 // Lanes whose `value` is within `margin` of a midpoint between two neighbouring floats (where the
-// rounding to float changes), not finite, or beyond 3e38 (near the largest float). `nearest` is
-// `value` rounded to float. The midpoints either side of it lie half its gap to each neighbour
-// away; the smaller half counts, so that the step down at a power of two is covered.
-template <class V, class Mask, class Float32, class Int32>
-Mask NearAFloatEdge(V value, Float32 nearest, V margin) {
-    const Int32 bits = __builtin_bit_cast(Int32, nearest) & 0x7FFFFFFF;
-    const V at = __builtin_convertvector(__builtin_bit_cast(Float32, bits), V);
-    const V above =
-        __builtin_convertvector(__builtin_bit_cast(Float32, bits + 1), V); // infinity above the largest
-    const V below =
-        __builtin_convertvector(__builtin_bit_cast(Float32, bits - 1), V); // meaningless for 0, replaced
-    const Mask zero = __builtin_convertvector(bits == 0, Mask);
-    const V gapAbove = above - at;
-    const V gapBelow = zero ? gapAbove : at - below;
-    const V half = (gapAbove < gapBelow ? gapAbove : gapBelow) * 0.5;
-    const V magnitude = (V)((Mask)value & 0x7FFFFFFFFFFFFFFF);
-    const V off = (V)((Mask)(magnitude - at) & 0x7FFFFFFFFFFFFFFF);
-    return ~(magnitude < 3e38) | (half - off < margin);
+// rounding to float changes), not finite, beyond 3e38 (near the largest float), or below 2^-126
+// (where floats are subnormal) unless the margin is 0 (the value is then exact).
+// For 2^-126 <= |x| = 2^e (1 + m 2^-52) < 3e38, the float's 23 bits are the top of m and its
+// rounding reads the low 29 bits L: the floats of x's binade lie at L = 0, the midpoints at
+// L = 2^28, u = 2^(e-52) apart per unit of L. The midpoint inside x's gap is |L - 2^28| u away; the
+// nearest one below the binade's lower end (where the gap may halve) is at least (L + 2^27) u
+// away; every other midpoint is farther. The smaller of the two is computed exactly: 1 + L 2^-52
+// is a double in [1, 2), its differences below are exact and in units of 2^-52, and 2^e is a power
+// of two.
+template <class V, class Mask> Mask NearAFloatEdge(V value, V margin) {
+    const Mask bits = (Mask)value & 0x7FFFFFFFFFFFFFFF;
+    const V magnitude = (V)bits;
+    const V low = (V)((bits & 0x1FFFFFFF) | 0x3FF0000000000000); // 1 + L 2^-52
+    const V power = (V)(bits & 0x7FF0000000000000);              // 2^e
+    const V inside = (V)((Mask)(low - (1.0 + 0x1p-24)) & 0x7FFFFFFFFFFFFFFF);
+    const V below = (low - 1.0) + 0x1p-25;
+    const V distance = (inside < below ? inside : below) * power;
+    return ~(magnitude < 3e38) | ((magnitude < 0x1p-126) & (margin > 0.0)) | (distance < margin);
 }
 
 // The reference tone's sines, frame by frame: from `Sin` of its stepped phase.
@@ -249,20 +260,14 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Refer
         if constexpr (F == ESampleFormat::F32) {
             const Float32 leftSample = __builtin_convertvector(left, Float32);
             const Float32 rightSample = __builtin_convertvector(right, Float32);
-            const Mask edge = (NearAFloatEdge<V, Mask, Float32, Int32>(left, leftSample, leftMargin) |
-                               NearAFloatEdge<V, Mask, Float32, Int32>(right, rightSample, rightMargin)) &
-                              inFile;
+            const Mask edge =
+                (NearAFloatEdge<V, Mask>(left, leftMargin) | NearAFloatEdge<V, Mask>(right, rightMargin)) &
+                inFile;
             b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
             const V written = __builtin_convertvector(leftSample, V);
             const V magnitude = (V)((Mask)written & 0x7FFFFFFFFFFFFFFF);
             peak = (inFile & ~edge & (magnitude > peak)) ? magnitude : peak;
-            float lefts[W], rights[W];
-            __builtin_memcpy(lefts, &leftSample, sizeof lefts);
-            __builtin_memcpy(rights, &rightSample, sizeof rights);
-            for (int i = 0; i < W; ++i) { // left, right: the floats' bits, little-endian on x86-64
-                __builtin_memcpy(out + 8 * i, &lefts[i], 4);
-                __builtin_memcpy(out + 8 * i + 4, &rights[i], 4);
-            }
+            StoreFloatPairs(out, leftSample, rightSample, std::make_index_sequence<2 * W>());
         } else {
             const V leftMagnitude = (V)((Mask)left & 0x7FFFFFFFFFFFFFFF);
             const V rightMagnitude = (V)((Mask)right & 0x7FFFFFFFFFFFFFFF);

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <tuple>
 #include <vector>
 
 #include "generation/job_plan.h"
 #include "generation/job_sources.h"
+#include "generation/render/kernel_body.h"
 #include "generation/render/render_plan.h"
 #include "generation/render/sine_kernels.h"
 #include "generation/signal_sources.h"
@@ -197,6 +199,64 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
     }
     EXPECT_GT(flagged, 0u);
     EXPECT_GT(clipped, 0u);
+}
+
+// The float format's edge test against its definition: a value within the margin of a midpoint
+// between two neighbouring floats (found with nextafterf) must be flagged, and so must one that is
+// not finite, beyond 3e38 or, with a margin, below the normal floats; the test may flag a little
+// more, but never a normal value twice the margin away from every midpoint. The values sit at
+// powers of two (where the gap below halves), near midpoints and anywhere in binades from 2^-126
+// to 2^127.
+TEST(SineKernels, FloatEdgesAreTheMidpointsBetweenFloats) {
+    typedef double V2 __attribute__((vector_size(16)));
+    typedef long long Mask2 __attribute__((vector_size(16)));
+    const auto flagged = [](double value, double margin) {
+        const Mask2 lanes = NearAFloatEdge<V2, Mask2>(V2{value, -value}, V2{margin, margin});
+        EXPECT_EQ(lanes[0], lanes[1]) << value; // the sign does not matter
+        return lanes[0] != 0;
+    };
+    const auto midpointDistance = [](double value) {
+        const float nearest = static_cast<float>(value);
+        const double up = (static_cast<double>(nearest) + std::nextafterf(nearest, INFINITY)) / 2.0;
+        const double down = (static_cast<double>(nearest) + std::nextafterf(nearest, -INFINITY)) / 2.0;
+        return std::min(std::fabs(value - up), std::fabs(value - down));
+    };
+    std::mt19937_64 random(20261208);
+    std::size_t checked = 0, near = 0;
+    for (int e = -126; e <= 127; e += 1 + (e > -120 && e < 120 ? 7 : 0)) {
+        const double power = std::ldexp(1.0, e);
+        for (const double margin : {power * 0x1p-20, power * 0x1.8p-25, power * 0x1p-26, power * 0x1p-40}) {
+            std::vector<double> values = {power, std::nextafter(power, 0.0)};
+            for (int i = 0; i < 200; ++i) {
+                std::uniform_real_distribution<double> offset(-2.0 * margin, 2.0 * margin);
+                values.push_back(power + offset(random));                   // around the power
+                values.push_back(power * (1.0 + 0x1p-24) + offset(random)); // the first midpoint up
+                values.push_back(power * std::uniform_real_distribution(1.0, 2.0)(random)); // anywhere
+            }
+            for (const double value : values) {
+                if (!(value >= 0x1p-126 && value < 3e38)) {
+                    continue;
+                }
+                const double distance = midpointDistance(value);
+                const bool isFlagged = flagged(value, margin);
+                near += distance < margin;
+                ++checked;
+                if (distance < margin) {
+                    ASSERT_TRUE(isFlagged)
+                        << value << " is " << distance << " from a midpoint; margin " << margin;
+                } else if (isFlagged) {
+                    ASSERT_LT(distance, 2.0 * margin) << value << " flagged with margin " << margin;
+                }
+            }
+        }
+    }
+    EXPECT_GT(near, checked / 10);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double value : {inf, std::numeric_limits<double>::quiet_NaN(), 3.1e38, 1e-39, 0.0}) {
+        EXPECT_TRUE(flagged(value, 1e-300)) << value;
+    }
+    EXPECT_FALSE(flagged(1e-39, 0.0));
+    EXPECT_FALSE(flagged(0.0, 0.0));
 }
 
 // Every kernel against the exact kernel on the same blocks: the values may differ only by the
