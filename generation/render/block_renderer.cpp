@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "generation/render/cpu_placement.h"
@@ -25,8 +26,8 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-// A lane with more flagged frames than this is computed again whole, in one pass of the exact
-// kernel; one with fewer, frame by frame, its phases stepped once from frame to frame.
+// A lane with more frames whose left is flagged than this is computed again whole, in one pass of
+// the exact kernel; one with fewer, frame by frame, its phases stepped once from frame to frame.
 constexpr std::size_t kWholeLaneRecompute = kLaneFrames / 8;
 
 // The work of one round: super-blocks of `width` lanes x kLaneFrames frames, their lanes' start
@@ -211,10 +212,7 @@ private:
                 // The lane's frames are a column of the kernel's frame-major output.
                 unsigned char* laneBytes = bytes + laneFirst * m_nFrameBytes;
                 const unsigned char* samples = out.m_aBytes.data() + lane * m_nFrameBytes;
-                for (std::size_t k = 0; k < frames; ++k) {
-                    std::memcpy(laneBytes + k * m_nFrameBytes, samples + k * m_nWidth * m_nFrameBytes,
-                                m_nFrameBytes);
-                }
+                CopyColumn(laneBytes, samples, frames);
                 if ((flaggedLanes >> lane) & 1u) {
                     peak = std::max(peak, FinishFlaggedFrames(snapshot, lane, frames, laneBytes,
                                                               block.m_pGains, scratch));
@@ -251,20 +249,49 @@ private:
         return gains.data();
     }
 
+    // Copies `frames` frames of one lane from the kernel's frame-major output (a frame every
+    // m_nWidth frames) to consecutive frames; each frame size gets its own fixed-size copy, which
+    // the compiler turns into a load and a store instead of a call.
+    void CopyColumn(unsigned char* to, const unsigned char* from, std::size_t frames) const {
+        const auto copy = [&](auto frameBytes) {
+            constexpr std::size_t bytes = decltype(frameBytes)::value;
+            for (std::size_t k = 0; k < frames; ++k) {
+                std::memcpy(to + k * bytes, from + k * m_nWidth * bytes, bytes);
+            }
+        };
+        switch (m_nFrameBytes) {
+        case 4:
+            return copy(std::integral_constant<std::size_t, 4>());
+        case 6:
+            return copy(std::integral_constant<std::size_t, 6>());
+        case 8:
+            return copy(std::integral_constant<std::size_t, 8>());
+        default:
+            for (std::size_t k = 0; k < frames; ++k) {
+                std::memcpy(to + k * m_nFrameBytes, from + k * m_nWidth * m_nFrameBytes, m_nFrameBytes);
+            }
+        }
+    }
+
     bool Flagged(const CLaneOutputs& out, std::size_t lane, std::size_t k) const {
         return (out.m_aEdgeLanes[k] >> lane) & 1u;
+    }
+    bool LeftFlagged(const CLaneOutputs& out, std::size_t lane, std::size_t k) const {
+        return (out.m_aLeftEdgeLanes[k] >> lane) & 1u;
     }
 
     // The samples of the flagged frames among the first `frames` of `lane`, from exact values
     // (step 4 of the proof), with the super-block's `gains` (null: none); returns the largest peak
-    // among them.
+    // among them. Where only the right value is flagged, only the reference tone is computed
+    // again: the left value is unflagged, so the kernel's rounds as the exact one does (step 5).
     double FinishFlaggedFrames(const double* snapshot, std::size_t lane, std::size_t frames,
                                unsigned char* laneBytes, const double* gains, CWorkerScratch& scratch) const {
         const CLaneOutputs& out = scratch.m_out;
         const ESampleFormat format = m_plan.m_format.m_eFormat;
-        std::size_t flagged = 0;
+        std::size_t flagged = 0, leftFlagged = 0;
         for (std::size_t k = 0; k < frames; ++k) {
             flagged += Flagged(out, lane, k);
+            leftFlagged += LeftFlagged(out, lane, k);
         }
         if (flagged == 0) {
             return 0.0;
@@ -295,7 +322,7 @@ private:
         }
         const CSineKernel& exact = ExactKernel();
         CLaneOutputs& exactOut = scratch.m_exact;
-        if (flagged > kWholeLaneRecompute) {
+        if (leftFlagged > kWholeLaneRecompute) {
             CLaneBlock block = m_plan.Block(phases, frames, exactOut);
             block.m_nValidFrames = frames;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
@@ -321,8 +348,16 @@ private:
             block.m_nValidFrames = 1;
             block.m_dLeftMargin = block.m_dRightMargin = -1.0;
             block.m_pGains = laneGains != nullptr ? laneGains + k : nullptr;
+            const bool rightOnly = !LeftFlagged(out, lane, k);
+            if (rightOnly) { // the reference tone alone: oscillator H becomes the block's only one
+                block.m_pIncrements += block.m_nHarmonics;
+                block.m_pStartPhases += block.m_nHarmonics;
+                block.m_pResonance = block.m_pResonanceSin = nullptr;
+                block.m_nHarmonics = block.m_nDaughters = 0;
+            }
             exact.m_pRender(block);
-            finish(k, exactOut.m_aLeft[0], exactOut.m_aRight[0]);
+            finish(k, rightOnly ? out.m_aLeft[k * m_nWidth + lane] : exactOut.m_aLeft[0],
+                   exactOut.m_aRight[0]);
         }
         return peak;
     }

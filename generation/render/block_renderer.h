@@ -65,7 +65,8 @@
 //    32767 (the clip and the warning's threshold), or is not finite or beyond 4e15 (where only
 //    whole units exist); likewise right with m_R. B_L is at least 9 x 2u x |left|, so the margin
 //    is wider than any last-bit step of the rounding arithmetic itself. Flagged frames are
-//    computed again with the library's sine (the exact kernel) from the lane's exact phases.
+//    computed again with the library's sine (the exact kernel) from the lane's exact phases; where
+//    only right is flagged, only the reference tone is (left is unflagged: step 5 holds for it).
 // 5. Why an unflagged frame is exact. Its left' lies more than B_L from every edge and the exact
 //    left lies within B_L of it, so both are on the same side of every edge: the same clip, the
 //    same rounded sample (adding +-0.5 and truncating is monotone, and no edge lies between

@@ -260,10 +260,10 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Refer
         if constexpr (F == ESampleFormat::F32) {
             const Float32 leftSample = __builtin_convertvector(left, Float32);
             const Float32 rightSample = __builtin_convertvector(right, Float32);
-            const Mask edge =
-                (NearAFloatEdge<V, Mask>(left, leftMargin) | NearAFloatEdge<V, Mask>(right, rightMargin)) &
-                inFile;
+            const Mask leftEdge = NearAFloatEdge<V, Mask>(left, leftMargin) & inFile;
+            const Mask edge = leftEdge | (NearAFloatEdge<V, Mask>(right, rightMargin) & inFile);
             b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
+            b.m_pLeftEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(leftEdge));
             const V written = __builtin_convertvector(leftSample, V);
             const V magnitude = (V)((Mask)written & 0x7FFFFFFFFFFFFFFF);
             peak = (inFile & ~edge & (magnitude > peak)) ? magnitude : peak;
@@ -271,10 +271,11 @@ void FinishLanes(const CLaneBlock& b, const V* mother, const V* daughters, Refer
         } else {
             const V leftMagnitude = (V)((Mask)left & 0x7FFFFFFFFFFFFFFF);
             const V rightMagnitude = (V)((Mask)right & 0x7FFFFFFFFFFFFFFF);
-            const Mask edge = (NearAnEdge<V, Mask>(leftMagnitude, leftMargin, fullScale) |
-                               NearAnEdge<V, Mask>(rightMagnitude, rightMargin, fullScale)) &
-                              inFile;
+            const Mask leftEdge = NearAnEdge<V, Mask>(leftMagnitude, leftMargin, fullScale) & inFile;
+            const Mask edge =
+                leftEdge | (NearAnEdge<V, Mask>(rightMagnitude, rightMargin, fullScale) & inFile);
             b.m_pEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(edge));
+            b.m_pLeftEdgeLanes[k] = static_cast<unsigned char>(LaneBits<Mask, W>(leftEdge));
             peak = (inFile & ~edge & (leftMagnitude > peak)) ? leftMagnitude : peak;
 
             const V lowest = -(fullScale + 1.0);

@@ -59,13 +59,14 @@ const CSineKernel* const kKernels[] = {&kAvx512Kernel, &kAvx2Kernel, &kSse2Kerne
 CLaneOutputs::CLaneOutputs(std::size_t width)
     : m_aLeft(kLaneFrames * width), m_aRight(kLaneFrames * width),
       m_aBytes(kLaneFrames * width * BytesPerFrame(ESampleFormat::F32)), m_aEdgeLanes(kLaneFrames),
-      m_aPeaks(width) {}
+      m_aLeftEdgeLanes(kLaneFrames), m_aPeaks(width) {}
 
 void CLaneOutputs::AttachTo(CLaneBlock& block) {
     block.m_pLeft = m_aLeft.data();
     block.m_pRight = m_aRight.data();
     block.m_pBytes = m_aBytes.data();
     block.m_pEdgeLanes = m_aEdgeLanes.data();
+    block.m_pLeftEdgeLanes = m_aLeftEdgeLanes.data();
     block.m_pPeaks = m_aPeaks.data();
 }
 

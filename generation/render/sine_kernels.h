@@ -40,12 +40,13 @@ struct CLaneBlock {
     // of lane 0's frames, then lane 1's, and so on (the last block of a file may be short).
     ESampleFormat m_eFormat = ESampleFormat::S16;
     std::size_t m_nValidFrames = 0;
-    double m_dLeftMargin = 0.0;            // a left within this of an edge needs the exact value
-    double m_dRightMargin = 0.0;           // likewise for right
-    unsigned char* m_pBytes = nullptr;     // out, frame-major: each frame's samples as in the file
-    unsigned char* m_pEdgeLanes = nullptr; // out, per frame: bit `lane` set when that frame (in
-                                           // the file) is near an edge or not finite
-    double* m_pPeaks = nullptr;            // out, per lane: largest peak (PackFrame's) of its other frames
+    double m_dLeftMargin = 0.0;                // a left within this of an edge needs the exact value
+    double m_dRightMargin = 0.0;               // likewise for right
+    unsigned char* m_pBytes = nullptr;         // out, frame-major: each frame's samples as in the file
+    unsigned char* m_pEdgeLanes = nullptr;     // out, per frame: bit `lane` set when that frame (in
+                                               // the file) is near an edge or not finite
+    unsigned char* m_pLeftEdgeLanes = nullptr; // out, likewise for its left value alone
+    double* m_pPeaks = nullptr; // out, per lane: largest peak (PackFrame's) of its other frames
 };
 
 // The output buffers of one kernel call on `width` lanes of kLaneFrames frames.
@@ -54,10 +55,11 @@ struct CLaneOutputs {
     // Points the block's outputs at these buffers.
     void AttachTo(CLaneBlock& block);
 
-    std::vector<double> m_aLeft, m_aRight;   // kLaneFrames x width each
-    std::vector<unsigned char> m_aBytes;     // kLaneFrames x width x the widest format's frame
-    std::vector<unsigned char> m_aEdgeLanes; // kLaneFrames
-    std::vector<double> m_aPeaks;            // width
+    std::vector<double> m_aLeft, m_aRight;       // kLaneFrames x width each
+    std::vector<unsigned char> m_aBytes;         // kLaneFrames x width x the widest format's frame
+    std::vector<unsigned char> m_aEdgeLanes;     // kLaneFrames
+    std::vector<unsigned char> m_aLeftEdgeLanes; // kLaneFrames
+    std::vector<double> m_aPeaks;                // width
 };
 
 // Bound on |vector sine - sin| for the SIMD kernels where their sine is trusted: the wrapped
