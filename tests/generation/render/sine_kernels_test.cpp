@@ -134,8 +134,9 @@ class KernelFinishingTest : public testing::TestWithParam<const CSineKernel*> {}
 // The default bank at twice its amplitudes (so some frames clip), distinct phases per lane,
 // the last lane poisoned with a NaN phase, and only the first half of the frames (plus 5) in the
 // file, so that lanes end early or lie wholly past the end. Every frame in the file must be flagged
-// exactly when near an edge; every other frame must carry LeftSample and RightSample of its values,
-// and the peaks must be the largest |left| of those frames only.
+// exactly when near an edge (and its left flag when left is); every other frame must carry
+// LeftSample and RightSample of its values, and the peaks must be the largest |left| of those
+// frames only.
 TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
     const CSineKernel& kernel = *GetParam();
     const std::size_t width = kernel.m_nWidth;
@@ -182,6 +183,8 @@ TEST_P(KernelFinishingTest, FlagsFramesNearAnEdgeAndRoundsTheRest) {
             const bool edge = inFile && (NearAnEdge(l, 0.05) || NearAnEdge(r, 0.01));
             ASSERT_EQ((out.m_aEdgeLanes[k] >> lane) & 1u, edge ? 1u : 0u)
                 << "lane " << lane << " frame " << k << " left " << l << " right " << r;
+            ASSERT_EQ((out.m_aLeftEdgeLanes[k] >> lane) & 1u, inFile && NearAnEdge(l, 0.05) ? 1u : 0u)
+                << "lane " << lane << " frame " << k << " left " << l;
             if (!inFile || edge) {
                 flagged += edge;
                 continue;
