@@ -3,7 +3,7 @@
 #   vorlanx-gen (block renderer), vorlanx-gen --per-frame (the plain reference), and, when SoX is
 #   installed, SoX synthesizing the same 38 tones (37 harmonics mixed at 1/n, and the 0.9 reference);
 #   then both paths with a mother amplitude of 1e300, where every frame takes the exact path;
-#   then the 24-bit and float formats against 16-bit, the Python module's render against the
+#   then the 24-bit and float formats against 16-bit (in turn), the Python module's render against the
 #   generator, and FLAC files against `flac -5` on the WAV;
 #   then a 3000 s file (529 MB) against dd writing as many bytes to the same folder, the write floor;
 #   then vorlanx-analyze on the default file against `sox FILE -n stats`, and on 60 s and 600 s at
@@ -77,17 +77,33 @@ cmp -s "$out/hugeblock.wav" "$out/hugeframe.wav" && hugesame="identical" || huge
 echo "| vorlanx-gen ${huge[*]} | $hugeblock | $(awk "BEGIN { printf \"%.1f\", $hugeblock / $block }")x | $(peak_mib "$gen" "${huge[@]}" -o "$out/hugeblock.wav") |"
 echo "| vorlanx-gen --per-frame ${huge[*]} | $hugeframe | $(awk "BEGIN { printf \"%.1f\", $hugeframe / $block }")x | $(peak_mib "$gen" --per-frame "${huge[@]}" -o "$out/hugeframe.wav") |"
 
-# The wider formats against the 16-bit file (to the disk, and rendered to a stream thrown away), and
-# FLAC against the flac tool compressing the same WAV file at its default level 5.
-for format in s24 f32; do
-    wide=$(median "$gen" --format "$format" -o "$out/wide.wav")
-    echo "| vorlanx-gen --format $format | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $block }")x | $(peak_mib "$gen" --format "$format" -o "$out/wide.wav") |"
+# The wider formats against 16-bit, to the disk and rendered to a stream thrown away, in
+# interleaved runs (one of each in turn) so that the machine's drift falls on both alike.
+# `paired A B` prints the medians of A and B; each command is one string, split at spaces.
+paired() {
+    local a=() b=() start end
+    for _ in $(seq "$runs"); do
+        for which in a b; do
+            rm -f "$out"/*.wav
+            start=${EPOCHREALTIME/[.,]/}
+            if [ "$which" = a ]; then $1 >/dev/null 2>&1; else $2 >/dev/null 2>&1; fi
+            end=${EPOCHREALTIME/[.,]/}
+            if [ "$which" = a ]; then a+=("$((end - start))"); else b+=("$((end - start))"); fi
+        done
+    done
+    for times in "${a[*]}" "${b[*]}"; do
+        tr ' ' '\n' <<<"$times" | sort -n | sed -n "$(( (runs + 1) / 2 ))p" | awk '{ printf "%.4f ", $1 / 1e6 }'
+    done
+    echo
+}
+for target in "$out/wide.wav" -; do
+    for format in s24 f32; do
+        read -r narrow wide < <(paired "$gen -o $target" "$gen --format $format -o $target")
+        shown=$([ "$target" = - ] && echo "-o - >/dev/null" || true)
+        echo "| vorlanx-gen --format $format${shown:+ $shown} | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $narrow }")x s16 in the same runs ($narrow s) | $(peak_mib "$gen" --format "$format" -o "$target") |"
+    done
 done
 narrow=$(median "$gen" -o -)
-for format in s24 f32; do
-    wide=$(median "$gen" --format "$format" -o -)
-    echo "| vorlanx-gen --format $format -o - >/dev/null | $wide | $(awk "BEGIN { printf \"%.2f\", $wide / $narrow }")x the same for s16 ($narrow s) | $(peak_mib "$gen" --format "$format" -o -) |"
-done
 # The Python module's render of the default file (in the process, the median of `runs` calls)
 # against vorlanx-gen rendering it to /dev/null (a whole process).
 python=$(command -v /usr/bin/python3 || command -v python3 || true)
