@@ -84,8 +84,8 @@
 //    of two, where the gap halves), not finite, beyond 3e38 (near the largest float) or below
 //    2^-126 (where floats are subnormal); 1.0, the warning's threshold, is a float, so "above 1.0"
 //    changes only at a midpoint. Near 0 the gaps shrink below the margin and such frames are always
-//    flagged, which only costs time. An unflagged value and the exact
-//    one round to the same float, so the samples and the peak (the largest |left sample|) agree.
+//    flagged, which only costs time. An unflagged value and the exact one round to the same float,
+//    so the samples and the peak (the largest |left sample|) agree.
 // The tests pin this: every harmonic's observed error stays within its e_o, by each method, on
 // every kernel; every kernel's observed difference stays within B_L and B_R; a kernel with
 // a deliberately worse sine (and a matching e) still gives the reference's bytes, and with the
