@@ -22,17 +22,7 @@ nlohmann::json Number(const std::optional<double>& value) {
 
 // Fixed decimals with a sign for gains and phases; "-inf" and "n/a" where there is no number.
 std::string Fixed(double value, int decimals, bool sign = false) {
-    if (std::isnan(value)) {
-        return "n/a";
-    }
-    if (std::isinf(value)) {
-        return value < 0 ? "-inf" : "inf";
-    }
-    std::string text = FormatDecimals(value, decimals);
-    if (text.find_first_not_of("-0.") == std::string::npos) { // -0.000: rounds to zero
-        text = FormatDecimals(0.0, decimals);
-    }
-    return sign && text.front() != '-' ? "+" + text : text;
+    return platform::FormatFigure(value, decimals, sign);
 }
 
 std::string Fixed(const std::optional<double>& value, int decimals, bool sign = false) {

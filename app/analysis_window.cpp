@@ -54,14 +54,7 @@ QString Figure(const std::optional<double>& value, int decimals, const char* uni
     if (!value || std::isnan(*value)) {
         return QStringLiteral("n/a");
     }
-    if (std::isinf(*value)) {
-        return QStringLiteral("-inf %1").arg(unit);
-    }
-    QString text = QString::fromStdString(platform::FormatDecimals(*value, decimals));
-    if (sign && !text.startsWith('-')) {
-        text.prepend('+');
-    }
-    return text + ' ' + unit;
+    return QString::fromStdString(platform::FormatFigure(*value, decimals, sign)) + ' ' + unit;
 }
 
 std::vector<CResponsePlot::CPoint> Points(const analysis::CAnalysisReport& report) {

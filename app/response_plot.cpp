@@ -16,7 +16,7 @@ namespace {
 constexpr double kHoverPixels = 8.0;
 
 QString Fixed(double value, int decimals) {
-    return QString::fromStdString(platform::FormatDecimals(value, decimals));
+    return QString::fromStdString(platform::FormatFigure(value, decimals));
 }
 
 QString Db(double value) {

@@ -55,6 +55,20 @@ std::string FormatDecimals(double value, int decimals) {
     return std::string(buffer, result.ptr);
 }
 
+std::string FormatFigure(double value, int decimals, bool plus) {
+    if (std::isnan(value)) {
+        return "n/a";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-inf" : "inf";
+    }
+    std::string text = FormatDecimals(value, decimals);
+    if (text.find_first_not_of("-0.") == std::string::npos) { // "-0.00": rounds to zero
+        text = FormatDecimals(0.0, decimals);
+    }
+    return plus && text.front() != '-' ? "+" + text : text;
+}
+
 std::string FormatGeneral15(double value) {
     char buffer[64];
     // Like %g, the general form drops trailing zeros and a trailing decimal point.

@@ -16,6 +16,11 @@ std::string FormatFixed6(double value);
 // Fixed notation with `decimals` digits after the point (0 to 17), like printf's "%.Nf".
 std::string FormatDecimals(double value, int decimals);
 
+// A measured figure for people: FormatDecimals, except that a value that rounds to zero reads
+// without a minus sign ("0.00", not "-0.00"), and with `plus` a value that does not read negative
+// gets a "+". NaN reads "n/a"; infinities "inf" and "-inf".
+std::string FormatFigure(double value, int decimals, bool plus = false);
+
 // General format rounded to 15 significant digits ("%.15g"), trailing zeros and a trailing
 // decimal point removed: 30.0 -> "30", 0.95 -> "0.95".
 std::string FormatGeneral15(double value);

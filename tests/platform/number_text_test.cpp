@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <limits>
 #include <string>
 
 #include "platform/number_text.h"
@@ -55,6 +56,22 @@ TEST(Format, GeneralAndFixedMatchTheDisplayRules) {
     EXPECT_EQ(platform::FormatFixed6(32767.2), " 32767");
     EXPECT_EQ(platform::FormatFixed6(40000.0), " 40000");
     EXPECT_EQ(platform::FormatFixed6(1234567.0), "1234567");
+}
+
+// Measured figures: a value that rounds to zero has no minus sign, whatever side it came from.
+TEST(Format, FiguresNeverReadMinusZero) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        int decimals;
+        bool plus;
+        const char* text;
+    } cases[] = {{-0.004, 2, true, "+0.00"}, {-0.0, 2, false, "0.00"},  {-0.4, 0, false, "0"},
+                 {-0.006, 2, true, "-0.01"}, {0.004, 2, true, "+0.00"}, {-2.27552, 4, false, "-2.2755"},
+                 {inf, 2, true, "inf"},      {-inf, 1, false, "-inf"},  {std::nan(""), 2, true, "n/a"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::FormatFigure(c.value, c.decimals, c.plus), c.text) << c.value;
+    }
 }
 
 TEST(Format, DecimalCommaIsRecognisedForTheMessage) {
