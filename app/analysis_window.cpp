@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QImage>
@@ -101,6 +102,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
         auto* value = new QLabel(QStringLiteral("..."), summary);
         value->setObjectName(QString::fromLatin1(key));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        value->setWordWrap(true); // the polarity's remark wraps instead of widening the column
         form->addRow(QString::fromLatin1(label), value);
         m_summary[QString::fromLatin1(key)] = value;
     }
@@ -134,11 +136,12 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
 
     auto* side = new QVBoxLayout;
     side->addWidget(summary, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_pMeasure);
-    buttons->addWidget(m_pOverlay);
-    buttons->addWidget(m_pExport);
-    buttons->addWidget(m_pSaveImage);
+    // Two rows of buttons, so that the side column stays narrow and the plots get the width.
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(m_pMeasure, 0, 0);
+    buttons->addWidget(m_pOverlay, 0, 1);
+    buttons->addWidget(m_pExport, 1, 0);
+    buttons->addWidget(m_pSaveImage, 1, 1);
     side->addLayout(buttons);
     auto* progress = new QHBoxLayout;
     progress->addWidget(m_pProgress, 1);
