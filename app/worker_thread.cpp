@@ -1,5 +1,9 @@
 #include "app/worker_thread.h"
 
+namespace {
+std::atomic<int> s_nUnjoined{0}; // threads started by Run and not yet joined by Wait
+} // namespace
+
 CWorkerThread::CWorkerThread(QObject* parent) : QObject(parent) {}
 
 CWorkerThread::~CWorkerThread() {
@@ -16,6 +20,7 @@ void CWorkerThread::Run(std::function<void()> work) {
         m_bRunning = false;
         QMetaObject::invokeMethod(this, &CWorkerThread::finished, Qt::QueuedConnection);
     });
+    ++s_nUnjoined; // once the thread exists: a failed start throws and counts nothing
 }
 
 void CWorkerThread::Cancel() {
@@ -29,7 +34,12 @@ bool CWorkerThread::IsRunning() const {
 void CWorkerThread::Wait() {
     if (m_thread.joinable()) {
         m_thread.join();
+        --s_nUnjoined;
     }
+}
+
+int CWorkerThread::UnjoinedThreads() {
+    return s_nUnjoined;
 }
 
 bool CWorkerThread::Cancelling() const {

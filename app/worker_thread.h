@@ -24,6 +24,9 @@ public:
     bool IsRunning() const;
     // Blocks until the work's thread has ended; its signals are still queued afterwards.
     void Wait();
+    // How many threads all workers of the process have started and not yet joined. Any thread.
+    // Counted here rather than read from /proc: a joined thread's entry there can outlive the join.
+    static int UnjoinedThreads();
 
 signals:
     void finished();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -10,6 +12,20 @@
 #include "app/about_dlg.h"
 
 namespace test {
+
+// Chooses `path` in an open file dialog as a person would: types it into the file name field, then
+// accepts (queued: accepting may ask to replace a file, in a loop of its own). QFileDialog::selectFile
+// is not used: it leaves the field as it was once the field has the focus, which under load it may
+// already have when the dialog is first answered, and the dialog then never accepts.
+inline void ChooseInFileDialog(QFileDialog* files, const QString& path) {
+    auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name != nullptr) {
+        name->setText(path);
+    } else {
+        files->selectFile(path);
+    }
+    QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+}
 
 struct CSeenBox {
     QString m_strTitle;

@@ -546,8 +546,7 @@ TEST_F(VorlanxDlgTest, BrowseChoosesTheFileName) {
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             startedAt = files->directory().absolutePath();
-            files->selectFile(chosen);
-            QMetaObject::invokeMethod(files, "accept"); // as its Save button would
+            test::ChooseInFileDialog(files, chosen); // as typing the name and its Save button would
         }
     });
     answer.start(5);
