@@ -32,6 +32,17 @@ struct CLineResult {
 
 enum class EPolarity { Unknown, Normal, Inverted };
 
+// Why a recording was not analysed, as a fact each shell can phrase its own advice from (the
+// sentence in m_strRefusal gives none: it names no option of any program).
+enum class ERefusal {
+    None,
+    NoStimulus,       // the settings describe no stimulus the analysis can use
+    NoFrames,         // no frames at all, or none left after the skip, or too few
+    ChannelsToChoose, // more than two channels and none chosen: m_nChannels says how many
+    NoSuchChannel,    // a chosen channel is not in the recording, or both are the same
+    NotFinite,        // a sample is NaN or infinite
+};
+
 struct CReferenceResult {
     bool m_bPresent = false;    // the recording has a reference channel
     double m_dLevelDbfs = 0.0;  // its tone at f0
@@ -65,6 +76,7 @@ struct CAnalysisReport {
     CReferenceResult m_reference;
     std::vector<std::string> m_aWarnings;    // one sentence each
     std::optional<std::string> m_strRefusal; // why the recording could not be analysed
+    ERefusal m_eRefusal = ERefusal::None;    // the kind of that refusal
 
     // For plots: the left channel's spectrum averaged over the segments, in dBFS per bin scaled so
     // that a tone's peak reads its level, bins m_dBinHz apart from 0 Hz; the noise floor per bin.

@@ -155,9 +155,10 @@ private:
 };
 
 // Counts work done and asks whether to stop.
-class CProgress {
+class CProgressCount {
 public:
-    CProgress(CAnalysisFeedback* feedback, std::uint64_t total) : m_pFeedback(feedback), m_nTotal(total) {}
+    CProgressCount(platform::CProgress* feedback, std::uint64_t total)
+        : m_pFeedback(feedback), m_nTotal(total) {}
     void Advance(std::uint64_t frames) {
         m_nDone += frames;
         if (m_pFeedback != nullptr) {
@@ -169,7 +170,7 @@ public:
     }
 
 private:
-    CAnalysisFeedback* m_pFeedback;
+    platform::CProgress* m_pFeedback;
     std::uint64_t m_nTotal;
     std::uint64_t m_nDone = 0;
 };
@@ -264,7 +265,7 @@ const char* PolarityName(EPolarity polarity) {
 }
 
 CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recording,
-                                 const CAnalysisOptions& options, CAnalysisFeedback* feedback) {
+                                 const CAnalysisOptions& options, platform::CProgress* feedback) {
     if (!(options.m_dSkipS >= 0.0 && std::isfinite(options.m_dSkipS)) ||
         (options.m_dLengthS && !(*options.m_dLengthS > 0.0 && std::isfinite(*options.m_dLengthS))) ||
         options.m_nLeftChannel < 0 || options.m_nRightChannel < -1) {
@@ -278,22 +279,23 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     report.m_dSkipS = options.m_dSkipS;
     report.m_dNominalFundamentalHz = plan.m_dFundamentalHz;
     report.m_aWarnings = plan.m_aWarnings;
-    const auto refuse = [&](const std::string& why) {
+    const auto refuse = [&](ERefusal kind, const std::string& why) {
+        report.m_eRefusal = kind;
         report.m_strRefusal = why;
         return report;
     };
     if (plan.m_strRefusal) {
-        return refuse(*plan.m_strRefusal);
+        return refuse(ERefusal::NoStimulus, *plan.m_strRefusal);
     }
     if (recording.Frames() == 0) {
-        return refuse("it holds no audio frames");
+        return refuse(ERefusal::NoFrames, "it holds no audio frames");
     }
 
     // Channels, 1-based in the options and the report.
     const int channels = recording.Channels();
     if (channels > 2 && options.m_nLeftChannel == 0 && options.m_nRightChannel == 0) {
-        return refuse("it has " + std::to_string(channels) +
-                      " channels: choose the left and the reference with --left N and --right N");
+        return refuse(ERefusal::ChannelsToChoose,
+                      "it has " + std::to_string(channels) + " channels: choose the left and the reference");
     }
     const int left = options.m_nLeftChannel == 0 ? 1 : options.m_nLeftChannel;
     const int right = options.m_nRightChannel == -1  ? 0
@@ -302,12 +304,13 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
                                                      : 0;
     for (const int channel : {left, right}) {
         if (channel > channels) {
-            return refuse("it has no channel " + std::to_string(channel) + " (it has " +
-                          std::to_string(channels) + ")");
+            return refuse(ERefusal::NoSuchChannel, "it has no channel " + std::to_string(channel) +
+                                                       " (it has " + std::to_string(channels) + ")");
         }
     }
     if (left == right) {
-        return refuse("the left channel and the reference are both channel " + std::to_string(left));
+        return refuse(ERefusal::NoSuchChannel,
+                      "the left channel and the reference are both channel " + std::to_string(left));
     }
     report.m_nLeftChannel = left;
     report.m_nRightChannel = right;
@@ -318,8 +321,9 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     const double rate = recording.SampleRate();
     const auto skipFrames = static_cast<std::uint64_t>(std::llround(std::min(options.m_dSkipS * rate, 1e18)));
     if (skipFrames >= recording.Frames()) {
-        return refuse("no frames are left after skipping " + Seconds(options.m_dSkipS) + " (it holds " +
-                      Seconds(static_cast<double>(recording.Frames()) / rate) + ")");
+        return refuse(ERefusal::NoFrames, "no frames are left after skipping " + Seconds(options.m_dSkipS) +
+                                              " (it holds " +
+                                              Seconds(static_cast<double>(recording.Frames()) / rate) + ")");
     }
     std::uint64_t frames = recording.Frames() - skipFrames;
     if (options.m_dLengthS) {
@@ -327,8 +331,9 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
             frames, static_cast<std::uint64_t>(std::llround(std::min(*options.m_dLengthS * rate, 1e18))));
     }
     if (frames < kMinFrames) {
-        return refuse("it is too short to analyse: " + std::to_string(frames) +
-                      " frames after the skip, at least " + std::to_string(kMinFrames) + " needed");
+        return refuse(ERefusal::NoFrames, "it is too short to analyse: " + std::to_string(frames) +
+                                              " frames after the skip, at least " +
+                                              std::to_string(kMinFrames) + " needed");
     }
     const double f0 = plan.m_dFundamentalHz;
     const std::size_t wanted = std::max(kMinSegment, NextPowerOfTwo(kLineSpacingBins * rate / f0));
@@ -378,8 +383,8 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
         spectrum.Transform(tracked());
         trackedBin = FindTonePeak(spectrum, trackedHz / binHz, kSearchTolerance);
     }
-    CProgress progress(feedback,
-                       (1 + (runEnd - runFirst) + (spread ? kTrackSpread : 0) + segments) * segment);
+    CProgressCount progress(feedback,
+                            (1 + (runEnd - runFirst) + (spread ? kTrackSpread : 0) + segments) * segment);
     progress.Advance(segment);
     if (trackedBin) {
         CPhaseTrack run(*trackedBin);
@@ -473,9 +478,10 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     const CChannelStats& rightStats = rightSums.m_stats;
     for (const auto& [stats, name] : {std::pair{&leftStats, "left"}, std::pair{&rightStats, "reference"}}) {
         if (stats->m_nNotFinite) {
-            return refuse("its " + std::string(name) +
-                          " channel holds a sample that is not a finite number (NaN or " +
-                          "infinite) at frame " + std::to_string(*stats->m_nNotFinite));
+            return refuse(ERefusal::NotFinite,
+                          "its " + std::string(name) +
+                              " channel holds a sample that is not a finite number (NaN or " +
+                              "infinite) at frame " + std::to_string(*stats->m_nNotFinite));
         }
     }
     const bool leftSilent = leftStats.RmsDbfs() < kSilentDbfs;

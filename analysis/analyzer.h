@@ -7,6 +7,7 @@
 #include "analysis/analysis_plan.h"
 #include "analysis/analysis_report.h"
 #include "analysis/recording.h"
+#include "platform/progress.h"
 
 namespace analysis {
 
@@ -19,22 +20,9 @@ struct CAnalysisOptions {
                                       // -1: none
 };
 
-// How far an analysis is, and whether to stop. Called on the analysing thread.
-class CAnalysisFeedback {
+class CAnalysisCancelled : public platform::CCancelled {
 public:
-    virtual ~CAnalysisFeedback() = default;
-    // `done` of `total` units of work (frames read, over both passes).
-    virtual void ReportProgress(std::uint64_t done, std::uint64_t total) {
-        (void)done;
-        (void)total;
-    }
-    // True stops the analysis: it throws CAnalysisCancelled.
-    virtual bool CancelRequested() { return false; }
-};
-
-class CAnalysisCancelled : public std::runtime_error {
-public:
-    CAnalysisCancelled() : std::runtime_error("the analysis was cancelled") {}
+    CAnalysisCancelled() : platform::CCancelled("the analysis was cancelled") {}
 };
 
 // Measures `recording` against the stimulus of `plan` (see README "Measuring a device" for every
@@ -44,8 +32,9 @@ public:
 // samples that are not finite, settings without a stimulus) gives a report with m_strRefusal;
 // facts about a measurement (clipping, silence, no tone near f0, ...) are warnings. Throws
 // std::invalid_argument for options out of range, CAnalysisCancelled when the feedback asks, and
-// what the recording's Read throws.
+// what the recording's Read throws. `progress` (may be null) counts frames read over both passes;
+// its cancel makes this throw CAnalysisCancelled.
 CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recording,
-                                 const CAnalysisOptions& options, CAnalysisFeedback* feedback = nullptr);
+                                 const CAnalysisOptions& options, platform::CProgress* progress = nullptr);
 
 } // namespace analysis

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <cmath>
 #ifdef VORLANX_HAVE_SVG
@@ -219,7 +221,7 @@ void CAnalysisWindow::OnMeasuring(bool recording) {
     m_pProgress->setValue(0);
 }
 
-void CAnalysisWindow::Start(const QString& path, bool overlay) {
+void CAnalysisWindow::Start(const QString& path, bool overlay, const analysis::CAnalysisOptions& options) {
     if (m_worker.IsRunning()) {
         return;
     }
@@ -230,42 +232,55 @@ void CAnalysisWindow::Start(const QString& path, bool overlay) {
     m_pProgress->setVisible(true);
     m_pCancel->setVisible(true);
     m_pOverlay->setEnabled(false);
-    m_worker.Start(path.toStdString(), m_stimulus);
+    m_worker.Start(path.toStdString(), m_stimulus, options);
 }
 
 void CAnalysisWindow::OnProgressed(qint64 done, qint64 total) {
     m_pProgress->setValue(total > 0 ? static_cast<int>(1000 * done / total) : 0);
 }
 
-void CAnalysisWindow::OnFinished() {
+void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
     m_pProgress->setVisible(false);
     m_pCancel->setVisible(false);
     m_pOverlay->setEnabled(m_report.has_value());
     m_pMeasure->setEnabled(true);
-    std::optional<CAnalysisWorker::CResult> result = m_worker.TakeResult();
-    if (!result) {
+    if (finished.m_bCancelled) {
         if (!m_report && !m_bOverlayRunning) {
             close(); // cancelled before anything was shown
         }
         return;
     }
-    if (!result->m_report) {
+    const instrument::COutcome& outcome = finished.m_outcome;
+    if (outcome.m_eRefusal == analysis::ERefusal::ChannelsToChoose &&
+        !finished.m_strPath.starts_with("live: ")) {
+        // The window's advice: choose the channels here, and analyse again.
+        if (const auto channels = ChooseChannels(outcome.m_nChannels)) {
+            analysis::CAnalysisOptions options;
+            options.m_nLeftChannel = channels->first;
+            options.m_nRightChannel = channels->second;
+            Start(QString::fromStdString(finished.m_strPath), m_bOverlayRunning, options);
+            return;
+        }
+    }
+    if (!finished.Report()) {
+        const std::string why = finished.m_strError.empty() ? outcome.Message() : finished.m_strError;
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
                         m_strName == QStringLiteral("Measured live") && !m_bOverlayRunning
                             ? QStringLiteral("The measurement failed.")
                             : QStringLiteral("The recording cannot be analysed."),
                         QMessageBox::Ok, this);
-        box.setInformativeText(QString::fromStdString(result->m_strError).toHtmlEscaped());
+        box.setInformativeText(QString::fromStdString(why).toHtmlEscaped());
         box.exec();
         if (!m_report) {
             close();
         }
         return;
     }
+    analysis::CAnalysisReport report = *finished.Report();
     // A recording without the stimulus's f0 has no response to show: say so, and show what it holds.
-    if (!result->m_report->m_dFundamentalHz) {
+    if (!report.m_dFundamentalHz) {
         QString why = QStringLiteral("the stimulus's f0 was not found in it");
-        for (const std::string& warning : result->m_report->m_aWarnings) {
+        for (const std::string& warning : report.m_aWarnings) {
             if (warning.rfind("No tone", 0) == 0 || warning.find("silent") != std::string::npos) {
                 why = QString::fromStdString(warning);
                 break;
@@ -273,16 +288,43 @@ void CAnalysisWindow::OnFinished() {
         }
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"), QStringLiteral("No tone found."),
                         QMessageBox::Ok, this);
-        box.setInformativeText((QString::fromStdString(result->m_strPath) + ": " + why).toHtmlEscaped());
+        box.setInformativeText((QString::fromStdString(finished.m_strPath) + ": " + why).toHtmlEscaped());
         box.exec();
     }
     if (m_bOverlayRunning) {
-        m_aOverlays.emplace_back(QFileInfo(QString::fromStdString(result->m_strPath)).fileName(),
-                                 std::move(*result->m_report));
+        m_aOverlays.emplace_back(QFileInfo(QString::fromStdString(finished.m_strPath)).fileName(),
+                                 std::move(report));
     } else {
-        m_report = std::move(result->m_report);
+        m_report = std::move(report);
     }
     ShowReport();
+}
+
+std::optional<std::pair<int, int>> CAnalysisWindow::ChooseChannels(int channels) {
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Choose the channels"));
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(new QLabel(QStringLiteral("The recording has %1 channels. Which hold the device's output "
+                                           "and the reference?")
+                                .arg(channels)));
+    auto* left = new QSpinBox(&dialog);
+    auto* right = new QSpinBox(&dialog);
+    left->setObjectName(QStringLiteral("leftChannel"));
+    right->setObjectName(QStringLiteral("rightChannel"));
+    left->setRange(1, channels);
+    right->setRange(1, channels);
+    left->setValue(1);
+    right->setValue(2);
+    form->addRow(QStringLiteral("&Left (the device's output):"), left);
+    form->addRow(QStringLiteral("&Reference:"), right);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return std::pair{left->value(), right->value()};
 }
 
 void CAnalysisWindow::ShowReport() {

@@ -65,10 +65,12 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void Start(const QString& path, bool overlay);
+    void Start(const QString& path, bool overlay, const analysis::CAnalysisOptions& options = {});
+    // Asks which of `channels` channels hold the left and the reference: nullopt when cancelled.
+    std::optional<std::pair<int, int>> ChooseChannels(int channels);
     void OnProgressed(qint64 done, qint64 total);
     void OnMeasuring(bool recording);
-    void OnFinished();
+    void OnFinished(const CAnalysisWorker::CResult& result);
     void ShowReport();
     // Writes `bytes` to `path` as the generator writes its files; false after a message.
     bool WriteFile(const QString& path, const QByteArray& bytes);

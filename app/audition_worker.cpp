@@ -7,9 +7,10 @@
 
 namespace {
 
-class CAuditionFeedback : public audio::CAudioFeedback {
+// The session's cancel: the worker's.
+class CAuditionProgress : public platform::CProgress {
 public:
-    explicit CAuditionFeedback(std::function<bool()> cancelling) : m_cancelling(std::move(cancelling)) {}
+    explicit CAuditionProgress(std::function<bool()> cancelling) : m_cancelling(std::move(cancelling)) {}
     bool CancelRequested() override { return m_cancelling(); }
 
 private:
@@ -26,29 +27,19 @@ CAuditionWorker::~CAuditionWorker() {
 }
 
 void CAuditionWorker::Start(const CGenerationSettings& settings) {
-    Wait();
-    TakeOutcome();
-    Run([this, settings] {
+    Run([this, settings]() -> CDelivery {
         COutcome outcome;
         try {
             const audio::CAudioSystem system;
             const audio::CDeviceInfo& device = system.Find({}, audio::EDirection::Output);
-            CAuditionFeedback feedback([this] { return Cancelling(); });
+            CAuditionProgress progress([this] { return Cancelling(); });
             const audio::CSessionReport report =
-                audio::PlayStimulus(system, device, settings, false, feedback);
+                audio::PlayStimulus(system, device, settings, false, progress);
             outcome.m_nUnderruns = report.m_nUnderruns;
             outcome.m_bStopped = report.m_bCancelled;
         } catch (const std::exception& error) {
             outcome.m_strError = error.what();
         }
-        const std::lock_guard lock(m_outcomeMutex);
-        m_outcome = std::move(outcome);
+        return [this, outcome] { emit finished(outcome); };
     });
-}
-
-std::optional<CAuditionWorker::COutcome> CAuditionWorker::TakeOutcome() {
-    const std::lock_guard lock(m_outcomeMutex);
-    std::optional<COutcome> outcome;
-    outcome.swap(m_outcome);
-    return outcome;
 }

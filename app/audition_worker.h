@@ -1,15 +1,14 @@
 #pragma once
 
-#include <mutex>
-#include <optional>
+#include <cstdint>
 #include <string>
 
 #include "app/worker_thread.h"
 #include "generation/settings.h"
 
 // Plays the stimulus on the system's default output device on a thread of its own, for its duration
-// or until Cancel (the dialog's "Stop"). After `finished`, TakeOutcome() says how it ended: an error
-// message (no device, a device that fails), the underruns counted, or nothing to say.
+// or until Cancel (the dialog's "Stop"). `finished` says how it ended: an error message (no device,
+// a device that fails), the underruns counted, or nothing to say.
 class CAuditionWorker : public CWorkerThread {
     Q_OBJECT
 public:
@@ -24,9 +23,7 @@ public:
 
     // Starts playing `settings`' signal. Only when nothing is playing.
     void Start(const CGenerationSettings& settings);
-    std::optional<COutcome> TakeOutcome();
 
-private:
-    std::mutex m_outcomeMutex; // written by the playing thread, taken by the GUI thread
-    std::optional<COutcome> m_outcome;
+signals:
+    void finished(const CAuditionWorker::COutcome& outcome);
 };

@@ -5,6 +5,37 @@
 
 #include "generation/generate_job.h"
 
+namespace {
+
+// The job's feedback on its thread: the wait, progress and the FIFO's wait as the worker's queued
+// signals, the message kept for `finished`, and the worker's cancel.
+class CJobFeedback : public CGenerationFeedback {
+public:
+    CJobFeedback(CGenerationWorker& worker, std::function<bool()> cancelling)
+        : m_worker(worker), m_cancelling(std::move(cancelling)) {}
+    void BeginWait() override { emit m_worker.waitBegun(); }
+    void EndWait() override { emit m_worker.waitEnded(); }
+    void ShowMessage(const std::string& text, unsigned type) override { ShowDetailedMessage(text, type, {}); }
+    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override {
+        m_message = CGenerationWorker::CMessage{text, type, detail};
+    }
+    void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override {
+        emit m_worker.progressed(static_cast<qint64>(framesWritten), static_cast<qint64>(frameCount));
+    }
+    bool CancelRequested() override { return m_cancelling(); }
+    void ReportWaiting(const std::string& path) override {
+        emit m_worker.waitingForReader(QString::fromStdString(path));
+    }
+
+    std::optional<CGenerationWorker::CMessage> m_message;
+
+private:
+    CGenerationWorker& m_worker;
+    std::function<bool()> m_cancelling;
+};
+
+} // namespace
+
 CGenerationWorker::CGenerationWorker(QObject* parent) : CWorkerThread(parent) {}
 
 CGenerationWorker::~CGenerationWorker() {
@@ -13,74 +44,31 @@ CGenerationWorker::~CGenerationWorker() {
 }
 
 void CGenerationWorker::Start(const CGenerationSettings& settings) {
-    Wait(); // the last job's message and result are taken only after it has ended
-    TakeMessage();
-    TakeResult();
-    Run([this, settings] {
+    Run([this, settings]() -> CDelivery {
+        CJobFeedback feedback(*this, [this] { return Cancelling(); });
+        CResult result;
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {
             const auto start = std::chrono::steady_clock::now();
             CJobOutcome outcome;
-            if (GenerateTestFile(settings, *this, {}, &outcome)) {
+            if (GenerateTestFile(settings, feedback, {}, &outcome)) {
                 const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-                const std::lock_guard lock(m_messageMutex);
-                m_result =
-                    CResult{settings.m_strFileName, outcome.m_nBytes, seconds.count(), outcome.m_dPeak};
+                result.m_written =
+                    CWritten{settings.m_strFileName, outcome.m_nBytes, seconds.count(), outcome.m_dPeak};
             } else if (outcome.m_eEnd == CJobOutcome::EEnd::ReaderGone) {
                 // The command line ends quietly, as a pipeline's tools do; a window says what happened.
-                ShowMessage("The program reading " + settings.m_strFileName + " stopped reading after " +
-                                std::to_string(outcome.m_nBytesSent) + " of " +
-                                std::to_string(outcome.m_nBytes) + " bytes: the stream is incomplete.",
-                            MB_ICONEXCLAMATION);
+                feedback.ShowMessage("The program reading " + settings.m_strFileName +
+                                         " stopped reading after " + std::to_string(outcome.m_nBytesSent) +
+                                         " of " + std::to_string(outcome.m_nBytes) +
+                                         " bytes: the stream is incomplete.",
+                                     MB_ICONEXCLAMATION);
             }
         } catch (const std::exception& error) {
-            ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
+            feedback.ShowMessage(std::string("Generation failed: ") + error.what(), MB_ICONEXCLAMATION);
         } catch (...) {
-            ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
+            feedback.ShowMessage("Generation failed for an unknown reason.", MB_ICONEXCLAMATION);
         }
+        result.m_message = feedback.m_message;
+        return [this, result] { emit finished(result); };
     });
-}
-
-std::optional<CGenerationWorker::CMessage> CGenerationWorker::TakeMessage() {
-    const std::lock_guard lock(m_messageMutex);
-    std::optional<CMessage> message;
-    message.swap(m_message);
-    return message;
-}
-
-std::optional<CGenerationWorker::CResult> CGenerationWorker::TakeResult() {
-    const std::lock_guard lock(m_messageMutex);
-    std::optional<CResult> result;
-    result.swap(m_result);
-    return result;
-}
-
-void CGenerationWorker::BeginWait() {
-    emit waitBegun();
-}
-
-void CGenerationWorker::EndWait() {
-    emit waitEnded();
-}
-
-void CGenerationWorker::ShowMessage(const std::string& text, unsigned type) {
-    ShowDetailedMessage(text, type, {});
-}
-
-void CGenerationWorker::ShowDetailedMessage(const std::string& text, unsigned type,
-                                            const std::string& detail) {
-    const std::lock_guard lock(m_messageMutex);
-    m_message = CMessage{text, type, detail};
-}
-
-void CGenerationWorker::ReportWaiting(const std::string& path) {
-    emit waitingForReader(QString::fromStdString(path));
-}
-
-void CGenerationWorker::ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) {
-    emit progressed(static_cast<qint64>(framesWritten), static_cast<qint64>(frameCount));
-}
-
-bool CGenerationWorker::CancelRequested() {
-    return Cancelling();
 }

@@ -561,7 +561,7 @@ void CVorlanxDlg::OnProgressed(qint64 framesWritten, qint64 frameCount) {
     }
 }
 
-void CVorlanxDlg::OnJobFinished() {
+void CVorlanxDlg::OnJobFinished(const CGenerationWorker::CResult& result) {
     if (!m_bGenerating) {
         return;
     }
@@ -569,14 +569,14 @@ void CVorlanxDlg::OnJobFinished() {
     delete m_pProgress;
     m_pProgress = nullptr;
     m_pGenerate->setEnabled(true);
-    if (const auto result = m_worker.TakeResult()) {
+    if (const auto& written = result.m_written) {
         m_pPreviewDue->stop(); // what was written stays until the fields change
         // Where it went, whatever the name typed: "~" expanded, a relative name made absolute.
-        m_pPreview->ShowWritten(QFileInfo(QString::fromStdString(result->m_strPath)).absoluteFilePath(),
-                                result->m_nBytes, result->m_dSeconds, result->m_dPeak);
+        m_pPreview->ShowWritten(QFileInfo(QString::fromStdString(written->m_strPath)).absoluteFilePath(),
+                                written->m_nBytes, written->m_dSeconds, written->m_dPeak);
     }
     // A job cancelled by closing the dialog leaves without a word.
-    if (const auto message = m_worker.TakeMessage(); message && !m_bClosing) {
+    if (const auto& message = result.m_message; message && !m_bClosing) {
         ShowDetailedMessage(message->m_strText, message->m_nType, message->m_strDetail);
     }
     m_bGenerating = false;
@@ -592,7 +592,7 @@ void CVorlanxDlg::done(int result) {
         m_worker.Wait();
         // The job's last signals (the end of the wait, the end of the job) are queued: take them now.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        OnJobFinished();
+        QCoreApplication::sendPostedEvents(&m_worker, QEvent::MetaCall);
         m_bClosing = false;
     }
     QDialog::done(result);
@@ -627,12 +627,12 @@ void CVorlanxDlg::OnPlay() {
     m_audition.Start(*settings);
 }
 
-void CVorlanxDlg::OnAuditionFinished() {
+void CVorlanxDlg::OnAuditionFinished(const CAuditionWorker::COutcome& finished) {
     m_pPlay->setText(QStringLiteral("Play"));
-    const std::optional<CAuditionWorker::COutcome> outcome = m_audition.TakeOutcome();
-    if (!outcome || m_bClosing) {
+    if (m_bClosing) {
         return;
     }
+    const CAuditionWorker::COutcome* outcome = &finished;
     if (!outcome->m_strError.empty()) {
         ShowMessage("Cannot play the signal: " + outcome->m_strError, MB_ICONEXCLAMATION);
     } else if (outcome->m_nUnderruns > 0 && !outcome->m_bStopped) {

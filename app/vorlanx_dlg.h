@@ -24,10 +24,10 @@ class QTimer;
 struct CControl;
 
 // The main window: the ten settings in edit controls, "Generate!", "About..." and "Done".
-// It is the generate job's feedback: a wait cursor for the job, its messages as modal boxes. The
+// It shows the generate job's feedback: a wait cursor for the job, its messages as modal boxes. The
 // job runs on a worker thread: the window stays responsive, "Generate!" is disabled, and a job
 // that lasts more than half a second shows a modal progress dialog with a "Cancel" button.
-class CVorlanxDlg : public QDialog, public CGenerationFeedback {
+class CVorlanxDlg : public QDialog {
     Q_OBJECT
 public:
     // Control IDs; each control's object name is its ID in decimal.
@@ -59,14 +59,14 @@ public:
 
     const CGenerationSettings& Settings() const { return m_settings; }
 
-    // CGenerationFeedback: the wait cursor (an override cursor) and modal boxes titled "Vorlanx",
-    // with a warning icon for MB_ICONEXCLAMATION and an error icon for MB_OK (its only use is
-    // "File open failed!").
-    void BeginWait() override;
-    void EndWait() override;
-    void ShowMessage(const std::string& text, unsigned type) override;
+    // The job's feedback as the worker passes it on: the wait cursor (an override cursor) and modal
+    // boxes titled "Vorlanx", with a warning icon for MB_ICONEXCLAMATION and an error icon for MB_OK
+    // (its only use is "File open failed!").
+    void BeginWait();
+    void EndWait();
+    void ShowMessage(const std::string& text, unsigned type);
     // As ShowMessage, with `detail` (the path and the system's reason) below the text.
-    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail) override;
+    void ShowDetailedMessage(const std::string& text, unsigned type, const std::string& detail);
 
     // True while a generation runs, up to and including its message.
     bool IsGenerating() const { return m_bGenerating; }
@@ -93,7 +93,7 @@ public slots:
     void OnAnalyze();
     // Plays the fields' signal on the default output, or stops it ("Stop"); a field edited stops it.
     void OnPlay();
-    void OnAuditionFinished();
+    void OnAuditionFinished(const CAuditionWorker::COutcome& outcome);
     // Opens an analysis window that asks for the devices and measures live.
     void OnMeasure();
 
@@ -121,7 +121,7 @@ private:
     // window would not fit.
     void ApplyLayout(const QScreen* screen);
     void OnProgressed(qint64 framesWritten, qint64 frameCount);
-    void OnJobFinished();
+    void OnJobFinished(const CGenerationWorker::CResult& result);
     // The preview of what the fields hold now, without messages.
     void UpdatePreview();
     // The user chose a format: a ".wav" name becomes ".flac" for FLAC, and back.

@@ -11,14 +11,21 @@ CWorkerThread::~CWorkerThread() {
     Wait();
 }
 
-void CWorkerThread::Run(std::function<void()> work) {
+void CWorkerThread::Run(std::function<CDelivery()> work) {
     Wait(); // the previous work's thread has ended; join it before the next starts
     m_bCancel = false;
     m_bRunning = true;
     m_thread = std::thread([this, work = std::move(work)] {
-        work();
+        CDelivery delivery = work();
         m_bRunning = false;
-        QMetaObject::invokeMethod(this, &CWorkerThread::finished, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [delivery = std::move(delivery)] {
+                if (delivery) {
+                    delivery();
+                }
+            },
+            Qt::QueuedConnection);
     });
     ++s_nUnjoined; // once the thread exists: a failed start throws and counts nothing
 }

@@ -7,9 +7,11 @@
 
 // One piece of work at a time on a thread of its own, so a window stays responsive: Run() starts it
 // (after joining the last), Cancel() asks it to stop at its next question, the destructor cancels
-// and joins. `finished` is queued to the thread the object lives in (the GUI thread) when the work
-// has ended, whichever way. A standard thread rather than a QThread: joining it is a
-// synchronization that thread sanitizers see, and nothing of Qt runs on it but queued signals.
+// and joins. When the work has ended, whichever way, what it returned is called on the thread the
+// object lives in (the GUI thread): there each worker emits its own `finished` signal carrying its
+// result, as Qt's threaded examples do, so no result waits in a slot to be taken. A standard thread
+// rather than a QThread: joining it is a synchronization that thread sanitizers see, and nothing of
+// Qt runs on it but queued signals.
 class CWorkerThread : public QObject {
     Q_OBJECT
 public:
@@ -28,12 +30,13 @@ public:
     // Counted here rather than read from /proc: a joined thread's entry there can outlive the join.
     static int UnjoinedThreads();
 
-signals:
-    void finished();
-
 protected:
-    // Starts `work` on the thread, with the cancel flag cleared. Only when no work is running.
-    void Run(std::function<void()> work);
+    // What a worker's work returns: called on the GUI thread once the work has ended (IsRunning is
+    // false by then); not called when the worker is destroyed first.
+    using CDelivery = std::function<void()>;
+    // Starts `work` on the thread, with the cancel flag cleared. Only when no work is running. The
+    // work must not throw.
+    void Run(std::function<CDelivery()> work);
     // What the work asks between its steps: true once Cancel() was called.
     bool Cancelling() const;
 

@@ -238,7 +238,7 @@ public:
         m_aDrain.resize(m_pRecordRing->Capacity());
     }
 
-    CSessionReport Run(CAudioFeedback& feedback) {
+    CSessionReport Run(platform::CProgress& feedback) {
         m_feed.Start();
         // The ring full (or the whole stimulus in it) before the device asks for the first frames.
         const Clock::time_point fillBy = Clock::now() + std::chrono::seconds(10);
@@ -385,7 +385,7 @@ private:
 } // namespace
 
 CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& output,
-                            const CGenerationSettings& settings, bool loop, CAudioFeedback& feedback) {
+                            const CGenerationSettings& settings, bool loop, platform::CProgress& feedback) {
     (void)system; // PortAudio is running while it lives
     const CSessionGuard guard;
     CSession session(settings, output, nullptr, loop);
@@ -395,7 +395,7 @@ CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& outpu
 
 CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& output, const CDeviceInfo& input,
                               const CGenerationSettings& settings, const std::string& recordingPath,
-                              CAudioFeedback& feedback) {
+                              platform::CProgress& feedback) {
     (void)system;
     const CSessionGuard guard;
     CSession session(settings, output, &input, false);

@@ -7,21 +7,13 @@
 
 #include "audio/audio_system.h"
 #include "generation/settings.h"
+#include "platform/progress.h"
 
 namespace audio {
 
-// What a session asks of its caller, on the calling thread about every 20 ms.
-class CAudioFeedback {
-public:
-    virtual ~CAudioFeedback() = default;
-    // `done` of `total` frames played (or, when recording, recorded); `total` is 0 for an endless loop.
-    virtual void ReportProgress(std::uint64_t done, std::uint64_t total) {
-        (void)done;
-        (void)total;
-    }
-    // True ends the session at once (the stream is aborted): the report says m_bCancelled.
-    virtual bool CancelRequested() { return false; }
-};
+// A session reports to a platform::CProgress on the calling thread about every 20 ms: `done` of
+// `total` frames played (or, when recording, recorded), `total` 0 for an endless loop. A cancel ends
+// the session at once (the stream is aborted), and its report says m_bCancelled.
 
 // How a session went.
 struct CSessionReport {
@@ -52,7 +44,7 @@ inline constexpr double kStallSeconds = 3.0;
 // Throws std::invalid_argument for settings the job refuses, CAudioError when the device cannot be
 // opened at that rate and format, fails, or takes no frames for kStallSeconds.
 CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& output,
-                            const CGenerationSettings& settings, bool loop, CAudioFeedback& feedback);
+                            const CGenerationSettings& settings, bool loop, platform::CProgress& feedback);
 
 // Plays the stimulus on `output` as PlayStimulus does while recording `input` (two channels where it
 // has them, else one; 32-bit float) at the same rate in one stream, for the stimulus's duration plus
@@ -62,7 +54,7 @@ CSessionReport PlayStimulus(const CAudioSystem& system, const CDeviceInfo& outpu
 // frames, and platform::CFileException when the recording cannot be written.
 CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& output, const CDeviceInfo& input,
                               const CGenerationSettings& settings, const std::string& recordingPath,
-                              CAudioFeedback& feedback);
+                              platform::CProgress& feedback);
 
 // Why a recording of RecordResponse cannot be measured, in one sentence that names `input`: every
 // channel silent, or samples at full scale (clipped); nullopt when it can be.

@@ -10,13 +10,13 @@
 #include "audio/audio_session.h"
 #include "audio/audio_system.h"
 #include "cli/command_line.h"
-#include "cli/console_audio_feedback.h"
 #include "cli/console_feedback.h"
+#include "cli/console_progress.h"
 #include "cli/interrupt.h"
-#include "generation/plan_report.h"
 #include "generation/frame_render.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"
+#include "generation/plan_report.h"
 
 namespace {
 
@@ -67,8 +67,8 @@ int Play(const CCommandLine& line) {
     audio::CSessionReport report;
     {
         const audio::CQuietStandardError quiet;
-        CConsoleAudioFeedback feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet,
-                                       quiet.SavedDescriptor());
+        CConsoleProgress feedback(kProgram, line.m_settings.m_nSampleRate, line.m_bQuiet,
+                                  quiet.SavedDescriptor());
         report = audio::PlayStimulus(system, device, line.m_settings, line.m_bLoop, feedback);
     }
     const double seconds =

@@ -31,9 +31,9 @@ CRenderedFrames RenderFramesInMemory(const CGenerationSettings& settings, const 
                                      std::uint64_t frameCount, const render::CRenderOptions& options = {});
 
 // Thrown by WholeFilePeak when its feedback asks to stop.
-class CRenderCancelled : public std::runtime_error {
+class CRenderCancelled : public platform::CCancelled {
 public:
-    CRenderCancelled() : std::runtime_error("the rendering was cancelled") {}
+    CRenderCancelled() : platform::CCancelled("the rendering was cancelled") {}
 };
 
 // The peak of the whole file's left channel, computed without keeping or writing any frame (as

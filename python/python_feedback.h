@@ -5,6 +5,8 @@
 #include <exception>
 #include <optional>
 
+#include "platform/progress.h"
+
 // What a long call asks of Python while it runs without the interpreter's lock: whether Ctrl-C (or
 // another signal handler) raised, and, for a `progress` callable, the fraction done. Each question
 // takes the lock briefly. An exception raised by Python (KeyboardInterrupt, an error in `progress`)
@@ -24,4 +26,17 @@ private:
     pybind11::object m_progress;
     bool m_bRaised = false;
     std::optional<pybind11::error_already_set> m_error;
+};
+
+// The module's one adapter of platform::CProgress: Ctrl-C and `progress` through a CPythonWatch.
+class CPythonProgress : public platform::CProgress {
+public:
+    explicit CPythonProgress(CPythonWatch& watch) : m_watch(watch) {}
+    void ReportProgress(std::uint64_t done, std::uint64_t total) override {
+        m_watch.Progress(total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0);
+    }
+    bool CancelRequested() override { return m_watch.Cancelled(); }
+
+private:
+    CPythonWatch& m_watch;
 };

@@ -75,9 +75,37 @@ def analyze(
     settings: Settings,
     sample_rate: Optional[float] = None,
     full_scale: Optional[float] = None,
+    skip: float = 0.1,
+    length: Optional[float] = None,
+    left: Optional[int] = None,
+    right: Optional[int] = None,
 ) -> dict[str, Any]:
     """Measures a recording (a path, or an array of shape (frames,) or (frames, channels) with its
     sample_rate) against the stimulus `settings` describe: the keys of `vorlanx-analyze --json`.
 
     An array's samples are taken against `full_scale`, by default their type's (1.0 for floats, 32767
-    for int16, 2147483647 for int32; render's s24 arrays need 8388607)."""
+    for int16, 2147483647 for int32; render's s24 arrays need 8388607). `skip` seconds are left out at
+    the start, then at most `length` seconds analysed; `left` and `right` are 1-based channel numbers
+    (right=0: no reference). ValueError for a recording that cannot be analysed, KeyboardInterrupt on
+    Ctrl-C."""
+
+def measure(
+    settings: Settings,
+    output: str = "",
+    input: str = "",
+    save_recording: str = "",
+    skip: float = 0.1,
+    length: Optional[float] = None,
+    progress: Optional[Callable[[float], Any]] = None,
+) -> dict[str, Any]:
+    """Plays the stimulus on `output`, records `input` (device names or parts of them; empty: the
+    default) and analyses the answer from the latency on, as `vorlanx-analyze --measure` does.
+
+    Returns the report's keys and underruns, overruns, output_device, input_device. RuntimeError for a
+    device that fails or a recording that is silent or clips, ValueError for refused settings or
+    recordings, OSError when the recording cannot be written, KeyboardInterrupt on Ctrl-C."""
+
+def play(settings: Settings, device: str = "", loop: bool = False) -> dict[str, Any]:
+    """Plays the stimulus on an output device to its end, or with loop=True until Ctrl-C.
+
+    Returns {device, frames, underruns}; RuntimeError for a device that fails."""

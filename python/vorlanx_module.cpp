@@ -5,19 +5,25 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
-#include "analysis/analysis_plan.h"
-#include "analysis/analyzer.h"
 #include "analysis/file_recording.h"
 #include "analysis/report_formats.h"
+#include "audio/audio_error.h"
+#include "audio/audio_session.h"
+#include "audio/audio_system.h"
 #include "generation/frame_render.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"
 #include "generation/plan_report.h"
+#include "generation/settings_fields.h"
+#include "instrument/analyse_file.h"
+#include "instrument/measure_live.h"
+#include "platform/number_text.h"
 #include "platform/sound_file_reader.h"
 #include "python/array_recording.h"
 #include "python/python_feedback.h"
@@ -210,18 +216,46 @@ py::dict Write(const py::object& pathArgument, CGenerationSettings settings, con
     return result;
 }
 
-// The analysis's feedback: Ctrl-C.
-class CAnalysisWatch : public analysis::CAnalysisFeedback {
-public:
-    explicit CAnalysisWatch(CPythonWatch& watch) : m_watch(watch) {}
-    bool CancelRequested() override { return m_watch.Cancelled(); }
+// The part and channels of a recording to analyse, from the keywords; ValueError when out of range.
+analysis::CAnalysisOptions AnalysisOptions(double skip, std::optional<double> length, std::optional<int> left,
+                                           std::optional<int> right) {
+    analysis::CAnalysisOptions options;
+    if (!(skip >= 0.0 && std::isfinite(skip))) {
+        throw py::value_error("skip must be 0 or more seconds, not " + platform::FormatGeneral15(skip));
+    }
+    if (length && !(*length > 0.0 && std::isfinite(*length))) {
+        throw py::value_error("length must be above 0 seconds, not " + platform::FormatGeneral15(*length));
+    }
+    if (left && *left < 1) {
+        throw py::value_error("left must be a channel number from 1, not " + std::to_string(*left));
+    }
+    if (right && *right < 0) {
+        throw py::value_error("right must be a channel number from 1, or 0 for none, not " +
+                              std::to_string(*right));
+    }
+    options.m_dSkipS = skip;
+    options.m_dLengthS = length;
+    options.m_nLeftChannel = left.value_or(0);
+    options.m_nRightChannel = right ? (*right == 0 ? -1 : *right) : 0;
+    return options;
+}
 
-private:
-    CPythonWatch& m_watch;
-};
+// The outcome as Python returns it: the report's JSON, or ValueError with this module's advice.
+py::dict ReportOrRaise(const instrument::COutcome& outcome) {
+    if (!outcome.m_report) {
+        std::string message = outcome.Message();
+        if (outcome.m_eRefusal == analysis::ERefusal::ChannelsToChoose) {
+            message += " with left=N and right=N";
+        }
+        throw py::value_error(message);
+    }
+    return FromJson(analysis::ReportJson(*outcome.m_report));
+}
 
 py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
-                 const py::object& sampleRate, std::optional<double> fullScale) {
+                 const py::object& sampleRate, std::optional<double> fullScale, double skip,
+                 std::optional<double> length, std::optional<int> left, std::optional<int> right) {
+    const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, left, right);
     std::unique_ptr<analysis::CRecording> recording;
     const bool isPath =
         py::isinstance<py::str>(recordingArgument) || py::hasattr(recordingArgument, "__fspath__");
@@ -260,26 +294,87 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
         throw py::type_error("recording expects a path or a numpy array, not " +
                              std::string(py::str(recordingArgument.get_type().attr("__name__"))));
     }
-    CGenerationSettings stimulus = settings;
-    stimulus.m_dDuration = 0.0; // the stimulus's length plays no part in its lines
-    const analysis::CAnalysisPlan plan =
-        analysis::MakeAnalysisPlan(MakeJobPlan(stimulus), recording->SampleRate());
     CPythonWatch watch;
-    CAnalysisWatch feedback(watch);
-    analysis::CAnalysisReport report;
+    CPythonProgress progress(watch);
+    instrument::COutcome outcome;
     try {
         const py::gil_scoped_release unlocked;
-        report = analysis::AnalyzeRecording(plan, *recording, {}, &feedback);
-    } catch (const analysis::CAnalysisCancelled&) {
+        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress);
+    } catch (const platform::CCancelled&) {
         watch.Rethrow();
         RaiseKeyboardInterrupt();
     } catch (const platform::CReadException& error) {
         throw py::value_error(error.what());
     }
-    if (report.m_strRefusal) {
-        throw py::value_error(recording->Name() + ": cannot be analysed: " + *report.m_strRefusal);
+    return ReportOrRaise(outcome);
+}
+
+// A device's failure as Python's RuntimeError, a file's as OSError; a cancel as KeyboardInterrupt.
+template <class Work> auto RunOnDevices(CPythonWatch& watch, Work work) {
+    try {
+        const py::gil_scoped_release unlocked;
+        return work();
+    } catch (const platform::CCancelled&) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    } catch (const audio::CAudioError& error) {
+        throw std::runtime_error(error.what());
+    } catch (const platform::CFileException& error) {
+        RaiseOsError(error.Error() != 0 ? error.Error() : EIO, error.what(), "");
     }
-    return FromJson(analysis::ReportJson(report));
+}
+
+py::dict Measure(const CGenerationSettings& settings, const std::string& output, const std::string& input,
+                 const std::string& saveRecording, double skip, std::optional<double> length,
+                 const py::object& progressArgument) {
+    if (!progressArgument.is_none() && !PyCallable_Check(progressArgument.ptr())) {
+        throw py::type_error("progress expects a callable taking the fraction done, or None");
+    }
+    const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, std::nullopt, std::nullopt);
+    if (const auto problem = CheckSettingsRanges(settings)) {
+        throw py::value_error(*problem);
+    }
+    CPythonWatch watch(progressArgument);
+    CPythonProgress progress(watch);
+    const instrument::CLiveOutcome outcome = RunOnDevices(watch, [&] {
+        return instrument::MeasureLive(settings, {output, input, saveRecording}, options, &progress);
+    });
+    watch.Rethrow();
+    if (outcome.m_eProblem == instrument::EProblem::RecordingProblem ||
+        outcome.m_eProblem == instrument::EProblem::TooShort) {
+        throw std::runtime_error(outcome.Message());
+    }
+    py::dict result = ReportOrRaise(outcome);
+    result["underruns"] = outcome.m_session.m_nUnderruns;
+    result["overruns"] = outcome.m_session.m_nOverruns;
+    result["output_device"] = outcome.m_strOutputName;
+    result["input_device"] = outcome.m_strInputName;
+    return result;
+}
+
+py::dict Play(const CGenerationSettings& settings, const std::string& device, bool loop) {
+    if (const auto problem = CheckSettingsRanges(settings)) {
+        throw py::value_error(*problem);
+    }
+    PlanOrRaise(settings);
+    CPythonWatch watch;
+    CPythonProgress progress(watch);
+    std::string name;
+    const audio::CSessionReport session = RunOnDevices(watch, [&] {
+        const audio::CAudioSystem system;
+        const audio::CDeviceInfo& output = system.Find(device, audio::EDirection::Output);
+        name = output.m_strName;
+        return audio::PlayStimulus(system, output, settings, loop, progress);
+    });
+    if (session.m_bCancelled) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    }
+    py::dict result;
+    result["device"] = name;
+    result["frames"] = session.m_nFramesPlayed;
+    result["underruns"] = session.m_nUnderruns;
+    return result;
 }
 
 } // namespace
@@ -308,10 +403,30 @@ PYBIND11_MODULE(vorlanx, module) {
         "opened or written or has no room.");
     module.def("analyze", &Analyze, py::arg("recording"), py::arg("settings"),
                py::arg("sample_rate") = py::none(), py::arg("full_scale") = py::none(),
+               py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS, py::arg("length") = py::none(),
+               py::arg("left") = py::none(), py::arg("right") = py::none(),
                "Measures a recording (a path, or a numpy array of shape (frames,) or (frames, channels)\n"
                "with its sample_rate) against the stimulus `settings` describe; returns the report with the\n"
                "keys of vorlanx-analyze --json. An array's samples are taken against `full_scale`, by\n"
                "default their type's (1.0 for floats, 32767 for int16, 2147483647 for int32; render's s24\n"
-               "arrays need 8388607). Raises OSError for a file that cannot be opened, ValueError for one\n"
-               "that is not audio or cannot be analysed.");
+               "arrays need 8388607). `skip` seconds are left out at the start, then at most `length`\n"
+               "seconds are analysed; `left` and `right` are 1-based channel numbers (right=0: no\n"
+               "reference). Raises OSError for a file that cannot be opened, ValueError for one that is not\n"
+               "audio or cannot be analysed, KeyboardInterrupt on Ctrl-C. Releases the GIL while it works.");
+    module.def("measure", &Measure, py::arg("settings"), py::arg("output") = "", py::arg("input") = "",
+               py::arg("save_recording") = "", py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS,
+               py::arg("length") = py::none(), py::arg("progress") = py::none(),
+               "Plays the stimulus on the output device and records the input (names or parts of names\n"
+               "as vorlanx-analyze --list-devices shows them; empty: the default), then analyses the\n"
+               "answer from the latency on, as vorlanx-analyze --measure does. Returns the report's keys\n"
+               "and underruns, overruns, output_device, input_device. `save_recording` keeps the\n"
+               "recording there. Raises ValueError for refused settings or a refused recording,\n"
+               "RuntimeError for a device that fails or a recording that is silent or clips, OSError\n"
+               "when the recording cannot be written, KeyboardInterrupt on Ctrl-C (the device is\n"
+               "released). Releases the GIL while it works.");
+    module.def("play", &Play, py::arg("settings"), py::arg("device") = "", py::arg("loop") = false,
+               "Plays the stimulus on an output device (a name or part of one; empty: the default) until\n"
+               "its end, or with loop=True until Ctrl-C (KeyboardInterrupt). Returns {device, frames,\n"
+               "underruns}. Raises ValueError for refused settings, RuntimeError for a device that\n"
+               "fails. Releases the GIL while it plays.");
 }

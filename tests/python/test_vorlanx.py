@@ -183,3 +183,73 @@ def test_file_problems_are_os_errors_and_interrupts_leave_the_file(tmp_path):
     assert seen[-1] == 1.0 and result["bytes"] == target.stat().st_size == 44 + 4 * 220500
     clipped = vorlanx.write(target, vorlanx.Settings(duration=0.1, mother_amplitude=3))
     assert clipped["clipping_warning"].startswith("Warning! Clipped samples detected")
+
+
+def test_analyze_takes_the_part_and_the_channels(tmp_path):
+    settings = vorlanx.Settings(duration=3.0, format="f32")
+    stereo = vorlanx.render(settings)
+    noise = np.random.default_rng(1).normal(0.0, 0.1, len(stereo)).astype(np.float32)
+    # Three channels, the reference in the middle: refused with this module's own advice, then
+    # measured as the stereo file once the channels are named.
+    three = np.stack([stereo[:, 0], stereo[:, 1], noise], axis=1)
+    with pytest.raises(ValueError, match=r"3 channels: choose the left and the reference with left=N and right=N"):
+        vorlanx.analyze(three, settings, sample_rate=44100)
+    chosen = vorlanx.analyze(three, settings, sample_rate=44100, left=1, right=2)
+    whole = vorlanx.analyze(stereo, settings, sample_rate=44100)
+    assert chosen["tones"] == whole["tones"] and chosen["left_channel"] == 1 and chosen["reference_channel"] == 2
+    swapped = np.stack([noise, stereo[:, 1], stereo[:, 0]], axis=1)
+    assert vorlanx.analyze(swapped, settings, sample_rate=44100, left=3, right=2)["tones"] == whole["tones"]
+    # right=0: no reference, as a mono recording.
+    assert vorlanx.analyze(stereo, settings, sample_rate=44100, right=0)["reference_channel"] is None
+    # skip and length choose the frames: 1 s after 0.5 s, in whole segments.
+    part = vorlanx.analyze(stereo, settings, sample_rate=44100, skip=0.5, length=1.0)
+    assert part["skip_s"] == 0.5 and part["frames_analyzed"] <= 44100 < part["frames_analyzed"] + part["segment_frames"]
+    for keywords in [dict(skip=-1.0), dict(length=0.0), dict(left=0), dict(right=-1), dict(left=4)]:
+        with pytest.raises(ValueError):
+            vorlanx.analyze(three, settings, sample_rate=44100, **keywords)
+
+
+def test_measure_and_play_through_alsas_file_plugin(tmp_path):
+    """measure() and play() on ALSA PCMs that write what is played to a file and record a file's bytes;
+    run in a child interpreter, whose HOME holds the .asoundrc."""
+    settings = vorlanx.Settings(duration=1.0, format="f32")
+    # The device gives back the stimulus itself, then a second of silence: every tone at 0 dB.
+    recorded = np.concatenate([vorlanx.render(settings), np.zeros((44100, 2), np.float32)])
+    (tmp_path / "in.raw").write_bytes(recorded.tobytes())
+    (tmp_path / ".asoundrc").write_text(
+        f'pcm.test_out {{ type file slave.pcm "null" file "{tmp_path}/played.raw" format "raw" }}\n'
+        f'pcm.test_in {{ type file slave.pcm "null" file "/dev/null" infile "{tmp_path}/in.raw" format "raw" }}\n')
+    script = """
+import json, os, vorlanx
+s = vorlanx.Settings(duration=1.0, format="f32")
+out = {"play": vorlanx.play(s, device="test_out")}
+os.rename("played.raw", "played_once.raw")
+m = vorlanx.measure(s, output="test_out", input="test_in")
+out["gains"] = [t["gain_db"] for t in m["tones"]]
+out["devices"] = [m["output_device"], m["input_device"]]
+try:
+    vorlanx.measure(s, output="no-such-device", input="test_in")
+except RuntimeError as error:
+    out["unknown"] = str(error)
+open("in.raw", "wb").write(bytes(8 * 44100 * 3))
+try:
+    vorlanx.measure(s, output="test_out", input="test_in")
+except RuntimeError as error:
+    out["silent"] = str(error)
+print(json.dumps(out))
+"""
+    env = dict(os.environ, HOME=str(tmp_path))
+    run = subprocess.run([os.sys.executable, "-c", script], cwd=tmp_path, env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert run.returncode == 0, run.stderr
+    out = json.loads(run.stdout.strip().splitlines()[-1])
+    assert out["play"]["frames"] == 44100 and out["play"]["device"].startswith("test_out")
+    # The device plays silence of its own before the stimulus: align on the first sound.
+    played = np.frombuffer((tmp_path / "played_once.raw").read_bytes(), np.float32).reshape(-1, 2)
+    stimulus = vorlanx.render(settings)
+    start = np.flatnonzero(played[:, 0])[0] - np.flatnonzero(stimulus[:, 0])[0]
+    assert np.array_equal(played[start:start + len(stimulus)], stimulus) and not played[start + len(stimulus):].any()
+    assert len(out["gains"]) == 37 and max(abs(g) for g in out["gains"]) < 0.01
+    assert [d.split(" ")[0] for d in out["devices"]] == ["test_out", "test_in"]
+    assert "no-such-device" in out["unknown"]
+    assert "recorded silence" in out["silent"]
