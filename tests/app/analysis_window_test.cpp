@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -234,6 +235,59 @@ TEST_F(AnalysisWindowTest, CancelAndCloseLeaveNoThreadBehind) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(CWorkerThread::UnjoinedThreads(), threads) << "closing joins the analysis's thread";
     ASSERT_TRUE(QTest::qWaitFor([&] { return closed.isNull(); }, 3000));
+}
+
+// A recording with more channels than two asks which hold the left and the reference (the window's
+// own advice), then shows the measurement of those; cancelling the question says why nothing shows.
+TEST_F(AnalysisWindowTest, ManyChannelsAskWhichToMeasure) {
+    test::CTempDir dir;
+    const test::CDecodedWav stimulus = test::DecodeWithSndfile(Default().toStdString());
+    std::vector<double> three; // silence, the reference, the left
+    for (std::size_t i = 0; i + 1 < stimulus.m_aSamples.size(); i += 2) {
+        three.insert(three.end(),
+                     {0.0, stimulus.m_aSamples[i + 1] / 32768.0, stimulus.m_aSamples[i] / 32768.0});
+    }
+    ASSERT_TRUE(test::WriteSoundFile(dir / "three.wav", three, 3, 44100, 0x010000 | 0x0002)); // WAV, 16-bit
+    const QString path = QString::fromStdString((dir / "three.wav").string());
+    for (const bool answer : {true, false}) {
+        int asked = 0;
+        QTimer chooser;
+        QObject::connect(&chooser, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            auto* left = dialog ? dialog->findChild<QSpinBox*>("leftChannel") : nullptr;
+            if (left == nullptr || dialog->result() != 0 || !dialog->isVisible()) {
+                return;
+            }
+            ++asked;
+            EXPECT_EQ(left->maximum(), 3);
+            left->setValue(3);
+            dialog->findChild<QSpinBox*>("rightChannel")->setValue(2);
+            answer ? dialog->accept() : dialog->reject();
+        });
+        chooser.start(5);
+        test::CModalAnswerer boxes;
+        QPointer<CAnalysisWindow> window = Drop(path);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window.isNull() || (!window->IsBusy() && window->Report()); }, 10000));
+        EXPECT_EQ(asked, 1);
+        if (answer) {
+            ASSERT_FALSE(window.isNull());
+            EXPECT_EQ(window->Report()->m_nLeftChannel, 3);
+            EXPECT_EQ(window->Report()->m_nRightChannel, 2);
+            for (const auto& tone : window->Report()->m_aTones) {
+                EXPECT_NEAR(tone.m_dGainDb, 0.0, 0.005) << tone.m_dFrequencyHz;
+            }
+            EXPECT_TRUE(boxes.m_aBoxes.empty());
+            window->close();
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        } else {
+            ASSERT_EQ(boxes.m_aBoxes.size(), 1u);
+            EXPECT_TRUE(boxes.m_aBoxes[0].m_strDetail.contains(
+                "it has 3 channels: choose the left and the reference"))
+                << boxes.m_aBoxes[0].m_strDetail.toStdString();
+            EXPECT_FALSE(boxes.m_aBoxes[0].m_strDetail.contains("--left"));
+        }
+    }
 }
 
 // Recordings that cannot be measured give one message naming the file and the reason, and the
