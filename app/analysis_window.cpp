@@ -32,6 +32,7 @@
 #include "app/measure_dialog.h"
 #include "app/measured_spectrum_plot.h"
 #include "app/response_plot.h"
+#include "generation/file_formats.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
 
@@ -73,9 +74,11 @@ std::vector<CResponsePlot::CPoint> Points(const analysis::CAnalysisReport& repor
 } // namespace
 
 QString CAnalysisWindow::RecordingFilter() {
-    return QStringLiteral(
-        "Sound files (*.wav *.WAV *.flac *.FLAC *.aif *.aiff *.AIF *.AIFF *.caf *.w64 *.rf64 *.au "
-        "*.snd *.ogg *.oga);;All files (*)");
+    QStringList patterns;
+    for (const char* extension : RecordingExtensions()) {
+        patterns << QStringLiteral("*.") + extension << QStringLiteral("*.") + QString(extension).toUpper();
+    }
+    return QStringLiteral("Sound files (%1);;All files (*)").arg(patterns.join(' '));
 }
 
 CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* parent)

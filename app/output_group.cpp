@@ -7,20 +7,9 @@
 #include <algorithm>
 
 #include "app/dialog_units.h"
+#include "generation/file_formats.h"
 
 namespace {
-
-struct CChoice {
-    const char* m_szText;
-    ESampleFormat m_eFormat;
-    bool m_bFlac;
-};
-
-constexpr CChoice kChoices[] = {
-    {"16-bit WAV", ESampleFormat::S16, false},       {"24-bit WAV", ESampleFormat::S24, false},
-    {"32-bit float WAV", ESampleFormat::F32, false}, {"FLAC 16-bit", ESampleFormat::S16, true},
-    {"FLAC 24-bit", ESampleFormat::S24, true},
-};
 
 // The labels' texts and widths in dialog units, at the least width.
 constexpr const char* kFormatText = "Format";
@@ -39,8 +28,8 @@ COutputGroup::COutputGroup(QWidget* parent) : QGroupBox(QStringLiteral("Output")
     m_pFormat = new QComboBox(this);
     m_pFormat->setObjectName(QStringLiteral("format"));
     m_pFormat->setAccessibleName(QStringLiteral("Sample format and file type"));
-    for (const CChoice& choice : kChoices) {
-        m_pFormat->addItem(QString::fromUtf8(choice.m_szText));
+    for (const CFileChoice& choice : FileChoices()) {
+        m_pFormat->addItem(QString::fromUtf8(choice.m_szLabel));
     }
     m_pFadeIn = new QLineEdit(this);
     m_pFadeIn->setAccessibleName(QStringLiteral("Fade-in in seconds"));
@@ -85,23 +74,27 @@ void COutputGroup::Select(ESampleFormat format, bool flac) {
     if (flac && format == ESampleFormat::F32) {
         format = ESampleFormat::S24;
     }
-    for (int i = 0; i < static_cast<int>(std::size(kChoices)); ++i) {
-        if (kChoices[i].m_eFormat == format && kChoices[i].m_bFlac == flac) {
+    const auto& choices = FileChoices();
+    for (int i = 0; i < static_cast<int>(choices.size()); ++i) {
+        if (choices[i].m_eFormat == format && (choices[i].m_eContainer == EContainer::Flac) == flac) {
             m_pFormat->setCurrentIndex(i);
         }
     }
 }
 
 ESampleFormat COutputGroup::Format() const {
-    return kChoices[std::max(0, m_pFormat->currentIndex())].m_eFormat;
+    return FileChoices()[static_cast<std::size_t>(std::max(0, m_pFormat->currentIndex()))].m_eFormat;
 }
 
 EContainer COutputGroup::Container() const {
-    return kChoices[std::max(0, m_pFormat->currentIndex())].m_bFlac ? EContainer::Flac : EContainer::Wav;
+    return FileChoices()[static_cast<std::size_t>(std::max(0, m_pFormat->currentIndex()))].m_eContainer;
 }
 
 QString COutputGroup::NameFor(const QString& name, EContainer container) {
-    const QString wav = QStringLiteral(".wav"), flac = QStringLiteral(".flac");
+    const auto ending = [](EContainer each) {
+        return QString::fromUtf8(ContainerRows()[static_cast<std::size_t>(each)].m_szExtension);
+    };
+    const QString wav = ending(EContainer::Wav), flac = ending(EContainer::Flac);
     if (container == EContainer::Flac && name.endsWith(wav, Qt::CaseInsensitive)) {
         return name.left(name.size() - wav.size()) + flac;
     }

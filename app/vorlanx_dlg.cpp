@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <exception>
 #include <optional>
+#include <string_view>
 
 #include "app/about_dlg.h"
 #include "app/analysis_window.h"
@@ -26,6 +27,7 @@
 #include "app/output_group.h"
 #include "app/preview_panel.h"
 #include "generation/generate_job.h"
+#include "generation/settings_fields.h"
 #include "platform/number_text.h"
 #include <QComboBox>
 
@@ -351,57 +353,77 @@ bool CVorlanxDlg::SaveFailed(int id, const QString& message) {
     return false;
 }
 
-// The double fields in transfer order; the sample rate goes between the first and the second.
-struct CDoubleField {
-    int m_nId;
-    double CGenerationSettings::*m_pField;
-    const char* m_szName; // for "Please enter a number for ..."
-    const char* m_szWhat; // for the range message; nullptr when the field has no range
-    double m_dMin, m_dMax;
-    const char* m_szHigh; // the upper end as the message shows it
-
-    bool InRange(double value) const { return m_szWhat == nullptr || (value >= m_dMin && value <= m_dMax); }
-};
-
 namespace {
 
-constexpr CDoubleField kDoubleFields[] = {
-    {CVorlanxDlg::IDC_DURATION, &CGenerationSettings::m_dDuration, "the duration in seconds", "a duration",
-     kMinDuration, kMaxDuration, "1000000 seconds"},
-    {CVorlanxDlg::IDC_FUNDAMENTAL_FREQ, &CGenerationSettings::m_dFundamentalFreq,
-     "the fundamental frequency in Hz", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_MOTHER_AMPLITUDE, &CGenerationSettings::m_dMotherAmplitude,
-     "the mother signal's amplitude", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_CARRIER_FREQ1, &CGenerationSettings::m_dCarrierFreq1,
-     "the first carrier frequency in Hz", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1, &CGenerationSettings::m_dDaughterAmplitude1,
-     "the first daughter's amplitude", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_CARRIER_FREQ2, &CGenerationSettings::m_dCarrierFreq2,
-     "the second carrier frequency in Hz", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2, &CGenerationSettings::m_dDaughterAmplitude2,
-     "the second daughter's amplitude", nullptr, 0, 0, nullptr},
-    {CVorlanxDlg::IDC_NYQUIST_FACTOR, &CGenerationSettings::m_dNyquistFactor, "the Nyquist factor",
-     "a Nyquist factor", kMinNyquistFactor, kMaxNyquistFactor, "1"},
-    {CVorlanxDlg::IDC_FADE_IN, &CGenerationSettings::m_dFadeInS, "the fade-in in seconds", "a fade-in",
-     kMinDuration, kMaxDuration, "1000000 seconds"},
-    {CVorlanxDlg::IDC_FADE_OUT, &CGenerationSettings::m_dFadeOutS, "the fade-out in seconds", "a fade-out",
-     kMinDuration, kMaxDuration, "1000000 seconds"},
+// The dialog's box for each settings field it shows (the format is the Output group's choice).
+const std::pair<const char*, int> kFieldBoxes[] = {
+    {"duration", CVorlanxDlg::IDC_DURATION},
+    {"sample-rate", CVorlanxDlg::IDC_SAMPLE_RATE},
+    {"fundamental", CVorlanxDlg::IDC_FUNDAMENTAL_FREQ},
+    {"mother-amplitude", CVorlanxDlg::IDC_MOTHER_AMPLITUDE},
+    {"carrier1", CVorlanxDlg::IDC_CARRIER_FREQ1},
+    {"daughter-amplitude1", CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE1},
+    {"carrier2", CVorlanxDlg::IDC_CARRIER_FREQ2},
+    {"daughter-amplitude2", CVorlanxDlg::IDC_DAUGHTER_AMPLITUDE2},
+    {"nyquist-factor", CVorlanxDlg::IDC_NYQUIST_FACTOR},
+    {"fade-in", CVorlanxDlg::IDC_FADE_IN},
+    {"fade-out", CVorlanxDlg::IDC_FADE_OUT},
 };
+
+// The settings table's fields the dialog has a box for, in the table's order (the transfer order),
+// each with its box.
+const std::vector<std::pair<const CSettingsField*, int>>& BoxedFields() {
+    static const std::vector<std::pair<const CSettingsField*, int>> fields = [] {
+        std::vector<std::pair<const CSettingsField*, int>> list;
+        for (const CSettingsField& field : SettingsFields()) {
+            for (const auto& [name, id] : kFieldBoxes) {
+                if (std::string_view(field.m_szName) == name) {
+                    list.emplace_back(&field, id);
+                }
+            }
+        }
+        return list;
+    }();
+    return fields;
+}
+
+// The text in box `edit` as `field`'s value, or nullopt when it does not parse as one.
+std::optional<double> ParseField(const CSettingsField& field, const QString& text) {
+    if (field.m_eKind == CSettingsField::EKind::SampleRate) {
+        const auto rate = platform::ParseUnsigned32(text.toStdString());
+        return rate ? std::optional<double>(*rate) : std::nullopt;
+    }
+    return platform::ParseDouble(text.toStdString());
+}
+
+void StoreField(const CSettingsField& field, double value, CGenerationSettings& settings) {
+    if (field.m_eKind == CSettingsField::EKind::SampleRate) {
+        settings.m_nSampleRate = static_cast<std::uint32_t>(value);
+    } else {
+        settings.*field.m_pDouble = value;
+    }
+}
 
 } // namespace
 
-bool CVorlanxDlg::SaveDouble(const CDoubleField& field, CGenerationSettings& settings) {
-    const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
+bool CVorlanxDlg::SaveField(const CSettingsField& field, int id, CGenerationSettings& settings) {
+    const QString text = Edit(id)->text();
+    const auto value = ParseField(field, text);
     if (!value) {
-        const QString hint = platform::HasDecimalComma(Edit(field.m_nId)->text().toStdString())
+        if (field.m_eKind == CSettingsField::EKind::SampleRate) {
+            return SaveFailed(
+                id, QStringLiteral("Please enter a whole number for %1.").arg(field.m_szDialogName));
+        }
+        const QString hint = platform::HasDecimalComma(text.toStdString())
                                  ? QStringLiteral(" Use a decimal point, not a comma.")
                                  : QString();
-        return SaveFailed(field.m_nId,
-                          QStringLiteral("Please enter a number for %1.%2").arg(field.m_szName, hint));
+        return SaveFailed(id,
+                          QStringLiteral("Please enter a number for %1.%2").arg(field.m_szDialogName, hint));
     }
-    settings.*field.m_pField = *value; // stored before its range check
+    StoreField(field, *value, settings); // stored before its range check
     if (!field.InRange(*value)) {
-        return SaveFailed(field.m_nId, RangeMessage(field.m_szWhat, "0", field.m_szHigh));
+        return SaveFailed(
+            id, RangeMessage(field.m_szDialogWhat, field.LowText().c_str(), field.HighText().c_str()));
     }
     return true;
 }
@@ -409,10 +431,8 @@ bool CVorlanxDlg::SaveDouble(const CDoubleField& field, CGenerationSettings& set
 bool CVorlanxDlg::UpdateData(bool save) {
     if (!save) {
         Edit(IDC_FILE_NAME)->setText(QString::fromStdString(m_settings.m_strFileName));
-        Edit(IDC_SAMPLE_RATE)->setText(QString::number(m_settings.m_nSampleRate));
-        for (const CDoubleField& field : kDoubleFields) {
-            Edit(field.m_nId)
-                ->setText(QString::fromStdString(platform::FormatGeneral15(m_settings.*field.m_pField)));
+        for (const auto& [field, id] : BoxedFields()) {
+            Edit(id)->setText(QString::fromStdString(field->ValueText(m_settings)));
         }
         m_pOutput->Select(m_settings.m_eFormat, ChosenContainer(m_settings) == EContainer::Flac);
         return true;
@@ -428,20 +448,8 @@ bool CVorlanxDlg::UpdateData(bool save) {
 }
 
 bool CVorlanxDlg::SaveSignalFields(CGenerationSettings& settings) {
-    if (!SaveDouble(kDoubleFields[0], settings)) {
-        return false;
-    }
-    const auto rate = platform::ParseUnsigned32(Edit(IDC_SAMPLE_RATE)->text().toStdString());
-    if (!rate) {
-        return SaveFailed(IDC_SAMPLE_RATE,
-                          QStringLiteral("Please enter a whole number for the sample rate in Hz."));
-    }
-    settings.m_nSampleRate = *rate;
-    if (*rate > kMaxSampleRate) {
-        return SaveFailed(IDC_SAMPLE_RATE, RangeMessage("a sample rate", "0", "1000000 Hz"));
-    }
-    for (std::size_t i = 1; i < std::size(kDoubleFields); ++i) {
-        if (!SaveDouble(kDoubleFields[i], settings)) {
+    for (const auto& [field, id] : BoxedFields()) {
+        if (!SaveField(*field, id, settings)) {
             return false;
         }
     }
@@ -462,19 +470,13 @@ void CVorlanxDlg::UpdatePreview() {
     CGenerationSettings settings = m_settings;
     QStringList unusable;
     settings.m_strFileName = ExpandHome(Edit(IDC_FILE_NAME)->text()).toStdString();
-    for (const CDoubleField& field : kDoubleFields) {
-        const auto value = platform::ParseDouble(Edit(field.m_nId)->text().toStdString());
-        if (value && field.InRange(*value)) {
-            settings.*field.m_pField = *value;
+    for (const auto& [field, id] : BoxedFields()) {
+        const auto value = ParseField(*field, Edit(id)->text());
+        if (value && field->InRange(*value)) {
+            StoreField(*field, *value, settings);
         } else {
-            unusable << Edit(field.m_nId)->accessibleName();
+            unusable << Edit(id)->accessibleName();
         }
-    }
-    const auto rate = platform::ParseUnsigned32(Edit(IDC_SAMPLE_RATE)->text().toStdString());
-    if (rate && *rate <= kMaxSampleRate) {
-        settings.m_nSampleRate = *rate;
-    } else {
-        unusable << Edit(IDC_SAMPLE_RATE)->accessibleName();
     }
     settings.m_eFormat = m_pOutput->Format();
     settings.m_eContainer = m_pOutput->Container();

@@ -16,7 +16,7 @@ class CAnalysisWindow;
 class CPreviewPanel;
 class COutputGroup;
 class QLineEdit;
-struct CDoubleField;
+struct CSettingsField;
 class QProgressDialog;
 class QPushButton;
 class QScreen;
@@ -128,10 +128,11 @@ private:
     void OnFormatChosen();
     // The user typed a name: one ending in the other container's ending switches the format.
     void OnFileNameEdited(const QString& name);
-    // Stores one double field into `settings`, then checks its range if it has one; false after a
-    // message.
-    bool SaveDouble(const CDoubleField& field, CGenerationSettings& settings);
-    // The nine signal fields in transfer order into `settings`, stopping at the first failure.
+    // Stores the box `id` into `field` of `settings`, then checks its range if it has one; false after
+    // a message in the field's own words from the settings table.
+    bool SaveField(const CSettingsField& field, int id, CGenerationSettings& settings);
+    // The signal's fields and the fades in the table's order into `settings`, stopping at the first
+    // failure.
     bool SaveSignalFields(CGenerationSettings& settings);
     // A dropped file: analysed with the fields' settings, when they pass.
     void AnalyzeDropped(const QString& path);

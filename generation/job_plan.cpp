@@ -1,5 +1,7 @@
 #include "generation/job_plan.h"
 
+#include "generation/file_formats.h"
+
 #include <cmath>
 
 #include "generation/job_sources.h"
@@ -109,15 +111,7 @@ std::optional<std::string> ClippingWarningOf(double peak, ESampleFormat format) 
 }
 
 std::string FileTypeText(const CJobPlan& plan) {
-    const bool flac = plan.m_eContainer == EContainer::Flac;
-    const char* samples = plan.m_eFormat == ESampleFormat::S16   ? (flac ? "16-bit" : "16-bit PCM")
-                          : plan.m_eFormat == ESampleFormat::S24 ? (flac ? "24-bit" : "24-bit PCM")
-                                                                 : "32-bit float";
-    const char* file = plan.m_eContainer == EContainer::Rf64  ? "RF64"
-                       : flac                                 ? "FLAC"
-                       : plan.m_eFormat == ESampleFormat::S16 ? "WAV"
-                                                              : "WAV (extensible)";
-    return std::string(samples) + " " + file;
+    return FileTypeText(plan.m_eFormat, plan.m_eContainer);
 }
 
 std::string PeakText(double peak, int decimals, ESampleFormat format) {

@@ -1,8 +1,11 @@
 #include "generation/settings.h"
 
+#include "generation/file_formats.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 CGenerationSettings::CGenerationSettings() : m_strFileName(DefaultOutputPath()) {}
 
@@ -19,21 +22,11 @@ std::string DefaultOutputPath() {
 }
 
 const char* FormatName(ESampleFormat format) {
-    return format == ESampleFormat::S16 ? "s16" : format == ESampleFormat::S24 ? "s24" : "f32";
+    return SampleFormatRows()[static_cast<std::size_t>(format)].m_szName;
 }
 
 const char* ContainerName(EContainer container) {
-    switch (container) {
-    case EContainer::Auto:
-        return "auto";
-    case EContainer::Wav:
-        return "wav";
-    case EContainer::Rf64:
-        return "rf64";
-    case EContainer::Flac:
-        break;
-    }
-    return "flac";
+    return ContainerRows()[static_cast<std::size_t>(container)].m_szName;
 }
 
 EContainer ChosenContainer(const CGenerationSettings& settings) {
@@ -41,8 +34,10 @@ EContainer ChosenContainer(const CGenerationSettings& settings) {
         return settings.m_eContainer;
     }
     const std::string& name = settings.m_strFileName;
-    const bool flac = name.size() >= 5 && std::equal(name.end() - 5, name.end(), ".flac", [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == b;
-                      });
+    const std::string_view ending = ContainerRows()[static_cast<std::size_t>(EContainer::Flac)].m_szExtension;
+    const bool flac =
+        name.size() >= ending.size() &&
+        std::equal(name.end() - static_cast<std::ptrdiff_t>(ending.size()), name.end(), ending.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
     return flac ? EContainer::Flac : EContainer::Wav;
 }

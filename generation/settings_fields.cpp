@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "generation/file_formats.h"
 #include "platform/number_text.h"
 
 namespace {
@@ -19,31 +20,32 @@ std::string Between(const CSettingsField& field) {
 const std::vector<CSettingsField>& SettingsFields() {
     static const std::vector<CSettingsField> fields = {
         {"duration", "SEC", "length of the file in seconds", K::Double, &S::m_dDuration, true, kMinDuration,
-         kMaxDuration, "seconds"},
+         kMaxDuration, "seconds", "the duration in seconds", "a duration"},
         {"sample-rate", "HZ", "whole number of frames per second", K::SampleRate, nullptr, true,
-         static_cast<double>(kMinSampleRate), static_cast<double>(kMaxSampleRate), "Hz"},
+         static_cast<double>(kMinSampleRate), static_cast<double>(kMaxSampleRate), "Hz",
+         "the sample rate in Hz", "a sample rate"},
         {"fundamental", "HZ", "fundamental frequency f0", K::Double, &S::m_dFundamentalFreq, false, 0, 0,
-         "Hz"},
+         "Hz", "the fundamental frequency in Hz", nullptr},
         {"mother-amplitude", "A", "harmonic n gets A/n; 1 = full scale", K::Double, &S::m_dMotherAmplitude,
-         false, 0, 0, ""},
-        {"carrier1", "HZ", "carrier of the first daughter", K::Double, &S::m_dCarrierFreq1, false, 0, 0,
-         "Hz"},
+         false, 0, 0, "", "the mother signal's amplitude", nullptr},
+        {"carrier1", "HZ", "carrier of the first daughter", K::Double, &S::m_dCarrierFreq1, false, 0, 0, "Hz",
+         "the first carrier frequency in Hz", nullptr},
         {"daughter-amplitude1", "A", "level of the first daughter", K::Double, &S::m_dDaughterAmplitude1,
-         false, 0, 0, ""},
+         false, 0, 0, "", "the first daughter's amplitude", nullptr},
         {"carrier2", "HZ", "carrier of the second daughter", K::Double, &S::m_dCarrierFreq2, false, 0, 0,
-         "Hz"},
+         "Hz", "the second carrier frequency in Hz", nullptr},
         {"daughter-amplitude2", "A", "level of the second daughter", K::Double, &S::m_dDaughterAmplitude2,
-         false, 0, 0, ""},
+         false, 0, 0, "", "the second daughter's amplitude", nullptr},
         {"nyquist-factor", "F", "band limit as a fraction of half the rate", K::Double, &S::m_dNyquistFactor,
-         true, kMinNyquistFactor, kMaxNyquistFactor, ""},
+         true, kMinNyquistFactor, kMaxNyquistFactor, "", "the Nyquist factor", "a Nyquist factor"},
         {"format", "s16|s24|f32", "samples: 16-bit, 24-bit or 32-bit float", K::Format, nullptr, false, 0, 0,
-         ""},
+         "", nullptr, nullptr},
         {"container", "auto|wav|rf64|flac", "file: by the name's ending (.flac), or as given", K::Container,
-         nullptr, false, 0, 0, ""},
+         nullptr, false, 0, 0, "", nullptr, nullptr},
         {"fade-in", "SEC", "raised-cosine fade-in at the start", K::Double, &S::m_dFadeInS, true, kMinFadeS,
-         kMaxFadeS, "seconds"},
+         kMaxFadeS, "seconds", "the fade-in in seconds", "a fade-in"},
         {"fade-out", "SEC", "raised-cosine fade-out at the end", K::Double, &S::m_dFadeOutS, true, kMinFadeS,
-         kMaxFadeS, "seconds"},
+         kMaxFadeS, "seconds", "the fade-out in seconds", "a fade-out"},
     };
     return fields;
 }
@@ -80,22 +82,33 @@ std::string CSettingsField::RangeText() const {
     return m_bRanged ? platform::FormatGeneral15(m_dMin) + " to " + platform::FormatGeneral15(m_dMax) : "";
 }
 
+std::string CSettingsField::LowText() const {
+    return platform::FormatGeneral15(m_dMin);
+}
+
+std::string CSettingsField::HighText() const {
+    return platform::FormatGeneral15(m_dMax) +
+           (*m_szUnit != '\0' ? std::string(" ") + m_szUnit : std::string());
+}
+
 std::optional<std::string> ApplySettingsField(const CSettingsField& field, std::string_view text,
                                               CGenerationSettings& settings) {
     std::string quoted = "'"; // appended, not "'" + std::string: GCC 12 warns falsely on that
     quoted += text;
     quoted += '\'';
-    if (field.m_eKind == K::Format || field.m_eKind == K::Container) {
-        const std::vector<std::string> names = field.m_eKind == K::Format
-                                                   ? std::vector<std::string>{"s16", "s24", "f32"}
-                                                   : std::vector<std::string>{"auto", "wav", "rf64", "flac"};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (text == names[i]) {
-                if (field.m_eKind == K::Format) {
-                    settings.m_eFormat = static_cast<ESampleFormat>(i);
-                } else {
-                    settings.m_eContainer = static_cast<EContainer>(i);
-                }
+    if (field.m_eKind == K::Format) {
+        for (const CSampleFormatRow& row : SampleFormatRows()) {
+            if (text == row.m_szName) {
+                settings.m_eFormat = row.m_eFormat;
+                return std::nullopt;
+            }
+        }
+        return std::string("must be one of ") + field.m_szValue + ", not " + quoted;
+    }
+    if (field.m_eKind == K::Container) {
+        for (const CContainerRow& row : ContainerRows()) {
+            if (text == row.m_szName) {
+                settings.m_eContainer = row.m_eContainer;
                 return std::nullopt;
             }
         }

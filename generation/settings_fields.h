@@ -22,6 +22,10 @@ struct CSettingsField {
     bool m_bRanged;                         // an inclusive range applies
     double m_dMin, m_dMax;
     const char* m_szUnit; // for messages: "seconds", "Hz", or "" when the value has none
+    // The dialog's words: what "Please enter a number for ..." names ("the duration in seconds"),
+    // and what its range message names ("a duration"); null for the fields it has no box for.
+    const char* m_szDialogName;
+    const char* m_szDialogWhat;
 
     // "--duration".
     std::string OptionName() const { return std::string("--") + m_szName; }
@@ -29,6 +33,11 @@ struct CSettingsField {
     std::string ValueText(const CGenerationSettings& settings) const;
     // "0 to 1000000": the range as people read it; empty without a range.
     std::string RangeText() const;
+    // The range's ends as the dialog shows them: "0", and "1000000 seconds" (with the unit).
+    std::string LowText() const;
+    std::string HighText() const;
+    // True when `value` lies in the field's range, or the field has none.
+    bool InRange(double value) const { return !m_bRanged || (value >= m_dMin && value <= m_dMax); }
 };
 
 // The fields, in the order of the settings record after its file name.
