@@ -1,6 +1,6 @@
 #include "app/vorlanx_app.h"
 
-#include "app/vorlanx_dlg.h"
+#include "app/dialog/vorlanx_dlg.h"
 
 CVorlanxApp theApp;
 

@@ -20,11 +20,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/analysis_window.h"
-#include "app/measured_spectrum_plot.h"
-#include "app/response_plot.h"
-#include "app/vorlanx_dlg.h"
-#include "app/worker_thread.h"
+#include "app/analysis/analysis_window.h"
+#include "app/analysis/measured_spectrum_plot.h"
+#include "app/analysis/response_plot.h"
+#include "app/dialog/vorlanx_dlg.h"
+#include "app/workers/worker_thread.h"
 #include "generation/generate_job.h"
 #include "tests/app/modal_answerer.h"
 #include "tests/cli/run_generator.h"

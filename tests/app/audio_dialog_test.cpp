@@ -12,9 +12,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "app/analysis_window.h"
-#include "app/measure_dialog.h"
-#include "app/vorlanx_dlg.h"
+#include "app/analysis/analysis_window.h"
+#include "app/analysis/measure_dialog.h"
+#include "app/dialog/vorlanx_dlg.h"
 #include "generation/generate_job.h"
 #include "tests/app/modal_answerer.h"
 #include "tests/support/test_support.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <sys/wait.h>
 
-#include "app/about_dlg.h"
 #include "app/app_icon.h"
-#include "app/vorlanx_dlg.h"
+#include "app/dialog/about_dlg.h"
+#include "app/dialog/vorlanx_dlg.h"
 #include "generation/generate_job.h"
 #include "tests/app/modal_answerer.h"
 #include "tests/cli/run_generator.h"

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/about_dlg.h"
+#include "app/dialog/about_dlg.h"
 
 namespace test {
 

@@ -18,10 +18,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/about_dlg.h"
-#include "app/preview_panel.h"
+#include "app/dialog/about_dlg.h"
+#include "app/dialog/preview_panel.h"
+#include "app/dialog/vorlanx_dlg.h"
 #include "app/vorlanx_app.h"
-#include "app/vorlanx_dlg.h"
 #include "generation/generate_job.h"
 #include "generation/job_plan.h"
 #include "tests/app/modal_answerer.h"

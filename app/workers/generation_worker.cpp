@@ -1,4 +1,4 @@
-#include "app/generation_worker.h"
+#include "app/workers/generation_worker.h"
 
 #include <chrono>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "app/analysis_window.h"
+#include "app/analysis/analysis_window.h"
 
 #include <QBuffer>
 #include <QCloseEvent>
@@ -28,10 +28,10 @@
 #endif
 
 #include "analysis/report_formats.h"
+#include "app/analysis/measure_dialog.h"
+#include "app/analysis/measured_spectrum_plot.h"
+#include "app/analysis/response_plot.h"
 #include "app/app_icon.h"
-#include "app/measure_dialog.h"
-#include "app/measured_spectrum_plot.h"
-#include "app/response_plot.h"
 #include "generation/file_formats.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"

@@ -1,4 +1,4 @@
-#include "app/audition_worker.h"
+#include "app/workers/audition_worker.h"
 
 #include <functional>
 

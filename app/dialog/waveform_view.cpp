@@ -1,4 +1,4 @@
-#include "app/waveform_view.h"
+#include "app/dialog/waveform_view.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "analysis/analysis_report.h"
-#include "app/analysis_worker.h"
+#include "app/workers/analysis_worker.h"
 #include "generation/settings.h"
 
 class CMeasuredSpectrumPlot;

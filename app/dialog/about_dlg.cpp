@@ -1,10 +1,10 @@
-#include "app/about_dlg.h"
+#include "app/dialog/about_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/app_icon.h"
-#include "app/dialog_units.h"
+#include "app/dialog/dialog_units.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("100"));

@@ -1,4 +1,4 @@
-#include "app/vorlanx_dlg.h"
+#include "app/dialog/vorlanx_dlg.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -20,12 +20,12 @@
 #include <optional>
 #include <string_view>
 
-#include "app/about_dlg.h"
-#include "app/analysis_window.h"
+#include "app/analysis/analysis_window.h"
 #include "app/app_icon.h"
-#include "app/dialog_units.h"
-#include "app/output_group.h"
-#include "app/preview_panel.h"
+#include "app/dialog/about_dlg.h"
+#include "app/dialog/dialog_units.h"
+#include "app/dialog/output_group.h"
+#include "app/dialog/preview_panel.h"
 #include "generation/generate_job.h"
 #include "generation/settings_fields.h"
 #include "platform/number_text.h"

@@ -1,4 +1,4 @@
-#include "app/spectrum_view.h"
+#include "app/dialog/spectrum_view.h"
 
 #include <QPainter>
 #include <algorithm>

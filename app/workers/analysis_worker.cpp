@@ -1,4 +1,4 @@
-#include "app/analysis_worker.h"
+#include "app/workers/analysis_worker.h"
 
 #include "instrument/analyse_file.h"
 #include "instrument/measure_live.h"

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/worker_thread.h"
+#include "app/workers/worker_thread.h"
 #include "generation/feedback.h"
 #include "generation/settings.h"
 

@@ -1,4 +1,4 @@
-#include "app/measured_spectrum_plot.h"
+#include "app/analysis/measured_spectrum_plot.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "analysis/analysis_report.h"
-#include "app/plot_axis.h"
+#include "app/analysis/plot_axis.h"
 #include "platform/number_text.h"
 
 namespace {

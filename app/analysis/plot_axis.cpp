@@ -1,4 +1,4 @@
-#include "app/plot_axis.h"
+#include "app/analysis/plot_axis.h"
 
 #include <QColor>
 #include <QFontMetricsF>

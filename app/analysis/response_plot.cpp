@@ -1,4 +1,4 @@
-#include "app/response_plot.h"
+#include "app/analysis/response_plot.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/plot_axis.h"
+#include "app/analysis/plot_axis.h"
 #include "platform/number_text.h"
 
 namespace {

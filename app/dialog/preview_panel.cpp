@@ -1,4 +1,4 @@
-#include "app/preview_panel.h"
+#include "app/dialog/preview_panel.h"
 
 #include <QLabel>
 #include <QScrollArea>
@@ -6,10 +6,10 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "app/dialog_units.h"
-#include "app/peak_worker.h"
-#include "app/spectrum_view.h"
-#include "app/waveform_view.h"
+#include "app/dialog/dialog_units.h"
+#include "app/dialog/spectrum_view.h"
+#include "app/dialog/waveform_view.h"
+#include "app/workers/peak_worker.h"
 #include "generation/frame_render.h"
 #include "platform/number_text.h"
 

@@ -1,4 +1,4 @@
-#include "app/peak_worker.h"
+#include "app/workers/peak_worker.h"
 
 #include "generation/frame_render.h"
 

@@ -1,4 +1,4 @@
-#include "app/measure_dialog.h"
+#include "app/analysis/measure_dialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

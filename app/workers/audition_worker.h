@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/worker_thread.h"
+#include "app/workers/worker_thread.h"
 #include "generation/settings.h"
 
 // Plays the stimulus on the system's default output device on a thread of its own, for its duration

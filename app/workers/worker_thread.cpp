@@ -1,4 +1,4 @@
-#include "app/worker_thread.h"
+#include "app/workers/worker_thread.h"
 
 namespace {
 std::atomic<int> s_nUnjoined{0}; // threads started by Run and not yet joined by Wait

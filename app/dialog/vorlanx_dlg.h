@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/audition_worker.h"
-#include "app/generation_worker.h"
+#include "app/workers/audition_worker.h"
+#include "app/workers/generation_worker.h"
 #include "generation/feedback.h"
 #include "generation/settings.h"
 

@@ -1,4 +1,4 @@
-#include "app/output_group.h"
+#include "app/dialog/output_group.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <algorithm>
 
-#include "app/dialog_units.h"
+#include "app/dialog/dialog_units.h"
 #include "generation/file_formats.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "analysis/analysis_report.h"
 #include "analysis/analyzer.h"
-#include "app/worker_thread.h"
+#include "app/workers/worker_thread.h"
 #include "generation/settings.h"
 #include "instrument/outcome.h"
 
