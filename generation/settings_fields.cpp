@@ -96,23 +96,21 @@ std::optional<std::string> ApplySettingsField(const CSettingsField& field, std::
     std::string quoted = "'"; // appended, not "'" + std::string: GCC 12 warns falsely on that
     quoted += text;
     quoted += '\'';
-    if (field.m_eKind == K::Format) {
-        for (const CSampleFormatRow& row : SampleFormatRows()) {
+    // A name from the formats table: the row whose name it is, or a message.
+    const auto choose = [&](const auto& rows, auto& into, auto value) -> std::optional<std::string> {
+        for (const auto& row : rows) {
             if (text == row.m_szName) {
-                settings.m_eFormat = row.m_eFormat;
+                into = row.*value;
                 return std::nullopt;
             }
         }
         return std::string("must be one of ") + field.m_szValue + ", not " + quoted;
+    };
+    if (field.m_eKind == K::Format) {
+        return choose(SampleFormatRows(), settings.m_eFormat, &CSampleFormatRow::m_eFormat);
     }
     if (field.m_eKind == K::Container) {
-        for (const CContainerRow& row : ContainerRows()) {
-            if (text == row.m_szName) {
-                settings.m_eContainer = row.m_eContainer;
-                return std::nullopt;
-            }
-        }
-        return std::string("must be one of ") + field.m_szValue + ", not " + quoted;
+        return choose(ContainerRows(), settings.m_eContainer, &CContainerRow::m_eContainer);
     }
     if (field.m_eKind == K::SampleRate) {
         const auto value = platform::ParseUnsigned32(text);

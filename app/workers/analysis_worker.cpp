@@ -3,25 +3,6 @@
 #include "instrument/analyse_file.h"
 #include "instrument/measure_live.h"
 
-namespace {
-
-// The use cases' progress as a queued signal, and the worker's cancel.
-class CWorkerProgress : public platform::CProgress {
-public:
-    CWorkerProgress(CAnalysisWorker& worker, std::function<bool()> cancelling)
-        : m_worker(worker), m_cancelling(std::move(cancelling)) {}
-    void ReportProgress(std::uint64_t done, std::uint64_t total) override {
-        emit m_worker.progressed(static_cast<qint64>(done), static_cast<qint64>(total));
-    }
-    bool CancelRequested() override { return m_cancelling(); }
-
-private:
-    CAnalysisWorker& m_worker;
-    std::function<bool()> m_cancelling;
-};
-
-} // namespace
-
 CAnalysisWorker::CAnalysisWorker(QObject* parent) : CWorkerThread(parent) {}
 
 CAnalysisWorker::~CAnalysisWorker() {
@@ -35,7 +16,9 @@ void CAnalysisWorker::Start(const std::string& path, const CGenerationSettings& 
         CResult result;
         result.m_strPath = path;
         try {
-            CWorkerProgress progress(*this, [this] { return Cancelling(); });
+            CProgress progress(*this, [this](std::uint64_t done, std::uint64_t total) {
+                emit progressed(static_cast<qint64>(done), static_cast<qint64>(total));
+            });
             result.m_outcome = instrument::AnalyseFile(settings, path, options, &progress);
         } catch (const platform::CCancelled&) {
             result = CResult{true, path, {}, {}};
@@ -53,7 +36,9 @@ void CAnalysisWorker::StartMeasurement(const CGenerationSettings& settings, cons
         result.m_strPath = "live: " + output + " to " + input;
         try {
             emit measuring(true);
-            CWorkerProgress progress(*this, [this] { return Cancelling(); });
+            CProgress progress(*this, [this](std::uint64_t done, std::uint64_t total) {
+                emit progressed(static_cast<qint64>(done), static_cast<qint64>(total));
+            });
             result.m_outcome = instrument::MeasureLive(settings, {output, input, {}}, {}, &progress,
                                                        [this] { emit measuring(false); });
             if (result.m_outcome.m_report) {

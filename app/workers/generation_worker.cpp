@@ -7,12 +7,12 @@
 
 namespace {
 
-// The job's feedback on its thread: the wait, progress and the FIFO's wait as the worker's queued
-// signals, the message kept for `finished`, and the worker's cancel.
+// The job's feedback on its thread: the wait and the FIFO's wait as the worker's queued signals, the
+// message kept for `finished`, progress and cancel through the worker's progress adapter.
 class CJobFeedback : public CGenerationFeedback {
 public:
-    CJobFeedback(CGenerationWorker& worker, std::function<bool()> cancelling)
-        : m_worker(worker), m_cancelling(std::move(cancelling)) {}
+    CJobFeedback(CGenerationWorker& worker, platform::CProgress& progress)
+        : m_worker(worker), m_progress(progress) {}
     void BeginWait() override { emit m_worker.waitBegun(); }
     void EndWait() override { emit m_worker.waitEnded(); }
     void ShowMessage(const std::string& text, unsigned type) override { ShowDetailedMessage(text, type, {}); }
@@ -20,9 +20,9 @@ public:
         m_message = CGenerationWorker::CMessage{text, type, detail};
     }
     void ReportProgress(std::uint64_t framesWritten, std::uint64_t frameCount) override {
-        emit m_worker.progressed(static_cast<qint64>(framesWritten), static_cast<qint64>(frameCount));
+        m_progress.ReportProgress(framesWritten, frameCount);
     }
-    bool CancelRequested() override { return m_cancelling(); }
+    bool CancelRequested() override { return m_progress.CancelRequested(); }
     void ReportWaiting(const std::string& path) override {
         emit m_worker.waitingForReader(QString::fromStdString(path));
     }
@@ -31,7 +31,7 @@ public:
 
 private:
     CGenerationWorker& m_worker;
-    std::function<bool()> m_cancelling;
+    platform::CProgress& m_progress;
 };
 
 } // namespace
@@ -45,7 +45,10 @@ CGenerationWorker::~CGenerationWorker() {
 
 void CGenerationWorker::Start(const CGenerationSettings& settings) {
     Run([this, settings]() -> CDelivery {
-        CJobFeedback feedback(*this, [this] { return Cancelling(); });
+        CProgress progress(*this, [this](std::uint64_t done, std::uint64_t total) {
+            emit progressed(static_cast<qint64>(done), static_cast<qint64>(total));
+        });
+        CJobFeedback feedback(*this, progress);
         CResult result;
         // No exception may end the thread: whatever the job lets through becomes its message.
         try {

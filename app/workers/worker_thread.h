@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <thread>
+
+#include "platform/progress.h"
 
 // One piece of work at a time on a thread of its own, so a window stays responsive: Run() starts it
 // (after joining the last), Cancel() asks it to stop at its next question, the destructor cancels
@@ -31,6 +34,25 @@ public:
     static int UnjoinedThreads();
 
 protected:
+    // The app's one adapter of platform::CProgress, used on the work's thread: the worker's cancel,
+    // and each report passed to `report` (which emits the worker's queued progress signal), if given.
+    class CProgress : public platform::CProgress {
+    public:
+        explicit CProgress(const CWorkerThread& worker,
+                           std::function<void(std::uint64_t, std::uint64_t)> report = {})
+            : m_worker(worker), m_report(std::move(report)) {}
+        void ReportProgress(std::uint64_t done, std::uint64_t total) override {
+            if (m_report) {
+                m_report(done, total);
+            }
+        }
+        bool CancelRequested() override { return m_worker.Cancelling(); }
+
+    private:
+        const CWorkerThread& m_worker;
+        std::function<void(std::uint64_t, std::uint64_t)> m_report;
+    };
+
     // What a worker's work returns: called on the GUI thread once the work has ended (IsRunning is
     // false by then); not called when the worker is destroyed first.
     using CDelivery = std::function<void()>;
