@@ -45,9 +45,12 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
     }
     const double top = recordingRateHz / 2.0;
     if (plan.m_dSettingsRateHz != recordingRateHz) {
-        plan.m_aWarnings.push_back("The recording's sample rate (" + FormatHz(recordingRateHz) +
-                                   ") is not the settings' (" + FormatHz(plan.m_dSettingsRateHz) +
-                                   "): the tones are analysed at their frequencies in Hz.");
+        plan.m_aWarnings.push_back(
+            "The recording's sample rate (" + FormatHz(recordingRateHz) + ") is not the settings' (" +
+            FormatHz(plan.m_dSettingsRateHz) + "): the tones are analysed at their frequencies in Hz as a " +
+            FormatHz(plan.m_dSettingsRateHz) + " stimulus has them, up to its band limit of " +
+            FormatHz(plan.m_dBandLimitHz) +
+            "; a stimulus made at the recording's rate has other tones, which would count as distortion here.");
     }
 
     for (const CPlannedHarmonic& harmonic : jobPlan.m_aHarmonics) {
@@ -121,7 +124,8 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
             }
             auto line = occupied[static_cast<std::size_t>(n)];
             if (daughters && !line) {
-                collisions[tone.m_nNumber - 1].push_back(FormatHz(tone.m_dFrequencyHz) + " on the detection line " +
+                collisions[tone.m_nNumber - 1].push_back(FormatHz(tone.m_dFrequencyHz) +
+                                                         " on the detection line " +
                                                          platform::FormatGeneral15(n) + " x f0");
             }
             line = true;

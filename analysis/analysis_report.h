@@ -20,6 +20,20 @@ struct CToneResult {
     double m_dLevelDbfs = 0.0;    // its level in the recording
     double m_dGainDb = 0.0;       // level against the stimulus (against the sum of tones sharing its line)
     double m_dPhaseDeg = 0.0;     // (-180, 180]: against the reference, the common start time removed
+    // Standard uncertainties of the gain and the phase, from the scatter of the tone's value between
+    // segments (noise, and anything else that changes while it is recorded); absent with one segment.
+    std::optional<double> m_dGainUncertaintyDb;
+    std::optional<double> m_dPhaseUncertaintyDeg;
+    // -d(phase)/d(angular frequency) between this tone and the next harmonic (ms): the delay the device
+    // gives a group of frequencies there; absent for daughters and the last harmonic.
+    std::optional<double> m_dGroupDelayMs;
+};
+
+// A discrete component of the left channel that is neither a stimulus tone nor on a detection line.
+struct CSpur {
+    double m_dFrequencyHz = 0.0;
+    double m_dLevelDbfs = 0.0;
+    std::string m_strName; // "mains 50 Hz", "2nd of mains 50 Hz", ...; empty where none fits
 };
 
 // A detection line's level: what the recording holds there, coherent with the stimulus.
@@ -41,6 +55,10 @@ enum class ERefusal {
     ChannelsToChoose, // more than two channels and none chosen: m_nChannels says how many
     NoSuchChannel,    // a chosen channel is not in the recording, or both are the same
     NotFinite,        // a sample is NaN or infinite
+    Silent,           // every analysed channel is silent
+    NotFound,         // no stimulus where the settings put its f0: another signal, or other settings
+    TooShort,         // too short to resolve the lines
+    Swapped,          // the reference's f0 is on the left channel: the channels look swapped
 };
 
 struct CReferenceResult {
@@ -59,13 +77,20 @@ struct CAnalysisReport {
     int m_nLeftChannel = 0; // 1-based channel numbers in the recording; 0: none
     int m_nRightChannel = 0;
     double m_dSampleRateHz = 0.0;
-    double m_dSkipS = 0.0;               // what was skipped at the start
+    double m_dSkipS = 0.0; // what was skipped at the start
+    // Where the stimulus starts in the recording (s): found on the reference, or on the left without
+    // one; absent when not looked for or when the recording starts within the stimulus.
+    std::optional<double> m_dOnsetS;
+    double m_dFirstAnalyzedS = 0.0;      // the analysed span's start in the recording (s)
     std::uint64_t m_nFramesAnalyzed = 0; // whole segments from the skip on
     std::uint64_t m_nSegmentFrames = 0;  // M
     double m_dNominalFundamentalHz = 0.0;
     std::optional<double> m_dFundamentalHz; // measured
     std::optional<double> m_dClockOffsetPpm;
-    std::optional<double> m_dDelayMs; // in (-1/4, 1/4] of a period of f0
+    std::optional<double> m_dDelayMs; // in (-1/4, 1/4] of a period of f0, unless from the starts
+    // The delay's half periods come from where the stimulus starts on both channels: it is the
+    // device's whole delay, not folded into a quarter period.
+    bool m_bDelayFromStarts = false;
     EPolarity m_ePolarity = EPolarity::Unknown;
     std::vector<CToneResult> m_aTones;
     std::vector<CLineResult> m_aLines;
@@ -73,6 +98,13 @@ struct CAnalysisReport {
     std::optional<double> m_dOddOrderDb;
     std::optional<double> m_dDistortionNoiseDb;
     std::optional<double> m_dNoiseFloorDbfs; // the noise between the lines, over 0 to half the rate
+    // Within 3 dB of what the noise floor alone gives on the same lines (or bins): the figure is noise.
+    bool m_bEvenOrderNoiseLimited = false;
+    bool m_bOddOrderNoiseLimited = false;
+    bool m_bDistortionNoiseNoiseLimited = false;
+    std::vector<CSpur> m_aSpurs; // loudest first
+    // A live measurement: from the first frame played to the stimulus's start in the recording.
+    std::optional<std::uint64_t> m_nLatencyFrames;
     CReferenceResult m_reference;
     std::vector<std::string> m_aWarnings;    // one sentence each
     std::optional<std::string> m_strRefusal; // why the recording could not be analysed

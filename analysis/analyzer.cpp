@@ -1,5 +1,6 @@
 #include "analysis/analyzer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/analysis_stages.h"
@@ -32,8 +33,11 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
                                  const CAnalysisOptions& options, platform::CProgress* feedback) {
     if (!(options.m_dSkipS >= 0.0 && std::isfinite(options.m_dSkipS)) ||
         (options.m_dLengthS && !(*options.m_dLengthS > 0.0 && std::isfinite(*options.m_dLengthS))) ||
-        options.m_nLeftChannel < 0 || options.m_nRightChannel < -1) {
-        throw std::invalid_argument("the skip must be 0 s or more, the length above 0 s, channels 1 or more");
+        options.m_nLeftChannel < 0 || options.m_nRightChannel < -1 ||
+        !(options.m_dFadeInS >= 0.0 && options.m_dFadeInS < 1e9) ||
+        !(options.m_dFadeOutS >= 0.0 && options.m_dFadeOutS < 1e9)) {
+        throw std::invalid_argument(
+            "the skip must be 0 s or more, the length above 0 s, the fades 0 s or more, channels 1 or more");
     }
     CAnalysisReport report;
     report.m_strRecording = recording.Name();
@@ -65,11 +69,42 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     report.m_reference.m_bPresent = hasReference;
 
     const double rate = recording.SampleRate();
+    // Where the stimulus lies: found on the reference (on the left without one), so that silence or
+    // other sound before and after it stays out; the fades are left out too.
+    std::uint64_t firstFrame = 0, endFrame = recording.Frames();
+    stages::COnsets onsets;
+    onsets.m_bFaded = options.m_dFadeInS > 0.0;
+    onsets.m_dFadeInS = options.m_dFadeInS;
+    if (options.m_bFindStimulus) {
+        const stages::CStimulusSpan tracked =
+            stages::FindStimulus(recording, hasReference ? right - 1 : left - 1);
+        if (tracked.m_bFound) {
+            const auto frames = [&](double seconds) {
+                return static_cast<std::uint64_t>(std::llround(std::min(seconds * rate, 1e18)));
+            };
+            // The start found lies where a quarter of the level is reached: on the reference's sine 0.04
+            // periods after its start, under a fade-in a third of the fade after it.
+            const std::uint64_t lag = options.m_dFadeInS > 0.0 ? frames(options.m_dFadeInS / 3.0)
+                                      : hasReference           ? frames(0.040215 / plan.m_dFundamentalHz)
+                                                               : 0;
+            firstFrame =
+                tracked.m_nStartFrame - std::min(tracked.m_nStartFrame, lag) + frames(options.m_dFadeInS);
+            endFrame = tracked.m_nEndFrame - std::min(tracked.m_nEndFrame, frames(options.m_dFadeOutS));
+            (hasReference ? onsets.m_nReferenceStart : onsets.m_nLeftStart) = tracked.m_nStartFrame;
+            if (hasReference) {
+                const stages::CStimulusSpan leftSpan = stages::FindStimulus(recording, left - 1);
+                if (leftSpan.m_bFound) {
+                    onsets.m_nLeftStart = leftSpan.m_nStartFrame;
+                }
+            }
+        }
+    }
     stages::CSegmentation segmentation;
-    if (const auto refusal = stages::ChooseSegments(recording.Frames(), rate, plan.m_dFundamentalHz, options,
-                                                    segmentation, report)) {
+    if (const auto refusal = stages::ChooseSegments(firstFrame, std::max(firstFrame, endFrame), rate,
+                                                    plan.m_dFundamentalHz, options, segmentation, report)) {
         return refuse(*refusal);
     }
+    report.m_dFirstAnalyzedS = static_cast<double>(segmentation.m_nSkipFrames) / rate;
     CSegmentSpectrum spectrum(segmentation.m_nSegment);
     stages::CSegmentReader reader(recording, segmentation.m_nSkipFrames, segmentation.m_nSegment, left - 1,
                                   right - 1);
@@ -92,14 +127,16 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     const stages::CSums sums =
         stages::SumSegments(plan, hasReference, segmentation, clock, rate, reader, spectrum, progress);
     if (const auto refusal = stages::CheckSums(hasReference, clock, sums, report)) {
+        report.m_dFundamentalHz.reset();
+        report.m_dClockOffsetPpm.reset();
         return refuse(*refusal);
     }
     const stages::CToneTotals tones =
-        stages::MeasureTones(plan, hasReference, segmentation, clock, rate, sums, report);
+        stages::MeasureTones(plan, hasReference, segmentation, clock, rate, sums, onsets, report);
     stages::MeasureLines(plan, sums, tones, report);
-    stages::MeasureNoise(plan, segmentation, spectrum, sums, tones.m_dStimulusPower, report);
+    stages::MeasureNoise(plan, segmentation, spectrum, sums, tones, report);
     stages::MeasureReference(segmentation, rate, sums, report);
-    stages::RecordFacts(hasReference, spectrum, sums, report);
+    stages::RecordFacts(hasReference, segmentation, rate, spectrum, sums, report);
     return report;
 }
 

@@ -13,11 +13,16 @@ namespace analysis {
 
 // Which part of a recording to analyse, and which channels.
 struct CAnalysisOptions {
+    // Where the stimulus starts and ends in the recording is found (silence or other sound before
+    // and after it is left out), and the skip counts from its start; false: from the recording's.
+    bool m_bFindStimulus = true;
     double m_dSkipS = 0.1;            // settling time skipped at the start, >= 0
     std::optional<double> m_dLengthS; // at most this much after the skip, > 0; all of the rest when absent
-    int m_nLeftChannel = 0;           // 1-based; 0: the first
-    int m_nRightChannel = 0;          // 1-based; 0: the second of a stereo file, none for a mono one;
-                                      // -1: none
+    double m_dFadeInS = 0.0;          // the stimulus's fades, >= 0: left out of the analysed span
+    double m_dFadeOutS = 0.0;
+    int m_nLeftChannel = 0;  // 1-based; 0: the first
+    int m_nRightChannel = 0; // 1-based; 0: the second of a stereo file, none for a mono one;
+                             // -1: none
 };
 
 class CAnalysisCancelled : public platform::CCancelled {

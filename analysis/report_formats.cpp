@@ -60,31 +60,50 @@ std::string ReportText(const CAnalysisReport& report) {
     line("Channels",
          "left " + std::to_string(report.m_nLeftChannel) + ", reference " +
              (report.m_nRightChannel > 0 ? std::to_string(report.m_nRightChannel) : std::string("none")));
+    if (report.m_nLatencyFrames) {
+        line("Latency",
+             FormatDecimals(static_cast<double>(*report.m_nLatencyFrames) / report.m_dSampleRateHz * 1000.0,
+                            3) +
+                 " ms (" + std::to_string(*report.m_nLatencyFrames) +
+                 " frames from the first played to the stimulus's start in the recording)");
+    }
+    line("Stimulus", report.m_dOnsetS
+                         ? "starts at " + FormatDecimals(*report.m_dOnsetS, 6) + " s in the recording"
+                         : std::string("start not in the recording (or not looked for)"));
     line("Analysed",
          FormatDecimals(static_cast<double>(report.m_nFramesAnalyzed) / report.m_dSampleRateHz, 3) +
-             " s after skipping " + platform::FormatGeneral15(report.m_dSkipS) + " s (" +
-             std::to_string(report.m_nFramesAnalyzed) + " frames in segments of " +
-             std::to_string(report.m_nSegmentFrames) + ")");
+             " s from " + FormatDecimals(report.m_dFirstAnalyzedS, 3) + " s, after skipping " +
+             platform::FormatGeneral15(report.m_dSkipS) + " s (" + std::to_string(report.m_nFramesAnalyzed) +
+             " frames in segments of " + std::to_string(report.m_nSegmentFrames) + ")");
     line("Fundamental",
          report.m_dFundamentalHz
              ? Fixed(report.m_dFundamentalHz, 4) + " Hz (settings " +
                    platform::FormatGeneral15(report.m_dNominalFundamentalHz) + " Hz), clock offset " +
                    Fixed(report.m_dClockOffsetPpm, 2, true) + " ppm"
              : "not found (settings " + platform::FormatGeneral15(report.m_dNominalFundamentalHz) + " Hz)");
-    line("Delay",
-         report.m_dDelayMs
-             ? Fixed(report.m_dDelayMs, 4, true) + " ms, polarity " + PolarityName(report.m_ePolarity) +
-                   " (odd harmonics cannot tell a delay of half a period, " +
-                   FormatDecimals(500.0 / report.m_dFundamentalHz.value_or(report.m_dNominalFundamentalHz),
-                                  3) +
-                   " ms, from an inversion)"
-             : std::string("n/a"));
-    line("Distortion + noise",
-         Fixed(report.m_dDistortionNoiseDb, 2) + " dB (all but the stimulus tones, against them)");
-    line("Even order", Fixed(report.m_dEvenOrderDb, 2) + " dB (even detection lines, against the stimulus)");
-    line("Odd order", Fixed(report.m_dOddOrderDb, 2) + " dB (f0 and the odd lines above the band limit)");
+    line(
+        "Delay",
+        !report.m_dDelayMs ? std::string("n/a")
+        : report.m_bDelayFromStarts
+            ? Fixed(report.m_dDelayMs, 4, true) + " ms, polarity " + PolarityName(report.m_ePolarity) +
+                  " (from the stimulus's start on both channels, refined by the phases)"
+            : Fixed(report.m_dDelayMs, 4, true) + " ms, polarity " + PolarityName(report.m_ePolarity) +
+                  " (the recording does not hold the stimulus's start on both channels: odd harmonics cannot "
+                  "tell a delay of half a period, " +
+                  FormatDecimals(500.0 / report.m_dFundamentalHz.value_or(report.m_dNominalFundamentalHz),
+                                 3) +
+                  " ms, from an inversion)");
+    const auto limited = [](bool noise) { return noise ? std::string(", noise-limited") : std::string(); };
+    line("Distortion + noise", Fixed(report.m_dDistortionNoiseDb, 2) +
+                                   " dB (all but the stimulus tones and DC, against them" +
+                                   limited(report.m_bDistortionNoiseNoiseLimited) + ")");
+    line("Even order", Fixed(report.m_dEvenOrderDb, 2) + " dB (even detection lines, against the stimulus" +
+                           limited(report.m_bEvenOrderNoiseLimited) + ")");
+    line("Odd order", Fixed(report.m_dOddOrderDb, 2) + " dB (f0 and the odd lines above the band limit" +
+                          limited(report.m_bOddOrderNoiseLimited) + ")");
     line("Noise floor", Fixed(report.m_dNoiseFloorDbfs, 2) + " dBFS (between the lines, 0 Hz to " +
-                            platform::FormatGeneral15(report.m_dSampleRateHz / 2.0) + " Hz)");
+                            platform::FormatGeneral15(report.m_dSampleRateHz / 2.0) +
+                            " Hz, from their median)");
     if (report.m_reference.m_bPresent) {
         line("Reference", Fixed(report.m_reference.m_dLevelDbfs, 2) + " dBFS, THD " +
                               Fixed(report.m_reference.m_dThdDb, 2) + " dB, THD+N " +
@@ -94,18 +113,28 @@ std::string ReportText(const CAnalysisReport& report) {
     }
 
     text += "\nStimulus tones (gain and phase against the stimulus):\n";
-    text += "   tone      frequency Hz  stimulus dBFS  level dBFS    gain dB  phase deg\n";
+    text +=
+        "   tone      frequency Hz  stimulus dBFS  level dBFS    gain dB  phase deg  u(gain) dB  u(phase) deg"
+        "  group delay ms\n";
     for (const CToneResult& tone : report.m_aTones) {
         text += Padded(ToneName(tone), 9) + Padded(Fixed(tone.m_dFrequencyHz, 3), 18) +
                 Padded(Fixed(tone.m_dStimulusDbfs, 3), 15) + Padded(Fixed(tone.m_dLevelDbfs, 3), 12) +
                 Padded(Fixed(tone.m_dGainDb, 4, true), 11) + Padded(Fixed(tone.m_dPhaseDeg, 3, true), 11) +
-                "\n";
+                Padded(Fixed(tone.m_dGainUncertaintyDb, 4), 12) +
+                Padded(Fixed(tone.m_dPhaseUncertaintyDeg, 3), 14) +
+                Padded(Fixed(tone.m_dGroupDelayMs, 4, true), 16) + "\n";
     }
     text += "\nDetection lines (empty in the stimulus):\n";
     text += "   n x f0    frequency Hz  level dBFS  order\n";
     for (const CLineResult& each : report.m_aLines) {
         text += Padded(std::to_string(each.m_nNumber), 9) + Padded(Fixed(each.m_dFrequencyHz, 3), 16) +
                 Padded(Fixed(each.m_dLevelDbfs, 2), 12) + (each.Even() ? "  even" : "  odd") + "\n";
+    }
+    text += "\nSpurs (components between the lines, 10 dB or more above the noise per bin): " +
+            (report.m_aSpurs.empty() ? std::string("none") : std::to_string(report.m_aSpurs.size())) + "\n";
+    for (const CSpur& spur : report.m_aSpurs) {
+        text += Padded(Fixed(spur.m_dFrequencyHz, 1), 14) + " Hz" + Padded(Fixed(spur.m_dLevelDbfs, 2), 10) +
+                " dBFS" + (spur.m_strName.empty() ? std::string() : "  " + spur.m_strName) + "\n";
     }
     text += "\nWarnings: " +
             (report.m_aWarnings.empty() ? std::string("none") : std::to_string(report.m_aWarnings.size())) +
@@ -119,11 +148,16 @@ std::string ReportText(const CAnalysisReport& report) {
 std::string ReportJson(const CAnalysisReport& report) {
     nlohmann::json tones = nlohmann::json::array();
     for (const CToneResult& tone : report.m_aTones) {
-        nlohmann::json each = {
-            {"kind", ToneKindName(tone.m_eKind)},          {"n", tone.m_nNumber},
-            {"frequency_hz", Number(tone.m_dFrequencyHz)}, {"stimulus_dbfs", Number(tone.m_dStimulusDbfs)},
-            {"level_dbfs", Number(tone.m_dLevelDbfs)},     {"gain_db", Number(tone.m_dGainDb)},
-            {"phase_deg", Number(tone.m_dPhaseDeg)}};
+        nlohmann::json each = {{"kind", ToneKindName(tone.m_eKind)},
+                               {"n", tone.m_nNumber},
+                               {"frequency_hz", Number(tone.m_dFrequencyHz)},
+                               {"stimulus_dbfs", Number(tone.m_dStimulusDbfs)},
+                               {"level_dbfs", Number(tone.m_dLevelDbfs)},
+                               {"gain_db", Number(tone.m_dGainDb)},
+                               {"phase_deg", Number(tone.m_dPhaseDeg)},
+                               {"gain_uncertainty_db", Number(tone.m_dGainUncertaintyDb)},
+                               {"phase_uncertainty_deg", Number(tone.m_dPhaseUncertaintyDeg)},
+                               {"group_delay_ms", Number(tone.m_dGroupDelayMs)}};
         if (tone.m_eKind == EToneKind::Daughter) {
             each["side"] = SideName(tone.m_eSide);
         }
@@ -142,7 +176,14 @@ std::string ReportJson(const CAnalysisReport& report) {
                      {"thd_db", Number(report.m_reference.m_dThdDb)},
                      {"thd_n_db", Number(report.m_reference.m_dThdNoiseDb)}};
     }
-    const nlohmann::json object = {
+    nlohmann::json spurs = nlohmann::json::array();
+    for (const CSpur& spur : report.m_aSpurs) {
+        spurs.push_back(
+            {{"frequency_hz", Number(spur.m_dFrequencyHz)},
+             {"level_dbfs", Number(spur.m_dLevelDbfs)},
+             {"name", spur.m_strName.empty() ? nlohmann::json(nullptr) : nlohmann::json(spur.m_strName)}});
+    }
+    nlohmann::json object = {
         {"recording", report.m_strRecording},
         {"format", report.m_strFormat},
         {"channels", report.m_nChannels},
@@ -151,12 +192,19 @@ std::string ReportJson(const CAnalysisReport& report) {
          report.m_nRightChannel > 0 ? nlohmann::json(report.m_nRightChannel) : nlohmann::json(nullptr)},
         {"sample_rate", Number(report.m_dSampleRateHz)},
         {"skip_s", Number(report.m_dSkipS)},
+        {"onset_s", Number(report.m_dOnsetS)},
+        {"span_s", report.m_nFramesAnalyzed > 0 && !report.m_strRefusal
+                       ? Number(static_cast<double>(report.m_nFramesAnalyzed) / report.m_dSampleRateHz)
+                       : nlohmann::json(nullptr)},
+        {"first_analyzed_s",
+         report.m_strRefusal ? nlohmann::json(nullptr) : Number(report.m_dFirstAnalyzedS)},
         {"frames_analyzed", report.m_nFramesAnalyzed},
         {"segment_frames", report.m_nSegmentFrames},
         {"nominal_fundamental_hz", Number(report.m_dNominalFundamentalHz)},
         {"fundamental_hz", Number(report.m_dFundamentalHz)},
         {"clock_offset_ppm", Number(report.m_dClockOffsetPpm)},
         {"delay_ms", Number(report.m_dDelayMs)},
+        {"delay_from_starts", report.m_bDelayFromStarts},
         {"polarity",
          report.m_dDelayMs ? nlohmann::json(PolarityName(report.m_ePolarity)) : nlohmann::json(nullptr)},
         {"tones", tones},
@@ -165,10 +213,21 @@ std::string ReportJson(const CAnalysisReport& report) {
         {"odd_order_db", Number(report.m_dOddOrderDb)},
         {"distortion_noise_db", Number(report.m_dDistortionNoiseDb)},
         {"noise_floor_dbfs", Number(report.m_dNoiseFloorDbfs)},
+        {"noise_limited", report.m_strRefusal
+                              ? nlohmann::json(nullptr)
+                              : nlohmann::json{{"even_order", report.m_bEvenOrderNoiseLimited},
+                                               {"odd_order", report.m_bOddOrderNoiseLimited},
+                                               {"distortion_noise", report.m_bDistortionNoiseNoiseLimited}}},
+        {"spurs", spurs},
         {"reference", reference},
         {"warnings", report.m_aWarnings},
         {"refusal", report.m_strRefusal ? nlohmann::json(*report.m_strRefusal) : nlohmann::json(nullptr)},
     };
+    if (report.m_nLatencyFrames) {
+        object["latency_frames"] = *report.m_nLatencyFrames;
+        object["latency_ms"] =
+            Number(static_cast<double>(*report.m_nLatencyFrames) / report.m_dSampleRateHz * 1000.0);
+    }
     return object.dump(2) + "\n";
 }
 
@@ -177,17 +236,29 @@ std::string ReportCsv(const CAnalysisReport& report) {
     const auto number = [](double value) {
         return std::isfinite(value) ? platform::FormatGeneral15(value) : std::string();
     };
-    std::string text = "kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg\n";
+    const auto optional = [&](const std::optional<double>& value) {
+        return value ? number(*value) : std::string();
+    };
+    std::string text =
+        "kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg,gain_uncertainty_db,"
+        "phase_uncertainty_deg,group_delay_ms\n";
     for (const CToneResult& tone : report.m_aTones) {
         text += std::string(ToneKindName(tone.m_eKind)) + "," + std::to_string(tone.m_nNumber) + "," +
                 SideName(tone.m_eSide) + "," + number(tone.m_dFrequencyHz) + "," +
                 number(tone.m_dStimulusDbfs) + "," + number(tone.m_dLevelDbfs) + "," +
-                number(tone.m_dGainDb) + "," + number(tone.m_dPhaseDeg) + "\n";
+                number(tone.m_dGainDb) + "," + number(tone.m_dPhaseDeg) + "," +
+                optional(tone.m_dGainUncertaintyDb) + "," + optional(tone.m_dPhaseUncertaintyDeg) + "," +
+                optional(tone.m_dGroupDelayMs) + "\n";
     }
     for (const CLineResult& each : report.m_aLines) {
         text += std::string("detection,") + std::to_string(each.m_nNumber) + "," +
                 (each.Even() ? "even" : "odd") + "," + number(each.m_dFrequencyHz) + ",," +
-                number(each.m_dLevelDbfs) + ",,\n";
+                number(each.m_dLevelDbfs) + ",,,,,\n";
+    }
+    // A spur's name, when it has one, stands in the side column, quoted: it holds no comma or quote.
+    for (const CSpur& spur : report.m_aSpurs) {
+        text += "spur,," + (spur.m_strName.empty() ? std::string() : "\"" + spur.m_strName + "\"") + "," +
+                number(spur.m_dFrequencyHz) + ",," + number(spur.m_dLevelDbfs) + ",,,,,\n";
     }
     return text;
 }

@@ -47,6 +47,15 @@ void CSegmentSpectrum::Transform(const double* samples, std::size_t stride) {
     m_fft.Transform(m_aWindowed.data(), m_aBins.data());
 }
 
+double CSegmentSpectrum::DcPower(std::size_t k) const {
+    std::complex<double> sum;
+    const double w = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(m_nFrames);
+    for (std::size_t n = 0; n < m_nFrames; ++n) {
+        sum += m_aWindow[n] * std::polar(1.0, w * static_cast<double>(n));
+    }
+    return std::norm(sum) * m_dPowerScale;
+}
+
 bool CSegmentSpectrum::Measurable(double bin) const {
     const double nearest = std::round(bin);
     return nearest - kMainLobeBins >= 1.0 &&

@@ -46,6 +46,11 @@ public:
     double Power(std::size_t k) const { return std::norm(m_aBins[k]) * m_dPowerScale; }
     // The window's equivalent noise bandwidth in bins.
     double NoiseBandwidthBins() const { return m_dNoiseBandwidth; }
+    // The last transform's DC: the window-weighted mean of its samples, which a whole number of
+    // periods of any line (at least a main lobe from 0 Hz) does not move.
+    double Dc() const { return m_aBins[0].real() / m_dWindowSum; }
+    // What a constant of 1 puts into bin k's power (the DC's main lobe, for k up to kMainLobeBins).
+    double DcPower(std::size_t k) const;
 
     // The windowed transform of M samples at one frequency `bin`, normalised so that a tone at that
     // very frequency gives A e^(i phi) (phase at the centre sample); off it, the amplitude falls with

@@ -94,6 +94,13 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     options.push_back({"--format", "", true, [&](const std::string& text) {
                            return ApplySettingsField(*FindSettingsField("format"), text, line.m_settings);
                        }});
+    // The stimulus's fades, from the settings table: left out of the analysed span.
+    for (const char* name : {"fade-in", "fade-out"}) {
+        const CSettingsField& field = *FindSettingsField(name);
+        options.push_back({field.OptionName(), "", true, [&field, &line](const std::string& text) {
+                               return ApplySettingsField(field, text, line.m_settings);
+                           }});
+    }
     options[0].m_bEndsParsing = options[1].m_bEndsParsing = true;
     AddSettingsOptions(options, line.m_settings, true);
 
@@ -106,6 +113,17 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     };
     if (const auto error = ParseOptions(arguments, options, &positional)) {
         return bad(*error);
+    }
+    int formats = 0;
+    for (const std::string& argument : arguments) {
+        if (argument == "--") {
+            break;
+        }
+        line.m_bSampleRateGiven |= argument == "--sample-rate" || argument.rfind("--sample-rate=", 0) == 0;
+        formats += argument == "--json" || argument == "--csv";
+    }
+    if (formats > 1 && line.m_eAction == A::EAction::Analyze) {
+        return bad("--json and --csv exclude each other: choose one report format");
     }
     if (line.m_eAction != A::EAction::Analyze || line.m_bListDevices) {
         return line;
@@ -139,10 +157,13 @@ std::string AnalyzeUsageText() {
            "\n"
            "The stimulus, as vorlanx-gen made it:\n" +
            SettingsUsage(defaults, true) +
+           UsageLine("    --fade-in SEC", "the stimulus's fade-in, left out of the analysis (default 0)") +
+           UsageLine("    --fade-out SEC", "the stimulus's fade-out, left out of the analysis (default 0)") +
            "\n"
-           "The analysis:\n" +
-           UsageLine("    --skip SEC", "settling time skipped at the start (default 0.1)") +
-           UsageLine("    --length SEC", "analyse at most this much after the skip (default: all)") +
+           "The analysis (the stimulus is found in the recording: silence or other sound before and\n"
+           "after it is left out, and the skip counts from its start):\n" +
+           UsageLine("    --skip SEC", "settling time skipped after the stimulus's start (default 0.1)") +
+           UsageLine("    --length SEC", "analyse at most this much after the skip (default: to its end)") +
            UsageLine("    --left N", "channel of the device's output (default 1)") +
            UsageLine("    --right N", "channel of the reference (default 2; none in a mono file)") +
            UsageLine("    --json", "the report as one JSON object") +
@@ -162,7 +183,9 @@ std::string AnalyzeUsageText() {
            UsageLine("    --version", "show the version") +
            "\n"
            "Options take their value as the next argument or after '='. Numbers use a decimal point.\n"
-           "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed or the\n"
-           "devices failed, 2 bad usage,\n"
+           "The recording's sample rate is the stimulus's unless --sample-rate gives another.\n"
+           "RECORDING '-' is standard input; a pipe is read whole before it is analysed.\n"
+           "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed (no stimulus\n"
+           "found, silent, too short, ...) or the devices failed, 2 bad usage,\n"
            "128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

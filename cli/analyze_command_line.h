@@ -17,6 +17,8 @@ struct CAnalyzeCommandLine {
     std::string m_strRecording;
     std::string m_strOutput; // the report's file; empty for standard output
     bool m_bQuiet = false;
+    // --sample-rate was given: the stimulus was made at that rate, whatever the recording's.
+    bool m_bSampleRateGiven = false;
     // --measure: play the stimulus and record the device's answer instead of reading a recording.
     bool m_bMeasure = false;
     bool m_bListDevices = false;

@@ -38,6 +38,8 @@ std::string Advice(const instrument::COutcome& outcome) {
     std::string message = outcome.Message();
     if (outcome.m_eRefusal == analysis::ERefusal::ChannelsToChoose) {
         message += " with --left N and --right N";
+    } else if (outcome.m_eRefusal == analysis::ERefusal::Swapped) {
+        message += ": --left 2 --right 1 measures them the other way round";
     }
     return message;
 }
@@ -89,10 +91,15 @@ int main(int argc, char** argv) {
         } else {
             CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet);
             progress.SetPasses(2);
-            outcome =
-                instrument::AnalyseFile(line.m_settings, line.m_strRecording, line.m_options, &progress);
+            outcome = instrument::AnalyseFile(line.m_settings, line.m_strRecording, line.m_options, &progress,
+                                              line.m_bSampleRateGiven);
         }
         if (!outcome.m_report) {
+            // A refusal in JSON too, on standard output: the reason, and every figure null.
+            if (line.m_eFormat == CAnalyzeCommandLine::EFormat::Json && line.m_strOutput.empty() &&
+                outcome.m_refused) {
+                std::cout << analysis::ReportJson(*outcome.m_refused) << std::flush;
+            }
             return Fail(Advice(outcome));
         }
         const analysis::CAnalysisReport& report = *outcome.m_report;

@@ -1,5 +1,6 @@
 #include "instrument/measure_live.h"
 
+#include <cmath>
 #include <optional>
 
 #include "audio/audio_system.h"
@@ -48,25 +49,36 @@ CLiveOutcome MeasureLive(const CGenerationSettings& settings, const CLiveDevices
         outcome.m_strReason = *problem;
         return outcome;
     }
-    const std::optional<audio::CAnswerSpan> span =
-        audio::AnswerSpan(outcome.m_session, settings.m_dDuration, options.m_dSkipS, options.m_dLengthS);
-    if (!span) {
+    // The stimulus is found in the recording: the analysis starts the skip from its start, whatever
+    // the round-trip latency, and the latency is where it starts. Where it is not found, the stream's
+    // own latency says where the answer begins.
+    if (!(settings.m_dDuration > options.m_dSkipS)) {
         outcome.m_eProblem = EProblem::TooShort;
-        outcome.m_strReason =
-            "The stimulus is too short to measure: the settling and the latency take all of its " +
-            platform::FormatGeneral15(settings.m_dDuration) + " s.";
+        outcome.m_strReason = "The stimulus is too short to measure: the settling takes all of its " +
+                              platform::FormatGeneral15(settings.m_dDuration) + " s.";
         return outcome;
     }
     if (analysing) {
         analysing();
     }
-    analysis::CAnalysisOptions spanned = options;
-    spanned.m_dSkipS = span->m_dSkipS;
-    spanned.m_dLengthS = span->m_dLengthS;
-    static_cast<COutcome&>(outcome) = AnalyseFile(settings, path, spanned, progress);
+    static_cast<COutcome&>(outcome) = AnalyseFile(settings, path, options, progress, true);
+    if (outcome.m_report && !outcome.m_report->m_dOnsetS) {
+        if (const auto span = audio::AnswerSpan(outcome.m_session, settings.m_dDuration, options.m_dSkipS,
+                                                options.m_dLengthS)) {
+            analysis::CAnalysisOptions spanned = options;
+            spanned.m_bFindStimulus = false;
+            spanned.m_dSkipS = span->m_dSkipS;
+            spanned.m_dLengthS = span->m_dLengthS;
+            static_cast<COutcome&>(outcome) = AnalyseFile(settings, path, spanned, progress, true);
+        }
+    }
     outcome.m_strSubject = temporary ? "the measured recording" : path;
     if (outcome.m_report) {
         outcome.m_report->m_strRecording = temporary ? "measured live" : path;
+        if (outcome.m_report->m_dOnsetS) {
+            outcome.m_report->m_nLatencyFrames = static_cast<std::uint64_t>(
+                std::llround(*outcome.m_report->m_dOnsetS * outcome.m_report->m_dSampleRateHz));
+        }
         if (outcome.m_session.m_nUnderruns > 0) {
             outcome.m_report->m_aWarnings.push_back(
                 std::to_string(outcome.m_session.m_nUnderruns) + " underrun(s) on '" + output.m_strName +

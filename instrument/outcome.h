@@ -26,6 +26,9 @@ struct COutcome {
     int m_nChannels = 0;      // the recording's channel count, where it could be opened
     std::string m_strSubject; // what was measured: the recording's path, or "the measured recording"
     std::string m_strReason;  // one sentence without advice for any program's options
+    // With Refused: the report the analysis refused, with its refusal set and no figure in it (what a
+    // report in JSON shows of a refusal).
+    std::optional<analysis::CAnalysisReport> m_refused;
 
     // The problem as every shell states it before its own advice: "SUBJECT: REASON" for a file that
     // cannot be read, "SUBJECT: cannot be analysed: REASON" for a refusal, REASON alone for a live

@@ -246,6 +246,8 @@ py::dict ReportOrRaise(const instrument::COutcome& outcome) {
         std::string message = outcome.Message();
         if (outcome.m_eRefusal == analysis::ERefusal::ChannelsToChoose) {
             message += " with left=N and right=N";
+        } else if (outcome.m_eRefusal == analysis::ERefusal::Swapped) {
+            message += ": left=2, right=1 measures them the other way round";
         }
         throw py::value_error(message);
     }
@@ -299,7 +301,9 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
     instrument::COutcome outcome;
     try {
         const py::gil_scoped_release unlocked;
-        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress);
+        // The stimulus's rate is the recording's unless the settings name another than the default.
+        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress,
+                                               settings.m_nSampleRate != CGenerationSettings().m_nSampleRate);
     } catch (const platform::CCancelled&) {
         watch.Rethrow();
         RaiseKeyboardInterrupt();

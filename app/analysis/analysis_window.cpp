@@ -23,6 +23,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <cmath>
+#include <utility>
 #ifdef VORLANX_HAVE_SVG
 #include <QSvgGenerator>
 #endif
@@ -208,8 +209,10 @@ void CAnalysisWindow::Measure(const QString& output, const QString& input) {
     if (m_worker.IsRunning()) {
         return;
     }
-    m_strName = QStringLiteral("Measured live");
-    setWindowTitle(QStringLiteral("Measured live (%1 to %2) - Vorlanx analysis").arg(output, input));
+    // The window's name and title change only when the measurement stands: a failed one leaves the
+    // window as it was.
+    m_strPendingTitle = QStringLiteral("Measured live (%1 to %2) - Vorlanx analysis").arg(output, input);
+    m_bMeasuring = true;
     m_bOverlayRunning = false;
     m_pProgress->setValue(0);
     m_pProgress->setVisible(true);
@@ -248,6 +251,7 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
     m_pOverlay->setEnabled(m_report.has_value());
     m_pMeasure->setEnabled(true);
     if (finished.m_bCancelled) {
+        m_bMeasuring = false;
         if (!m_report && !m_bOverlayRunning) {
             close(); // cancelled before anything was shown
         }
@@ -265,12 +269,12 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
             return;
         }
     }
+    const bool measured = std::exchange(m_bMeasuring, false);
     if (!finished.Report()) {
         const std::string why = finished.m_strError.empty() ? outcome.Message() : finished.m_strError;
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
-                        m_strName == QStringLiteral("Measured live") && !m_bOverlayRunning
-                            ? QStringLiteral("The measurement failed.")
-                            : QStringLiteral("The recording cannot be analysed."),
+                        measured ? QStringLiteral("The measurement failed.")
+                                 : QStringLiteral("The recording cannot be analysed."),
                         QMessageBox::Ok, this);
         box.setInformativeText(QString::fromStdString(why).toHtmlEscaped());
         box.exec();
@@ -278,6 +282,10 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
             close();
         }
         return;
+    }
+    if (measured) {
+        m_strName = QStringLiteral("Measured live");
+        setWindowTitle(m_strPendingTitle);
     }
     analysis::CAnalysisReport report = *finished.Report();
     // A recording without the stimulus's f0 has no response to show: say so, and show what it holds.

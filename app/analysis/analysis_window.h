@@ -78,6 +78,8 @@ private:
     CGenerationSettings m_stimulus;
     CAnalysisWorker m_worker;
     bool m_bOverlayRunning = false;
+    bool m_bMeasuring = false; // a live measurement runs: its title waits in m_strPendingTitle
+    QString m_strPendingTitle;
     std::optional<analysis::CAnalysisReport> m_report;
     QString m_strName; // the recording's file name
     std::vector<std::pair<QString, analysis::CAnalysisReport>> m_aOverlays;

@@ -19,7 +19,8 @@ void CAnalysisWorker::Start(const std::string& path, const CGenerationSettings& 
             CProgress progress(*this, [this](std::uint64_t done, std::uint64_t total) {
                 emit progressed(static_cast<qint64>(done), static_cast<qint64>(total));
             });
-            result.m_outcome = instrument::AnalyseFile(settings, path, options, &progress);
+            // The dialog's fields say the stimulus's rate.
+            result.m_outcome = instrument::AnalyseFile(settings, path, options, &progress, true);
         } catch (const platform::CCancelled&) {
             result = CResult{true, path, {}, {}};
         } catch (const std::exception& error) {

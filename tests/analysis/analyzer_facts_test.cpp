@@ -72,6 +72,11 @@ TEST_P(AnalyzerFacts, OneSentenceForEachFact) {
     }
 }
 
+CGenerationSettings Rate(CGenerationSettings settings, std::uint32_t rate) {
+    settings.m_nSampleRate = rate;
+    return settings;
+}
+
 CGenerationSettings Daughter() {
     CGenerationSettings settings = Seconds(2.0);
     settings.m_dMotherAmplitude = 0.5;
@@ -92,15 +97,35 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   kSameSettings, kDefaultOptions, 2, 44100, "reaches full scale", nullptr},
         CFactCase{"no tone near f0", Seconds(2.0), kUnchanged, [](auto& s) { s.m_dFundamentalFreq = 300.0; },
-                  kDefaultOptions, 2, 44100, "No tone near the expected f0", nullptr},
+                  kDefaultOptions, 2, 44100, nullptr,
+                  "no stimulus found: no tone near the expected f0 of 300 Hz on the reference channel (its "
+                  "strongest component is near 2"},
         CFactCase{"clock far off", Seconds(2.0), kUnchanged, [](auto& s) { s.m_dFundamentalFreq = 276.5; },
                   kDefaultOptions, 2, 44100, "beyond +-1000 ppm", nullptr},
         CFactCase{"daughter on harmonic lines", Daughter(), kUnchanged, kSameSettings, kDefaultOptions, 2,
                   44100, "Daughter signal 1 has tones on other lines", nullptr},
-        CFactCase{"too short", Seconds(0.3), kUnchanged, kSameSettings, kDefaultOptions, 2, 44100,
-                  "too short to resolve the lines", nullptr},
+        CFactCase{"too short", Seconds(0.3), kUnchanged, kSameSettings, kDefaultOptions, 2, 44100, nullptr,
+                  "too short to resolve the lines"},
         CFactCase{"silent", Seconds(2.0), [](auto& s) { std::fill(s.begin(), s.end(), 0.0); }, kSameSettings,
-                  kDefaultOptions, 2, 44100, "The left channel is silent", nullptr},
+                  kDefaultOptions, 2, 44100, nullptr, "it is silent"},
+        CFactCase{"silent left", Seconds(2.0),
+                  [](auto& s) {
+                      for (std::size_t i = 0; i < s.size(); i += 2) {
+                          s[i] = 0.0;
+                      }
+                  },
+                  kSameSettings, kDefaultOptions, 2, 44100, nullptr,
+                  "its left channel, the device's output, is silent"},
+        CFactCase{"swapped", Seconds(2.0),
+                  [](auto& s) {
+                      for (std::size_t i = 0; i < s.size(); i += 2) {
+                          std::swap(s[i], s[i + 1]);
+                      }
+                  },
+                  kSameSettings, kDefaultOptions, 2, 44100, nullptr, "the channels look swapped"},
+        CFactCase{"a stimulus made at 48 kHz told 44.1 kHz", Rate(Seconds(2.0), 48000), kUnchanged,
+                  [](auto& s) { s.m_nSampleRate = 44100; }, kDefaultOptions, 2, 48000,
+                  "(48000 Hz) is not the settings' (44100 Hz)", nullptr},
         CFactCase{"DC offset", Seconds(2.0),
                   [](auto& s) {
                       for (std::size_t i = 0; i < s.size(); i += 2) {
@@ -108,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                       }
                   },
                   kSameSettings, kDefaultOptions, 2, 44100, "DC offset of 0.0100", nullptr},
-        CFactCase{"another rate", Seconds(2.0), kUnchanged, kSameSettings, kDefaultOptions, 2, 48000,
-                  "is not the settings'", nullptr},
+        CFactCase{"played at another rate", Seconds(2.0), kUnchanged, kSameSettings, kDefaultOptions, 2,
+                  48000, nullptr, "no stimulus found: no tone near the expected f0 of 277 Hz"},
         CFactCase{"mono", Seconds(2.0),
                   [](auto& s) {
                       for (std::size_t i = 0; i < s.size() / 2; ++i) {

@@ -13,14 +13,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string error;
-    const auto recording = analysis::CFileRecording::OpenMemory(std::vector<unsigned char>(data, data + size),
-                                                               "input", error);
+    const auto recording =
+        analysis::CFileRecording::OpenMemory(std::vector<unsigned char>(data, data + size), "input", error);
     if (!recording) {
         return 0;
     }
     CGenerationSettings settings;
     settings.m_dDuration = 0.0;
-    const analysis::CAnalysisPlan plan = analysis::MakeAnalysisPlan(MakeJobPlan(settings), recording->SampleRate());
+    const analysis::CAnalysisPlan plan =
+        analysis::MakeAnalysisPlan(MakeJobPlan(settings), recording->SampleRate());
     try {
         (void)analysis::AnalyzeRecording(plan, *recording, {});
     } catch (const platform::CReadException&) {

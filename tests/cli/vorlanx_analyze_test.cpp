@@ -66,7 +66,8 @@ TEST_F(VorlanxAnalyze, ReportsAsTextJsonAndCsv) {
     const std::string rows = test::Slurp(out);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + 37 + 42);
     EXPECT_EQ(
-        rows.rfind("kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg\nharmonic,3,,831.0",
+        rows.rfind("kind,n,side,frequency_hz,stimulus_dbfs,level_dbfs,gain_db,phase_deg,gain_uncertainty_db,"
+                   "phase_uncertainty_deg,group_delay_ms\nharmonic,3,,831.0",
                    0),
         0u)
         << rows.substr(0, 120);
@@ -130,7 +131,9 @@ TEST_F(VorlanxAnalyze, BadRecordingsExitWithOne) {
         {"private.wav", {}, "Permission denied", "setpriv --reuid=65534 --regid=65534 --clear-groups"},
         {"three.wav", {}, "has 3 channels: choose the left and the reference with --left N and --right N"},
         {"nan.wav", {}, "not a finite number"},
-        {"short.wav", {"--skip", "5"}, "no frames are left after skipping 5 s (it holds 2 s)"},
+        {"short.wav",
+         {"--skip", "5"},
+         "no frames are left after skipping 5 s (it holds 2 s from the stimulus's start)"},
     };
     for (const auto& c : cases) {
         const std::string path = (dir / c.m_strFile).string();
@@ -143,10 +146,13 @@ TEST_F(VorlanxAnalyze, BadRecordingsExitWithOne) {
         EXPECT_EQ(std::count(run.m_strErr.begin(), run.m_strErr.end(), '\n'), 1) << run.m_strErr;
         EXPECT_EQ(run.m_strOut, "") << c.m_strFile;
     }
-    // With the channels chosen, the three-channel file is analysed (and found to hold no tone).
+    // With the channels chosen, the three-channel file is read (and found to hold no stimulus).
     const test::CRun chosen = RunAnalyzer(dir, {"--left", "3", "--right", "1", (dir / "three.wav").string()});
-    EXPECT_EQ(chosen.m_nStatus, 0) << chosen.m_strErr;
-    EXPECT_NE(chosen.m_strOut.find("No tone near the expected f0"), std::string::npos);
+    EXPECT_EQ(chosen.m_nStatus, 1) << chosen.m_strErr;
+    EXPECT_NE(chosen.m_strErr.find(
+                  "no stimulus found: no tone near the expected f0 of 277 Hz on the reference channel:"),
+              std::string::npos)
+        << chosen.m_strErr;
 }
 
 } // namespace
