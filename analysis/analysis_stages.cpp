@@ -597,7 +597,7 @@ CToneTotals MeasureTones(const CAnalysisPlan& plan, bool hasReference, const CSe
             const double onset = static_cast<double>(referenceS - (stimulusS + turns * period) / scale);
             const bool early = static_cast<double>(*onsets.m_nReferenceStart) < periodFrames;
             if (!early || std::fabs(onset) * rateHz < 1.0) {
-                report.m_dOnsetS = std::fabs(onset) * rateHz < 1e-6 ? 0.0 : onset;
+                report.m_dOnsetS = std::fabs(onset) * rateHz < 1e-3 ? 0.0 : onset; // below any precision
                 stimulusS += turns * period; // tones off f0's harmonics (the daughters) need the whole time
             }
         } else if (onsets.m_nReferenceStart) { // a fade-in: where a quarter of the level is reached, less

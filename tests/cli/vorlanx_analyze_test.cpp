@@ -156,3 +156,62 @@ TEST_F(VorlanxAnalyze, BadRecordingsExitWithOne) {
 }
 
 } // namespace
+
+namespace {
+
+// What a user meets on the command line with real captures: a pipe, a refusal in JSON, a recording at
+// another rate, swapped cables, two report formats at once.
+TEST_F(VorlanxAnalyze, CapturesFromTheCommandLine) {
+    test::CTempDir dir;
+    const test::CRun piped = test::RunProgram(
+        "/bin/sh", dir,
+        {"-c", "cat " + test::Quote(Stimulus()) + " | " + test::Quote(VORLANX_ANALYZE_PATH) + " --json -"});
+    ASSERT_EQ(piped.m_nStatus, 0) << piped.m_strErr;
+    const auto fromPipe = nlohmann::json::parse(piped.m_strOut);
+    EXPECT_EQ(fromPipe["recording"], "standard input");
+    const auto fromFile = nlohmann::json::parse(RunAnalyzer(dir, {"--json", Stimulus()}).m_strOut);
+    EXPECT_EQ(fromPipe["tones"], fromFile["tones"]) << "the same figures as the file's";
+    EXPECT_NEAR(fromFile["onset_s"].get<double>(), 0.0, 1e-7);
+
+    // A plain sine: refused, and the JSON says so with every figure null.
+    ASSERT_TRUE(test::RunSox(
+        {"-n", "-r", "44100", "-c", "2", (dir / "sine.wav").string(), "synth", "3", "sine", "1000"}));
+    const test::CRun sine = RunAnalyzer(dir, {"--json", (dir / "sine.wav").string()});
+    EXPECT_EQ(sine.m_nStatus, 1);
+    const auto refused = nlohmann::json::parse(sine.m_strOut);
+    EXPECT_NE(refused["refusal"].get<std::string>().find("no stimulus found"), std::string::npos);
+    for (const char* key : {"fundamental_hz", "delay_ms", "distortion_noise_db", "even_order_db",
+                            "odd_order_db", "noise_floor_dbfs", "span_s"}) {
+        EXPECT_TRUE(refused[key].is_null()) << key;
+    }
+    EXPECT_TRUE(refused["tones"].empty());
+
+    // A stimulus made at 48 kHz: measured at its own rate unless --sample-rate says another.
+    const std::string at48 = (dir / "48k.wav").string();
+    ASSERT_EQ(
+        test::RunGenerator(dir, {"-q", "--duration", "3", "--sample-rate", "48000", "-o", at48}).m_nStatus,
+        0);
+    const auto own = nlohmann::json::parse(RunAnalyzer(dir, {"--json", at48}).m_strOut);
+    EXPECT_LT(own["distortion_noise_db"].get<double>(), -85.0) << "16-bit quantization only";
+    EXPECT_TRUE(own["warnings"].empty()) << own["warnings"];
+    const auto told =
+        nlohmann::json::parse(RunAnalyzer(dir, {"--json", "--sample-rate", "44100", at48}).m_strOut);
+    ASSERT_EQ(told["warnings"].size(), 1u);
+    EXPECT_NE(told["warnings"][0].get<std::string>().find("(48000 Hz) is not the settings' (44100 Hz)"),
+              std::string::npos);
+
+    // Swapped cables: refused with the options that fix it, which then measure it.
+    const std::string swapped = (dir / "swapped.wav").string();
+    ASSERT_TRUE(test::RunSox({Stimulus(), swapped, "remix", "2", "1"}));
+    const test::CRun crossed = RunAnalyzer(dir, {swapped});
+    EXPECT_EQ(crossed.m_nStatus, 1);
+    EXPECT_NE(crossed.m_strErr.find("the channels look swapped"), std::string::npos) << crossed.m_strErr;
+    EXPECT_NE(crossed.m_strErr.find("--left 2 --right 1"), std::string::npos) << crossed.m_strErr;
+    EXPECT_EQ(RunAnalyzer(dir, {"--left", "2", "--right", "1", swapped}).m_nStatus, 0);
+
+    const test::CRun both = RunAnalyzer(dir, {"--json", "--csv", Stimulus()});
+    EXPECT_EQ(both.m_nStatus, 2);
+    EXPECT_NE(both.m_strErr.find("--json and --csv exclude each other"), std::string::npos);
+}
+
+} // namespace
