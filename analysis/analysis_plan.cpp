@@ -26,6 +26,79 @@ bool Fold(double& frequency, std::complex<double>& phasor, double rate) {
 
 } // namespace
 
+void CombineNearTones(CAnalysisPlan& plan, double withinHz) {
+    plan.m_dCombinedWithinHz = withinHz;
+    // A second call replaces what the first said.
+    std::erase_if(plan.m_aWarnings, [](const std::string& warning) {
+        return warning.rfind("Daughter signal ", 0) == 0 &&
+               warning.find(" has tones on other lines (") != std::string::npos;
+    });
+    plan.m_dClosestApartHz = std::numeric_limits<double>::infinity();
+    const auto isDaughter = [](const CStimulusTone& tone) { return tone.m_eKind == EToneKind::Daughter; };
+    std::vector<std::string> collisions[2];
+    for (CStimulusTone& tone : plan.m_aTones) {
+        tone.m_combined = tone.m_stimulus;
+    }
+    // Harmonics lie 2 f0 apart, so only the daughters' (at most four) tones need comparing with the rest.
+    for (CStimulusTone& daughter : plan.m_aTones) {
+        if (!isDaughter(daughter)) {
+            continue;
+        }
+        for (CStimulusTone& other : plan.m_aTones) {
+            const double apart = std::fabs(other.m_dFrequencyHz - daughter.m_dFrequencyHz);
+            if (&other == &daughter) {
+                continue;
+            }
+            if (apart >= withinHz) {
+                plan.m_dClosestApartHz = std::min(plan.m_dClosestApartHz, apart);
+                continue;
+            }
+            daughter.m_combined += other.m_stimulus;
+            if (!isDaughter(other)) {
+                other.m_combined += daughter.m_stimulus;
+                collisions[daughter.m_nNumber - 1].push_back(
+                    FormatHz(daughter.m_dFrequencyHz) +
+                    (apart == 0.0 ? " on the line of harmonic " : " beside the line of harmonic ") +
+                    std::to_string(other.m_nNumber));
+            } else if (other.m_nNumber != daughter.m_nNumber) {
+                collisions[daughter.m_nNumber - 1].push_back(FormatHz(daughter.m_dFrequencyHz) +
+                                                             " on a tone of daughter signal " +
+                                                             std::to_string(other.m_nNumber));
+            }
+        }
+    }
+    for (unsigned d = 0; d < 2; ++d) {
+        if (collisions[d].empty()) {
+            continue;
+        }
+        std::string list;
+        for (const std::string& each : collisions[d]) {
+            list += (list.empty() ? "" : "; ") + each;
+        }
+        plan.m_aWarnings.push_back(
+            "Daughter signal " + std::to_string(d + 1) + " has tones on other lines (" + list +
+            "): each such line is measured as the sum of what the stimulus puts there.");
+    }
+}
+
+std::string MarkUnresolvedTones(CAnalysisPlan& plan, double withinHz) {
+    std::string list;
+    for (CStimulusTone& daughter : plan.m_aTones) {
+        if (daughter.m_eKind != EToneKind::Daughter) {
+            continue;
+        }
+        for (CStimulusTone& other : plan.m_aTones) {
+            const double apart = std::fabs(other.m_dFrequencyHz - daughter.m_dFrequencyHz);
+            if (&other != &daughter && apart >= plan.m_dCombinedWithinHz && apart < withinHz) {
+                list += (list.empty() ? "" : ", ") + FormatHz(other.m_dFrequencyHz) + " and " +
+                        FormatHz(daughter.m_dFrequencyHz);
+                daughter.m_bUnresolved = other.m_bUnresolved = true;
+            }
+        }
+    }
+    return list;
+}
+
 CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) {
     CAnalysisPlan plan;
     const double f0 = jobPlan.m_dFundamentalHz;
@@ -50,7 +123,8 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
             FormatHz(plan.m_dSettingsRateHz) + "): the tones are analysed at their frequencies in Hz as a " +
             FormatHz(plan.m_dSettingsRateHz) + " stimulus has them, up to its band limit of " +
             FormatHz(plan.m_dBandLimitHz) +
-            "; a stimulus made at the recording's rate has other tones, which would count as distortion here.");
+            "; a stimulus made at the recording's rate has other tones, which would count as distortion "
+            "here.");
     }
 
     for (const CPlannedHarmonic& harmonic : jobPlan.m_aHarmonics) {
@@ -82,33 +156,21 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
         }
     }
 
-    // Tones closer than a quarter of f0 cannot be told apart: a daughter's tone on another tone's
-    // line is measured together with it, against the sum of both. Harmonics lie 2 f0 apart, so only
-    // the daughters' (at most four) tones need comparing with the rest.
+    // Tones on the very same frequency (a daughter's on a harmonic's line) are measured as one; tones
+    // merely near each other are measured apart when the segments resolve them (the analysis decides).
+    CombineNearTones(plan, 1e-6 * f0);
+    // Tones that cancel on one frequency (a daughter's two sides folded onto each other, as with a
+    // carrier of 0 Hz) leave nothing there: they are no tones, and their line stays a detection line.
+    const std::size_t before = plan.m_aTones.size();
+    std::erase_if(plan.m_aTones, [](const CStimulusTone& tone) {
+        return std::abs(tone.m_combined) <= 1e-12 * std::abs(tone.m_stimulus);
+    });
+    if (plan.m_aTones.size() != before) {
+        CombineNearTones(plan, 1e-6 * f0);
+    }
     const double near = f0 / 4.0;
     std::vector<std::string> collisions[2];
     const auto isDaughter = [](const CStimulusTone& tone) { return tone.m_eKind == EToneKind::Daughter; };
-    for (CStimulusTone& daughter : plan.m_aTones) {
-        if (!isDaughter(daughter)) {
-            continue;
-        }
-        for (CStimulusTone& other : plan.m_aTones) {
-            if (&other == &daughter || std::fabs(other.m_dFrequencyHz - daughter.m_dFrequencyHz) >= near) {
-                continue;
-            }
-            daughter.m_combined += other.m_stimulus;
-            if (!isDaughter(other)) {
-                other.m_combined += daughter.m_stimulus;
-                collisions[daughter.m_nNumber - 1].push_back(FormatHz(daughter.m_dFrequencyHz) +
-                                                             " on the line of harmonic " +
-                                                             std::to_string(other.m_nNumber));
-            } else if (other.m_nNumber != daughter.m_nNumber) {
-                collisions[daughter.m_nNumber - 1].push_back(FormatHz(daughter.m_dFrequencyHz) +
-                                                             " on a tone of daughter signal " +
-                                                             std::to_string(other.m_nNumber));
-            }
-        }
-    }
 
     // Detection lines: f0, the even harmonics, the odd ones the bank leaves out; none that a tone
     // occupies. Lines far beyond what any recording resolves (an f0 far below the rate) are bounded.
@@ -144,9 +206,9 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
         for (const std::string& each : collisions[d]) {
             list += (list.empty() ? "" : "; ") + each;
         }
-        plan.m_aWarnings.push_back(
-            "Daughter signal " + std::to_string(d + 1) + " has tones on other lines (" + list +
-            "): each such line is measured as the sum of what the stimulus puts there.");
+        plan.m_aWarnings.push_back("Daughter signal " + std::to_string(d + 1) +
+                                   " has tones on detection lines (" + list +
+                                   "): those lines are left out of the distortion figures.");
     }
     return plan;
 }

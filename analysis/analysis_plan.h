@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct CStimulusTone {
     // Tones that share this tone's frequency (a daughter on a harmonic's line) are measured as one:
     // the sum of their phasors, the same for each of them.
     std::complex<double> m_combined;
+    // Too close to another tone for the recording to separate them: left out of the tones measured,
+    // its power counted in the stimulus's from the spectrum.
+    bool m_bUnresolved = false;
 };
 
 // A line the stimulus leaves empty: energy there is distortion or noise.
@@ -44,7 +48,19 @@ struct CAnalysisPlan {
     std::vector<CDetectionLine> m_aLines;    // ascending n
     std::vector<std::string> m_aWarnings;    // a daughter tone on a line, another rate than the settings'
     std::optional<std::string> m_strRefusal; // settings that describe no measurable stimulus
+    // Tones this close are measured as one, against their sum (at first: those on the very same
+    // frequency); the closest two that are measured apart (infinity when no two are near).
+    double m_dCombinedWithinHz = 0.0;
+    double m_dClosestApartHz = std::numeric_limits<double>::infinity();
 };
+
+// Measures the tones of `plan` closer than `withinHz` as one: each one's m_combined becomes the sum of
+// their phasors, with a warning for each daughter signal that names them; m_dClosestApartHz becomes
+// the closest two left apart.
+void CombineNearTones(CAnalysisPlan& plan, double withinHz);
+// Marks the tones of `plan` closer than `withinHz` to another (but not on its very frequency) as
+// unresolved; returns them as "3601 Hz and 3603 Hz" for a warning.
+std::string MarkUnresolvedTones(CAnalysisPlan& plan, double withinHz);
 
 // The lines of the stimulus that `jobPlan` describes, recorded at `recordingRateHz`.
 CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz);

@@ -315,7 +315,7 @@ std::optional<CRefusal> ChooseChannels(int channels, const CAnalysisOptions& opt
 }
 
 std::optional<CRefusal> ChooseSegments(std::uint64_t firstFrame, std::uint64_t endFrame, double rateHz,
-                                       double f0Hz, const CAnalysisOptions& options,
+                                       double f0Hz, double closestApartHz, const CAnalysisOptions& options,
                                        CSegmentation& segmentation, CAnalysisReport& report) {
     const std::uint64_t skipFrames =
         firstFrame + static_cast<std::uint64_t>(std::llround(std::min(options.m_dSkipS * rateHz, 1e18)));
@@ -335,7 +335,18 @@ std::optional<CRefusal> ChooseSegments(std::uint64_t firstFrame, std::uint64_t e
                                                 " frames after the skip, at least " +
                                                 std::to_string(kMinFrames) + " needed"};
     }
-    const std::size_t wanted = std::max(kMinSegment, NextPowerOfTwo(kLineSpacingBins * rateHz / f0Hz));
+    std::size_t wanted = std::max(kMinSegment, NextPowerOfTwo(kLineSpacingBins * rateHz / f0Hz));
+    if (std::isfinite(closestApartHz) && closestApartHz > 0.0) {
+        const double needed = kSeparationBins * rateHz / closestApartHz;
+        const std::size_t separating = NextPowerOfTwo(needed);
+        if (needed <= static_cast<double>(kMaxSegment) &&
+            static_cast<double>(frames) >= static_cast<double>(separating * kMinSegments)) {
+            wanted = std::max(wanted, separating);
+        } else if (separating > wanted) {
+            segmentation.m_dUnresolvedHz = closestApartHz;
+            segmentation.m_dSeparationNeededS = static_cast<double>(separating * kMinSegments) / rateHz;
+        }
+    }
     std::size_t segment = wanted;
     while (segment > frames) {
         segment /= 2;
@@ -349,7 +360,10 @@ std::optional<CRefusal> ChooseSegments(std::uint64_t firstFrame, std::uint64_t e
                 " to analyse, at least " + Seconds(needed) + " needed for lines " +
                 platform::FormatGeneral15(f0Hz) + " Hz apart"};
     }
-    segmentation = {skipFrames, segment, segments, rateHz / static_cast<double>(segment)};
+    segmentation.m_nSkipFrames = skipFrames;
+    segmentation.m_nSegment = segment;
+    segmentation.m_nSegments = segments;
+    segmentation.m_dBinHz = rateHz / static_cast<double>(segment);
     report.m_nSegmentFrames = segment;
     report.m_nFramesAnalyzed = segments * segment;
     report.m_dBinHz = segmentation.m_dBinHz;
@@ -619,6 +633,7 @@ CToneTotals MeasureTones(const CAnalysisPlan& plan, bool hasReference, const CSe
     }
 
     // Level, gain against the stimulus, phase against the stimulus's own at that time.
+    std::vector<bool> unresolved(sums.m_left.m_aPower.size(), false);
     std::vector<CPhasePoint> phases;
     std::vector<std::size_t> harmonicResults; // report tones that are harmonics on lines of their own
     CToneTotals totals;
@@ -626,6 +641,10 @@ CToneTotals MeasureTones(const CAnalysisPlan& plan, bool hasReference, const CSe
         const CStimulusTone& tone = plan.m_aTones[i];
         if (!tones[i].m_bMeasurable) {
             ++totals.m_nUnmeasurable;
+            continue;
+        }
+        if (tone.m_bUnresolved) { // its power, with its neighbour's, from the spectrum below
+            MarkNear(unresolved, tones[i].m_dFrequencyHz, segmentation.m_dBinHz);
             continue;
         }
         const std::complex<double> measured = sums.Amplitude(tones[i]);
@@ -652,7 +671,8 @@ CToneTotals MeasureTones(const CAnalysisPlan& plan, bool hasReference, const CSe
         // (harmonics come before the daughters).
         bool counted = false;
         for (std::size_t j = 0; j < i && tone.m_combined != tone.m_stimulus; ++j) {
-            counted |= std::fabs(plan.m_aTones[j].m_dFrequencyHz - tone.m_dFrequencyHz) < f0 / 4.0;
+            counted |= std::fabs(plan.m_aTones[j].m_dFrequencyHz - tone.m_dFrequencyHz) <
+                       std::max(plan.m_dCombinedWithinHz, 1e-9);
         }
         if (!counted) {
             totals.m_dStimulusPower += std::norm(measured) / 2.0;
@@ -662,6 +682,9 @@ CToneTotals MeasureTones(const CAnalysisPlan& plan, bool hasReference, const CSe
             phases.push_back({tone.m_nNumber, tones[i].m_dFrequencyHz, relative, std::abs(measured)});
             harmonicResults.push_back(report.m_aTones.size() - 1);
         }
+    }
+    for (std::size_t k = 0; k < unresolved.size(); ++k) {
+        totals.m_dStimulusPower += unresolved[k] ? sums.m_left.m_aPower[k] : 0.0;
     }
     const CDelayFit delay = FitDelay(phases, f0 * scale);
     if (!delay.m_dDelayS) {

@@ -120,14 +120,21 @@ std::optional<CRefusal> ChooseChannels(int channels, const CAnalysisOptions& opt
 // 2. Segments: the frames from `firstFrame` plus the skip to `endFrame` (at most the length), cut into
 // whole segments long enough that lines f0 apart lie kLineSpacingBins apart. Nothing left after the
 // skip, fewer than 64 frames, or too few to resolve the lines is a refusal.
+// Tones `closestApartHz` apart (a daughter's beside a harmonic) need segments long enough to keep
+// their main lobes apart (kSeparationBins); where the recording cannot give kMinSegments of those,
+// the segments stay as the lines need and m_dUnresolvedHz says which tones could not be separated.
 struct CSegmentation {
     std::uint64_t m_nSkipFrames = 0;
     std::size_t m_nSegment = 0; // M, a power of two
     std::uint64_t m_nSegments = 0;
     double m_dBinHz = 0.0;
+    std::optional<double> m_dUnresolvedHz; // tones this close are not separated
+    double m_dSeparationNeededS = 0.0;     // what would separate them
 };
+// Tones this many bins apart are measured each on its own: their main lobes do not meet.
+inline constexpr double kSeparationBins = 2.0 * CSegmentSpectrum::kMainLobeBins + 2.0;
 std::optional<CRefusal> ChooseSegments(std::uint64_t firstFrame, std::uint64_t endFrame, double rateHz,
-                                       double f0Hz, const CAnalysisOptions& options,
+                                       double f0Hz, double closestApartHz, const CAnalysisOptions& options,
                                        CSegmentation& segmentation, CAnalysisReport& report);
 
 // 3. Clock (the first pass): the tracked tone (the reference's f0, or the left's lowest harmonic) found

@@ -100,10 +100,24 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
         }
     }
     stages::CSegmentation segmentation;
-    if (const auto refusal = stages::ChooseSegments(firstFrame, std::max(firstFrame, endFrame), rate,
-                                                    plan.m_dFundamentalHz, options, segmentation, report)) {
+    if (const auto refusal =
+            stages::ChooseSegments(firstFrame, std::max(firstFrame, endFrame), rate, plan.m_dFundamentalHz,
+                                   plan.m_dClosestApartHz, options, segmentation, report)) {
         return refuse(*refusal);
     }
+    // Tones too close for the segments the recording allows are left out of the tones measured.
+    CAnalysisPlan separated;
+    if (segmentation.m_dUnresolvedHz) {
+        separated = plan;
+        const std::string tones =
+            MarkUnresolvedTones(separated, stages::kSeparationBins * segmentation.m_dBinHz);
+        report.m_aWarnings.push_back("The recording is too short to separate tones " +
+                                     platform::FormatDecimals(*segmentation.m_dUnresolvedHz, 1) +
+                                     " Hz apart (" + tones + "): they are not measured; " +
+                                     platform::FormatDecimals(segmentation.m_dSeparationNeededS, 1) +
+                                     " s of stimulus after the skip would separate them.");
+    }
+    const CAnalysisPlan& lines = segmentation.m_dUnresolvedHz ? separated : plan;
     report.m_dFirstAnalyzedS = static_cast<double>(segmentation.m_nSkipFrames) / rate;
     CSegmentSpectrum spectrum(segmentation.m_nSegment);
     stages::CSegmentReader reader(recording, segmentation.m_nSkipFrames, segmentation.m_nSegment, left - 1,
@@ -111,7 +125,7 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     stages::CProgressCount progress(feedback, stages::ClockFrames(segmentation) +
                                                   segmentation.m_nSegments * segmentation.m_nSegment);
 
-    stages::CClock clock = stages::TrackClock(plan, hasReference, segmentation, reader, spectrum, progress);
+    stages::CClock clock = stages::TrackClock(lines, hasReference, segmentation, reader, spectrum, progress);
     if (clock.m_dTrackedBin) {
         clock.m_dScale = *clock.m_dTrackedBin * segmentation.m_dBinHz / clock.m_dTrackedHz;
         report.m_dFundamentalHz = plan.m_dFundamentalHz * clock.m_dScale;
@@ -125,16 +139,16 @@ CAnalysisReport AnalyzeRecording(const CAnalysisPlan& plan, CRecording& recordin
     report.m_dBandLimitHz = plan.m_dBandLimitHz * clock.m_dScale;
 
     const stages::CSums sums =
-        stages::SumSegments(plan, hasReference, segmentation, clock, rate, reader, spectrum, progress);
+        stages::SumSegments(lines, hasReference, segmentation, clock, rate, reader, spectrum, progress);
     if (const auto refusal = stages::CheckSums(hasReference, clock, sums, report)) {
         report.m_dFundamentalHz.reset();
         report.m_dClockOffsetPpm.reset();
         return refuse(*refusal);
     }
     const stages::CToneTotals tones =
-        stages::MeasureTones(plan, hasReference, segmentation, clock, rate, sums, onsets, report);
-    stages::MeasureLines(plan, sums, tones, report);
-    stages::MeasureNoise(plan, segmentation, spectrum, sums, tones, report);
+        stages::MeasureTones(lines, hasReference, segmentation, clock, rate, sums, onsets, report);
+    stages::MeasureLines(lines, sums, tones, report);
+    stages::MeasureNoise(lines, segmentation, spectrum, sums, tones, report);
     stages::MeasureReference(segmentation, rate, sums, report);
     stages::RecordFacts(hasReference, segmentation, rate, spectrum, sums, report);
     return report;

@@ -219,3 +219,41 @@ TEST(Captures, DcIsMeasuredThroughTheWindow) {
 }
 
 } // namespace
+
+namespace {
+
+// A daughter's tones anywhere, from on a harmonic's line to a few Hz beside it: every tone measured
+// reads the stimulus itself (0 dB); tones the recording is too short to separate are named instead.
+TEST(Captures, DaughterTonesBesideHarmonicsAreMeasuredEachOnItsOwn) {
+    const struct {
+        double m_dCarrierHz;
+        double m_dSeconds;
+        std::size_t m_nTones; // measured
+        bool m_bUnresolved;
+    } cases[] = {
+        {3878.0, 6.0, 39, false},  // on harmonics 13 and 15: measured as one with them
+        {3900.0, 8.0, 39, false},  // 22 Hz beside them
+        {3870.0, 15.0, 39, false}, // 8 Hz beside them, long enough
+        {3870.0, 6.0, 35, true},   // 8 Hz beside them, too short
+        {0.0, 6.0, 37, false},     // on f0 itself, a detection line
+        {1000.0, 6.0, 39, false},  {19000.0, 6.0, 39, false},
+    };
+    for (const auto& c : cases) {
+        CGenerationSettings settings = Seconds(c.m_dSeconds);
+        settings.m_dCarrierFreq1 = c.m_dCarrierHz;
+        settings.m_dDaughterAmplitude1 = 0.3;
+        std::vector<double> samples = Stimulus(settings);
+        const auto report = Analyse(samples, settings);
+        ASSERT_FALSE(report.m_strRefusal) << c.m_dCarrierHz << ": " << *report.m_strRefusal;
+        EXPECT_EQ(report.m_aTones.size(), c.m_nTones) << c.m_dCarrierHz;
+        ExpectFlatGains(report, 1e-3);
+        for (const auto& tone : report.m_aTones) {
+            EXPECT_NEAR(tone.m_dPhaseDeg, 0.0, 0.01) << c.m_dCarrierHz << " at " << tone.m_dFrequencyHz;
+        }
+        EXPECT_EQ(test::Warns(report, "too short to separate tones 8.0 Hz apart"), c.m_bUnresolved)
+            << c.m_dCarrierHz;
+        EXPECT_LT(*report.m_dDistortionNoiseDb, -130.0) << c.m_dCarrierHz;
+    }
+}
+
+} // namespace
