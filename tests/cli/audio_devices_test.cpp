@@ -205,6 +205,26 @@ TEST_F(AudioDevicesTest, MeasureReportsTheDeviceLikeTheFile) {
     }
     // The filter's own formula at 831 Hz, as in the README: -2.2752 dB (less SoX's 16-bit scaling).
     EXPECT_NEAR(live["tones"][0]["gain_db"].get<double>(), -2.2755, 0.002);
+
+    // A round trip of 0.3 s more (the answer starts 13230 frames later): the stimulus is found where
+    // it starts, the figures stay, and the latency says how late it came.
+    ASSERT_TRUE(test::RunSox({device.string(), "-t", "raw", raw.string(), "pad", "0.3", "1"}));
+    const test::CRun late = Analyze(
+        {"--measure", "--json", "--duration", "2", "--output-device", "test_out", "--input", "test_in"});
+    ASSERT_EQ(late.m_nStatus, 0) << late.m_strErr;
+    const nlohmann::json delayed = nlohmann::json::parse(late.m_strOut);
+    EXPECT_EQ(delayed["latency_frames"], 13230);
+    EXPECT_NEAR(delayed["latency_ms"].get<double>(), 300.0, 1e-6);
+    for (std::size_t i = 0; i < live["tones"].size(); ++i) {
+        EXPECT_NEAR(delayed["tones"][i]["gain_db"].get<double>(), live["tones"][i]["gain_db"].get<double>(),
+                    0.005)
+            << i;
+        EXPECT_NEAR(delayed["tones"][i]["phase_deg"].get<double>(),
+                    live["tones"][i]["phase_deg"].get<double>(), 0.05)
+            << i;
+    }
+    EXPECT_NEAR(delayed["distortion_noise_db"].get<double>(), offline["distortion_noise_db"].get<double>(),
+                0.5);
     const test::CRun kept = test::RunProgram("soxi", m_dir, {"-c", (m_dir / "kept.wav").string()});
     EXPECT_EQ(kept.m_strOut, "2\n") << "the recording is kept, both channels";
 
