@@ -1,6 +1,7 @@
 #include "app/analysis/analysis_window.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
@@ -65,7 +66,8 @@ QString Figure(const std::optional<double>& value, int decimals, const char* uni
 std::vector<CResponsePlot::CPoint> Points(const analysis::CAnalysisReport& report) {
     std::vector<CResponsePlot::CPoint> points;
     for (const analysis::CToneResult& tone : report.m_aTones) {
-        points.push_back({tone.m_dFrequencyHz, tone.m_dLevelDbfs, tone.m_dGainDb, tone.m_dPhaseDeg});
+        points.push_back({tone.m_dFrequencyHz, tone.m_dLevelDbfs, tone.m_dGainDb, tone.m_dPhaseDeg,
+                          tone.m_dGroupDelayMs.value_or(NAN)});
     }
     std::sort(points.begin(), points.end(),
               [](const auto& a, const auto& b) { return a.m_dFrequencyHz < b.m_dFrequencyHz; });
@@ -149,6 +151,13 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     buttons->addWidget(m_pExport, 1, 0);
     buttons->addWidget(m_pSaveImage, 1, 1);
     side->addLayout(buttons);
+    // The Response's lower plot: the phase, or the group delay.
+    auto* groupDelay = new QCheckBox(QStringLiteral("Show &group delay"), this);
+    groupDelay->setObjectName(QStringLiteral("groupDelay"));
+    connect(groupDelay, &QCheckBox::toggled, this, [this](bool on) {
+        m_pResponse->SetLower(on ? CResponsePlot::ELower::GroupDelay : CResponsePlot::ELower::Phase);
+    });
+    side->addWidget(groupDelay);
     auto* progress = new QHBoxLayout;
     progress->addWidget(m_pProgress, 1);
     progress->addWidget(m_pCancel);
@@ -349,9 +358,10 @@ void CAnalysisWindow::ShowReport() {
         return;
     }
     const analysis::CAnalysisReport& report = *m_report;
-    std::vector<CResponsePlot::CCurve> curves = {{m_strName, Points(report)}};
+    std::vector<CResponsePlot::CCurve> curves = {
+        {m_strName, Points(report), report.m_dDelayMs.value_or(0.0)}};
     for (const auto& [name, overlay] : m_aOverlays) {
-        curves.push_back({name, Points(overlay)});
+        curves.push_back({name, Points(overlay), overlay.m_dDelayMs.value_or(0.0)});
     }
     m_pResponse->SetCurves(std::move(curves));
     m_pSpectrum->SetReport(report);

@@ -36,6 +36,40 @@ CResponsePlot::CResponsePlot(QWidget* parent) : QWidget(parent) {
 
 void CResponsePlot::SetCurves(std::vector<CCurve> curves) {
     m_aCurves = std::move(curves);
+    // Each curve's phases unwrapped from its first point on: from one tone to the next the phase
+    // turns by the delay's -360 f tau and what the device adds, taken as the shorter way round (a
+    // delay turns neighbouring tones by many half turns); the phase axis in whole quadrants about
+    // them, at least -180 to 180; the group delay's about its values.
+    double phaseLow = -180.0, phaseHigh = 180.0, delayLow = 1e300, delayHigh = -1e300;
+    for (CCurve& curve : m_aCurves) {
+        for (std::size_t i = 0; i < curve.m_aPoints.size(); ++i) {
+            CPoint& point = curve.m_aPoints[i];
+            if (i == 0) {
+                point.m_dUnwrappedDeg = point.m_dPhaseDeg;
+            } else {
+                const CPoint& before = curve.m_aPoints[i - 1];
+                const double delayStep =
+                    -360.0 * (point.m_dFrequencyHz - before.m_dFrequencyHz) * curve.m_dDelayMs / 1000.0;
+                const double step = point.m_dPhaseDeg - before.m_dPhaseDeg;
+                point.m_dUnwrappedDeg = before.m_dUnwrappedDeg + delayStep +
+                                        (step - delayStep - 360.0 * std::round((step - delayStep) / 360.0));
+            }
+            phaseLow = std::min(phaseLow, point.m_dUnwrappedDeg);
+            phaseHigh = std::max(phaseHigh, point.m_dUnwrappedDeg);
+            if (std::isfinite(point.m_dGroupDelayMs)) {
+                delayLow = std::min(delayLow, point.m_dGroupDelayMs);
+                delayHigh = std::max(delayHigh, point.m_dGroupDelayMs);
+            }
+        }
+    }
+    m_dPhaseLow = 90.0 * std::floor(phaseLow / 90.0);
+    m_dPhaseHigh = 90.0 * std::ceil(phaseHigh / 90.0);
+    if (delayLow > delayHigh) {
+        delayLow = delayHigh = 0.0;
+    }
+    const double delaySpan = std::max(delayHigh - delayLow, 0.01);
+    m_dDelayLow = delayLow - 0.1 * delaySpan;
+    m_dDelayHigh = delayHigh + 0.1 * delaySpan;
     // A frequency range of whole decades around every point, and a gain range around every gain
     // and 0 dB, at least 1 dB either side.
     double low = 1e300, high = 0.0, gainLow = -1.0, gainHigh = 1.0;
@@ -59,6 +93,27 @@ void CResponsePlot::SetCurves(std::vector<CCurve> curves) {
     update();
 }
 
+void CResponsePlot::SetLower(ELower lower) {
+    m_eLower = lower;
+    update();
+}
+
+CPlotAxis CResponsePlot::LowerAxis() const {
+    if (m_eLower == ELower::GroupDelay) {
+        return CPlotAxis(CPlotAxis::EScale::Linear, m_dDelayLow, m_dDelayHigh);
+    }
+    // Ticks every quadrant, or every half turn or turn where the phase runs over many.
+    const double span = m_dPhaseHigh - m_dPhaseLow;
+    return CPlotAxis(CPlotAxis::EScale::Linear, m_dPhaseLow, m_dPhaseHigh,
+                     span <= 720.0    ? 90.0
+                     : span <= 1440.0 ? 180.0
+                                      : 90.0 * std::ceil(span / 1440.0) * 2.0);
+}
+
+double CResponsePlot::LowerValue(const CPoint& point) const {
+    return m_eLower == ELower::GroupDelay ? point.m_dGroupDelayMs : point.m_dUnwrappedDeg;
+}
+
 QColor CResponsePlot::CurveColour(std::size_t index) const {
     // The highlight, then hues turned from it, so every curve keeps the highlight's contrast.
     return index == 0 ? palette().color(QPalette::Highlight)
@@ -71,7 +126,7 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), colours.color(QPalette::Window));
     const CPlotAxis frequency(CPlotAxis::EScale::Logarithmic, m_dLowHz, m_dHighHz);
     const CPlotAxis gain(CPlotAxis::EScale::Linear, m_dGainLow, m_dGainHigh);
-    const CPlotAxis phase(CPlotAxis::EScale::Linear, -180.0, 180.0, 90.0);
+    const CPlotAxis phase = LowerAxis();
     const QRectF all = QRectF(rect()).adjusted(4, 2, -4, -2);
     const QRectF top(all.left(), all.top(), all.width(), all.height() * 0.58);
     const QRectF bottom(all.left(), top.bottom() + 4, all.width(), all.bottom() - top.bottom() - 4);
@@ -83,7 +138,9 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
     m_gainRect = DrawPlotFrame(painter, top, colours, frequency, gain, FrequencyTick, NumberTick, QString(),
                                gainTitle, false, LegendRows(painter.font(), top.width(), gainTitle, legend));
     m_phaseRect = DrawPlotFrame(painter, bottom, colours, frequency, phase, FrequencyTick, NumberTick,
-                                QStringLiteral("Frequency (Hz)"), QStringLiteral("Phase (degrees)"));
+                                QStringLiteral("Frequency (Hz)"),
+                                m_eLower == ELower::GroupDelay ? QStringLiteral("Group delay (ms)")
+                                                               : QStringLiteral("Phase (degrees)"));
     const auto x = [&](double hz) { return frequency.Pixel(hz, m_gainRect.left(), m_gainRect.right()); };
     const auto yGain = [&](double db) { return gain.Pixel(db, m_gainRect.bottom(), m_gainRect.top()); };
     const auto yPhase = [&](double degrees) {
@@ -97,16 +154,19 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
         const CCurve& curve = m_aCurves[c];
         const QColor colour = CurveColour(c);
         QPainterPath gains, phases;
-        bool first = true;
+        bool first = true, firstLower = true;
         for (const CPoint& point : curve.m_aPoints) {
             if (!std::isfinite(point.m_dGainDb)) {
                 continue;
             }
             const QPointF g(x(point.m_dFrequencyHz), yGain(point.m_dGainDb));
-            const QPointF p(x(point.m_dFrequencyHz), yPhase(point.m_dPhaseDeg));
             first ? gains.moveTo(g) : gains.lineTo(g);
-            first ? phases.moveTo(p) : phases.lineTo(p);
             first = false;
+            if (std::isfinite(LowerValue(point))) {
+                const QPointF p(x(point.m_dFrequencyHz), yPhase(LowerValue(point)));
+                firstLower ? phases.moveTo(p) : phases.lineTo(p);
+                firstLower = false;
+            }
         }
         painter.setPen(QPen(colour, 1.5));
         painter.setBrush(Qt::NoBrush);
@@ -116,7 +176,9 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
         for (const CPoint& point : curve.m_aPoints) {
             if (std::isfinite(point.m_dGainDb)) {
                 painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yGain(point.m_dGainDb)), 2.5, 2.5);
-                painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yPhase(point.m_dPhaseDeg)), 2.0, 2.0);
+            }
+            if (std::isfinite(point.m_dGainDb) && std::isfinite(LowerValue(point))) {
+                painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yPhase(LowerValue(point))), 2.0, 2.0);
             }
         }
     }
@@ -129,7 +191,7 @@ QString CResponsePlot::HoverText(const QPoint& position) const {
     }
     const CPlotAxis frequency(CPlotAxis::EScale::Logarithmic, m_dLowHz, m_dHighHz);
     const CPlotAxis gain(CPlotAxis::EScale::Linear, m_dGainLow, m_dGainHigh);
-    const CPlotAxis phase(CPlotAxis::EScale::Linear, -180.0, 180.0, 90.0);
+    const CPlotAxis phase = LowerAxis();
     double best = kHoverPixels;
     QString text;
     for (const CCurve& curve : m_aCurves) {
@@ -137,7 +199,7 @@ QString CResponsePlot::HoverText(const QPoint& position) const {
             const double px = frequency.Pixel(point.m_dFrequencyHz, m_gainRect.left(), m_gainRect.right());
             for (const QPointF at :
                  {QPointF(px, gain.Pixel(point.m_dGainDb, m_gainRect.bottom(), m_gainRect.top())),
-                  QPointF(px, phase.Pixel(point.m_dPhaseDeg, m_phaseRect.bottom(), m_phaseRect.top()))}) {
+                  QPointF(px, phase.Pixel(LowerValue(point), m_phaseRect.bottom(), m_phaseRect.top()))}) {
                 const double distance = std::hypot(at.x() - position.x(), at.y() - position.y());
                 if (distance < best) {
                     best = distance;
@@ -145,6 +207,9 @@ QString CResponsePlot::HoverText(const QPoint& position) const {
                                .arg(curve.m_strName, Fixed(point.m_dFrequencyHz, 2),
                                     Fixed(point.m_dLevelDbfs, 2), Db(std::round(point.m_dGainDb * 1e4) / 1e4),
                                     Degrees(std::round(point.m_dPhaseDeg * 100) / 100));
+                    if (std::isfinite(point.m_dGroupDelayMs)) {
+                        text += QStringLiteral(", group delay %1 ms").arg(Fixed(point.m_dGroupDelayMs, 4));
+                    }
                 }
             }
         }

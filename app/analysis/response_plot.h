@@ -3,29 +3,40 @@
 #include <QRectF>
 #include <QString>
 #include <QWidget>
+#include <cmath>
 #include <vector>
 
+class CPlotAxis;
+
 // A device's response, one curve per recording: gain in dB over frequency on a logarithmic axis
-// above, phase in degrees below on the same frequencies, one point per stimulus tone joined by a
-// line; a 0 dB line; a legend naming the curves when there is more than one. Drawn in the
-// palette's colours; hovering a point shows its frequency, level, gain and phase.
+// above, and below on the same frequencies either the phase in degrees (unwrapped along the curve, so
+// a delay reads as a slope, not a saw) or the group delay in ms; one point per stimulus tone joined by
+// a line; a 0 dB line; a legend naming the curves when there is more than one. Drawn in the
+// palette's colours; hovering a point shows its frequency, level, gain, phase and group delay.
 class CResponsePlot : public QWidget {
 public:
     struct CPoint {
         double m_dFrequencyHz = 0.0;
         double m_dLevelDbfs = 0.0;
         double m_dGainDb = 0.0;
-        double m_dPhaseDeg = 0.0;
+        double m_dPhaseDeg = 0.0;     // (-180, 180], as measured
+        double m_dGroupDelayMs = NAN; // NaN where there is none
+        double m_dUnwrappedDeg = 0.0; // set by SetCurves: the phase unwrapped along the curve
     };
+    enum class ELower { Phase, GroupDelay };
     struct CCurve {
         QString m_strName;             // the recording's file name
         std::vector<CPoint> m_aPoints; // ascending frequency
+        double m_dDelayMs = 0.0;       // the device's delay: the phases are unwrapped about its slope
     };
 
     explicit CResponsePlot(QWidget* parent = nullptr);
     // The first curve is the recording the window is for; the others are overlays.
     void SetCurves(std::vector<CCurve> curves);
     const std::vector<CCurve>& Curves() const { return m_aCurves; }
+    // What the lower plot shows.
+    void SetLower(ELower lower);
+    ELower Lower() const { return m_eLower; }
     // What hovering at `position` shows: the figures of the nearest point within a few pixels, or
     // an empty text. Uses the places of the last painting.
     QString HoverText(const QPoint& position) const;
@@ -41,4 +52,9 @@ private:
     // Where the last painting put the two plots' data, and their ranges.
     QRectF m_gainRect, m_phaseRect;
     double m_dLowHz = 20.0, m_dHighHz = 20000.0, m_dGainLow = -1.0, m_dGainHigh = 1.0;
+    double m_dPhaseLow = -180.0, m_dPhaseHigh = 180.0, m_dDelayLow = -1.0, m_dDelayHigh = 1.0;
+    ELower m_eLower = ELower::Phase;
+    // The lower plot's axis, and a point's value on it.
+    CPlotAxis LowerAxis() const;
+    double LowerValue(const CPoint& point) const;
 };

@@ -2,6 +2,7 @@
 // its plots and Summary against vorlanx-analyze's own JSON, its exports, overlays, cancel and close,
 // and recordings it cannot analyse.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -288,6 +289,30 @@ TEST_F(AnalysisWindowTest, ManyChannelsAskWhichToMeasure) {
             EXPECT_FALSE(boxes.m_aBoxes[0].m_strDetail.contains("--left"));
         }
     }
+}
+
+// A 5 ms delay: the phase plot is unwrapped, so it falls by 360 f tau from its first tone, and the
+// lower plot turns to the group delay, which is the delay.
+TEST_F(AnalysisWindowTest, PhaseIsUnwrappedAndGroupDelayShown) {
+    test::CTempDir dir;
+    const std::string delayed = (dir / "delayed.wav").string();
+    ASSERT_TRUE(test::RunSox(
+        {Default().toStdString(), "-e", "floating-point", "-b", "32", delayed, "delay", "0.005", "0"}));
+    CAnalysisWindow* window = Drop(QString::fromStdString(delayed));
+    ASSERT_TRUE(Done(window));
+    auto* response = window->findChild<CResponsePlot*>("response");
+    const auto& points = response->Curves().at(0).m_aPoints;
+    ASSERT_EQ(points.size(), 37u);
+    const double tau = std::round(0.005 * 44100) / 44100; // SoX delays by whole samples
+    for (const auto& point : points) {
+        EXPECT_NEAR(point.m_dUnwrappedDeg - points[0].m_dUnwrappedDeg,
+                    -360.0 * (point.m_dFrequencyHz - points[0].m_dFrequencyHz) * tau, 0.05)
+            << point.m_dFrequencyHz;
+    }
+    EXPECT_EQ(response->Lower(), CResponsePlot::ELower::Phase);
+    window->findChild<QCheckBox*>("groupDelay")->setChecked(true);
+    EXPECT_EQ(response->Lower(), CResponsePlot::ELower::GroupDelay);
+    EXPECT_NEAR(points[0].m_dGroupDelayMs, tau * 1000.0, 1e-4);
 }
 
 // Recordings that cannot be measured give one message naming the file and the reason, and the
