@@ -145,7 +145,7 @@ bool Silent(const CChannelStats& stats) {
 void CChannelStats::Add(const double* samples, std::size_t count, std::uint64_t firstFrame) {
     for (std::size_t i = 0; i < count; ++i) {
         const double x = samples[i];
-        if (!std::isfinite(x)) {
+        if (!(std::fabs(x) <= kFarBeyond)) { // NaN, infinite, or far beyond full scale
             if (!m_nNotFinite) {
                 m_nNotFinite = firstFrame + i;
             }
@@ -531,10 +531,12 @@ std::optional<CRefusal> CheckSums(bool hasReference, const CClock& clock, const 
     for (const auto& [stats, name] :
          {std::pair{&sums.m_left.m_stats, "left"}, std::pair{&sums.m_right.m_stats, "reference"}}) {
         if (stats->m_nNotFinite) {
-            return CRefusal{ERefusal::NotFinite,
-                            "its " + std::string(name) +
-                                " channel holds a sample that is not a finite number (NaN or " +
-                                "infinite) at frame " + std::to_string(*stats->m_nNotFinite)};
+            return CRefusal{
+                ERefusal::NotFinite,
+                "its " + std::string(name) +
+                    " channel holds a sample that is not a finite number (NaN or infinite, or beyond "
+                    "10^12 times full scale) at frame " +
+                    std::to_string(*stats->m_nNotFinite)};
         }
     }
     const bool leftSilent = Silent(sums.m_left.m_stats);

@@ -25,13 +25,18 @@ struct CRefusal {
     std::string m_strWhy; // one sentence that names no program's options
 };
 
+// A sample this many times full scale is no recording of a device: its squares would overflow the sums.
+inline constexpr double kFarBeyond = 1e12;
+
 // Sums, extremes and full-scale samples of one channel over the analysed frames.
 struct CChannelStats {
     double m_dSum = 0.0;
     double m_dSumSquares = 0.0;
     std::uint64_t m_nFullScale = 0;
     std::uint64_t m_nCount = 0;
-    std::optional<std::uint64_t> m_nNotFinite; // the first frame (from the file's start) that is not
+    // The first frame (from the file's start) whose sample is not finite, or beyond kFarBeyond: no
+    // power or level can be summed from it.
+    std::optional<std::uint64_t> m_nNotFinite;
 
     void Add(const double* samples, std::size_t count, std::uint64_t firstFrame);
     void Add(const CChannelStats& other);

@@ -228,7 +228,8 @@ std::string ReportJson(const CAnalysisReport& report) {
         object["latency_ms"] =
             Number(static_cast<double>(*report.m_nLatencyFrames) / report.m_dSampleRateHz * 1000.0);
     }
-    return object.dump(2) + "\n";
+    // A file name need not be UTF-8: its bytes that are not become U+FFFD rather than lose the report.
+    return object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string ReportCsv(const CAnalysisReport& report) {

@@ -309,6 +309,11 @@ public:
                               std::to_string(m_report.m_nFramesPlayed) + " of " +
                               std::to_string(m_state.m_nPlayFrames) + " frames: it failed, or went away.");
         }
+        if (playing && !m_report.m_bCancelled && m_state.m_nPlayFrames == 0) { // a loop ends only on a cancel
+            throw CAudioError("The output device " + Quoted(m_output) + " stopped after " +
+                              std::to_string(m_report.m_nFramesPlayed) +
+                              " frames of the loop: it failed, or went away.");
+        }
         m_report.m_nUnderruns = m_state.m_nUnderruns.load();
         m_report.m_nOverruns = m_state.m_nOverruns.load();
         if (m_state.m_pRecord != nullptr && !m_report.m_bCancelled) {

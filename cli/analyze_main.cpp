@@ -1,12 +1,16 @@
 // vorlanx-analyze: measures a recording of the stimulus with the analysis core.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +84,18 @@ int main(int argc, char** argv) {
         break;
     }
     InstallInterruptHandlers();
+    // The report must not replace the recording it is about.
+    if (!line.m_strOutput.empty() && !line.m_bMeasure) {
+        struct stat recording {
+        }, output{};
+        if (::stat(line.m_strRecording.c_str(), &recording) == 0 &&
+            ::stat(line.m_strOutput.c_str(), &output) == 0 && recording.st_dev == output.st_dev &&
+            recording.st_ino == output.st_ino) {
+            std::cerr << "vorlanx-analyze: -o " << line.m_strOutput
+                      << " is the recording itself: the report would replace it; choose another file\n";
+            return 2;
+        }
+    }
     try {
         if (line.m_bListDevices) {
             std::cout << audio::CAudioSystem().ListText();
@@ -113,8 +129,23 @@ int main(int argc, char** argv) {
             }
         }
         if (line.m_strOutput.empty()) {
-            std::cout << text << std::flush;
-            return std::cout ? 0 : Fail("standard output: the report could not be written");
+            // Written directly: a reader that went away (EPIPE) ends the program quietly, as the
+            // tools of a pipeline do, with the status SIGPIPE would give.
+            std::cout.flush();
+            for (std::size_t done = 0; done < text.size();) {
+                const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+                if (wrote < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (wrote < 0) {
+                    return errno == EPIPE
+                               ? 128 + SIGPIPE
+                               : Fail(std::string("standard output: the report could not be written: ") +
+                                      std::strerror(errno));
+                }
+                done += static_cast<std::size_t>(wrote);
+            }
+            return 0;
         }
         platform::COutputFile file;
         CInterruptibleWait wait;

@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](auto& o) { o.m_nRightChannel = 3; }, 2, 44100, nullptr, "it has no channel 3"},
         CFactCase{"NaN", Seconds(1.0), [](auto& s) { s[20000] = std::numeric_limits<double>::quiet_NaN(); },
                   kSameSettings, kDefaultOptions, 2, 44100, nullptr,
-                  "not a finite number (NaN or infinite) at frame 10000"},
+                  "not a finite number (NaN or infinite, or beyond 10^12 times full scale) at frame 10000"},
         CFactCase{"no stimulus", Seconds(1.0), kUnchanged, [](auto& s) { s.m_dFundamentalFreq = 0.0; },
                   kDefaultOptions, 2, 44100, nullptr, "the settings describe no stimulus"}),
     [](const testing::TestParamInfo<CFactCase>& info) {

@@ -84,12 +84,19 @@ TEST_F(AudioDevicesTest, DevicesAreListedAndNamedOrRefused) {
               std::string::npos)
         << ambiguous.m_strErr;
 
-    const test::CRun broken = Gen({"--play", "--device", "broken_out", "--duration", "0.2"});
-    EXPECT_EQ(broken.m_nStatus, 1);
-    EXPECT_NE(broken.m_strErr.find("vorlanx-gen: The output device 'broken_out' stopped after "),
-              std::string::npos)
-        << broken.m_strErr;
-    EXPECT_EQ(std::count(broken.m_strErr.begin(), broken.m_strErr.end(), '\n'), 1) << "one message";
+    // A device that fails stops the program with its name, looping or not.
+    for (const bool loop : {false, true}) {
+        std::vector<std::string> arguments = {"--play", "--device", "broken_out", "--duration", "0.2"};
+        if (loop) {
+            arguments.push_back("--loop");
+        }
+        const test::CRun broken = Gen(arguments);
+        EXPECT_EQ(broken.m_nStatus, 1) << loop;
+        EXPECT_NE(broken.m_strErr.find("vorlanx-gen: The output device 'broken_out' stopped after "),
+                  std::string::npos)
+            << broken.m_strErr;
+        EXPECT_EQ(std::count(broken.m_strErr.begin(), broken.m_strErr.end(), '\n'), 1) << "one message";
+    }
 
     EXPECT_EQ(Gen({"--device", "test_out"}).m_nStatus, 2) << "--device without --play";
 }

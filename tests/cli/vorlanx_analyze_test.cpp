@@ -1,8 +1,11 @@
 // End-to-end: runs vorlanx-analyze on files and checks its reports, messages and exit statuses.
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "generation/generate_job.h"
 #include "tests/cli/run_generator.h"
@@ -212,6 +215,63 @@ TEST_F(VorlanxAnalyze, CapturesFromTheCommandLine) {
     const test::CRun both = RunAnalyzer(dir, {"--json", "--csv", Stimulus()});
     EXPECT_EQ(both.m_nStatus, 2);
     EXPECT_NE(both.m_strErr.find("--json and --csv exclude each other"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// Runs vorlanx-analyze on `recording` with standard output a pipe whose reader has already gone;
+// returns its exit status and what it said on standard error.
+std::pair<int, std::string> RunIntoClosedPipe(const test::CTempDir& dir, const std::string& recording) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return {-1, "pipe failed"};
+    }
+    ::close(ends[0]); // nobody reads: the first write fails with EPIPE
+    const std::string err = (dir / "closed.err").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(ends[1], STDOUT_FILENO);
+        const int errors = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(errors, STDERR_FILENO);
+        ::execl(VORLANX_ANALYZE_PATH, VORLANX_ANALYZE_PATH, recording.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::Slurp(err)};
+}
+
+// Nothing lost, nothing reported as done when it is not: the report never replaces its recording; a
+// file name that is not UTF-8 still gives its JSON; samples far beyond full scale are refused; a
+// reader that went away ends the program quietly with 141.
+TEST_F(VorlanxAnalyze, NothingLostNothingFalselyComplete) {
+    test::CTempDir dir;
+    const std::string recording = (dir / "rec.wav").string();
+    test::WriteBytes(recording, test::ReadBytes(Stimulus()));
+    const test::CRun same = RunAnalyzer(dir, {recording, "-o", recording});
+    EXPECT_EQ(same.m_nStatus, 2);
+    EXPECT_NE(same.m_strErr.find("is the recording itself"), std::string::npos) << same.m_strErr;
+    EXPECT_EQ(test::ReadBytes(recording), test::ReadBytes(Stimulus())) << "the recording is as it was";
+
+    const std::string odd = (dir / "bad\xff.wav").string();
+    test::WriteBytes(odd, test::ReadBytes(Stimulus()));
+    const test::CRun json = RunAnalyzer(dir, {"--json", odd});
+    ASSERT_EQ(json.m_nStatus, 0) << json.m_strErr;
+    const auto report = nlohmann::json::parse(json.m_strOut);
+    EXPECT_NE(report["recording"].get<std::string>().find("bad\xef\xbf\xbd.wav"), std::string::npos);
+
+    std::vector<double> huge(2 * 44100 * 2, 1e300);
+    ASSERT_TRUE(test::WriteSoundFile(dir / "huge.wav", huge, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_DOUBLE));
+    const test::CRun beyond = RunAnalyzer(dir, {(dir / "huge.wav").string()});
+    EXPECT_EQ(beyond.m_nStatus, 1);
+    EXPECT_NE(beyond.m_strErr.find("beyond 10^12 times full scale"), std::string::npos) << beyond.m_strErr;
+
+    const auto [status, said] = RunIntoClosedPipe(dir, Stimulus());
+    EXPECT_EQ(status, 141);
+    EXPECT_EQ(said, "");
 }
 
 } // namespace
