@@ -42,6 +42,7 @@ namespace {
 
 // The Summary's rows: the JSON key a value shows, and its label.
 const std::pair<const char*, const char*> kSummaryRows[] = {
+    {"onset_s", "Stimulus starts"},
     {"fundamental_hz", "Fundamental"},
     {"clock_offset_ppm", "Clock offset"},
     {"delay_ms", "Delay"},
@@ -53,6 +54,7 @@ const std::pair<const char*, const char*> kSummaryRows[] = {
     {"reference.level_dbfs", "Reference level"},
     {"reference.thd_db", "Reference THD"},
     {"reference.thd_n_db", "Reference THD+N"},
+    {"spurs", "Spurs"},
 };
 
 // `value` with `decimals` digits and `unit`, a sign where it says which way; "n/a" without a value.
@@ -368,15 +370,24 @@ void CAnalysisWindow::ShowReport() {
     const auto set = [&](const char* key, const QString& text) {
         m_summary[QString::fromLatin1(key)]->setText(text);
     };
+    set("onset_s",
+        report.m_dOnsetS ? Figure(report.m_dOnsetS, 6, "s") : QStringLiteral("before the recording"));
     set("fundamental_hz", Figure(report.m_dFundamentalHz, 4, "Hz"));
     set("clock_offset_ppm", Figure(report.m_dClockOffsetPpm, 2, "ppm", true));
     set("delay_ms", Figure(report.m_dDelayMs, 4, "ms", true));
-    set("polarity", report.m_dDelayMs ? QString::fromLatin1(analysis::PolarityName(report.m_ePolarity)) +
-                                            QStringLiteral(" (or a delay half a period away)")
-                                      : QStringLiteral("n/a"));
-    set("distortion_noise_db", Figure(report.m_dDistortionNoiseDb, 2, "dB"));
-    set("even_order_db", Figure(report.m_dEvenOrderDb, 2, "dB"));
-    set("odd_order_db", Figure(report.m_dOddOrderDb, 2, "dB"));
+    set("polarity", !report.m_dDelayMs ? QStringLiteral("n/a")
+                    : report.m_bDelayFromStarts
+                        ? QString::fromLatin1(analysis::PolarityName(report.m_ePolarity))
+                        : QString::fromLatin1(analysis::PolarityName(report.m_ePolarity)) +
+                              QStringLiteral(" (or a delay half a period away)"));
+    // A figure within 3 dB of what the noise alone gives says so.
+    const auto limited = [](const QString& figure, bool noise) {
+        return noise ? figure + QStringLiteral(" (noise)") : figure;
+    };
+    set("distortion_noise_db",
+        limited(Figure(report.m_dDistortionNoiseDb, 2, "dB"), report.m_bDistortionNoiseNoiseLimited));
+    set("even_order_db", limited(Figure(report.m_dEvenOrderDb, 2, "dB"), report.m_bEvenOrderNoiseLimited));
+    set("odd_order_db", limited(Figure(report.m_dOddOrderDb, 2, "dB"), report.m_bOddOrderNoiseLimited));
     set("noise_floor_dbfs", Figure(report.m_dNoiseFloorDbfs, 2, "dBFS"));
     const auto reference = [&](double value) {
         return report.m_reference.m_bPresent ? std::optional<double>(value) : std::nullopt;
@@ -384,6 +395,18 @@ void CAnalysisWindow::ShowReport() {
     set("reference.level_dbfs", Figure(reference(report.m_reference.m_dLevelDbfs), 2, "dBFS"));
     set("reference.thd_db", Figure(reference(report.m_reference.m_dThdDb), 2, "dB"));
     set("reference.thd_n_db", Figure(reference(report.m_reference.m_dThdNoiseDb), 2, "dB"));
+    QStringList spurs;
+    for (const analysis::CSpur& spur : report.m_aSpurs) {
+        spurs << QStringLiteral("%1 Hz, %2 dBFS%3")
+                     .arg(QString::fromStdString(platform::FormatFigure(spur.m_dFrequencyHz, 1)),
+                          QString::fromStdString(platform::FormatFigure(spur.m_dLevelDbfs, 1)),
+                          spur.m_strName.empty() ? QString()
+                                                 : " (" + QString::fromStdString(spur.m_strName) + ")");
+        if (spurs.size() == 3) {
+            break; // the loudest; the export has them all
+        }
+    }
+    set("spurs", spurs.isEmpty() ? QStringLiteral("none") : spurs.join('\n'));
     QStringList warnings;
     for (const std::string& warning : report.m_aWarnings) {
         warnings << QString::fromStdString(warning);

@@ -309,6 +309,9 @@ TEST_F(AnalysisWindowTest, PhaseIsUnwrappedAndGroupDelayShown) {
                     -360.0 * (point.m_dFrequencyHz - points[0].m_dFrequencyHz) * tau, 0.05)
             << point.m_dFrequencyHz;
     }
+    // The delay came from the starts on both channels: the polarity needs no caveat.
+    EXPECT_EQ(window->SummaryValue("polarity"), "normal");
+    EXPECT_EQ(window->SummaryValue("onset_s"), "0.000000 s");
     EXPECT_EQ(response->Lower(), CResponsePlot::ELower::Phase);
     window->findChild<QCheckBox*>("groupDelay")->setChecked(true);
     EXPECT_EQ(response->Lower(), CResponsePlot::ELower::GroupDelay);
