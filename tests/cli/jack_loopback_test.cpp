@@ -1,0 +1,54 @@
+// Measuring live through a paced, real-time digital loopback without sound hardware: JACK's dummy
+// backend, whose ports PortAudio lists as "system (JACK Audio Connection Kit)". The loopback is
+// connected a moment after the stimulus has started playing, as a late connection or a long round
+// trip would have it: the stimulus is found where it arrived, and the device (a wire) reads 0 dB at
+// every tone.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include "tests/cli/run_generator.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+TEST(JackLoopback, ALateConnectionIsFoundAndTheWireReadsZeroDecibels) {
+    if (std::system("command -v jackd >/dev/null && command -v jack_connect >/dev/null") != 0) {
+        GTEST_SKIP() << "needs jackd2";
+    }
+    test::CTempDir dir;
+    const std::string server = "vorlanx-test-" + std::to_string(::getpid());
+    // Every wait has a limit; the server goes with the script.
+    const std::string script =
+        "export JACK_DEFAULT_SERVER=" + server + " HOME=" + test::Quote(dir.Path().string()) + "\n" +
+        "jackd -n " + server +
+        " -d dummy -r 48000 >/dev/null 2>&1 & server=$!\n"
+        "trap 'kill $server 2>/dev/null; wait $server 2>/dev/null' EXIT\n"
+        "for i in $(seq 200); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done\n" +
+        test::Quote(VORLANX_ANALYZE_PATH) +
+        " --measure --json --quiet --duration 3 --sample-rate 48000 --output-device system --input-device "
+        "system"
+        " >out.json 2>err.txt & measure=$!\n"
+        "for i in $(seq 200); do jack_lsp 2>/dev/null | grep -q 'PortAudio:in_1' && break; sleep 0.05; done\n"
+        "sleep 0.25\n"
+        "jack_connect PortAudio:out_0 PortAudio:in_0 && jack_connect PortAudio:out_1 PortAudio:in_1\n"
+        "wait $measure\n";
+    test::WriteText(dir / "loopback.sh", script);
+    const std::string command =
+        "cd " + test::Quote(dir.Path().string()) + " && timeout 60 bash loopback.sh >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_EQ(WEXITSTATUS(status), 0) << test::Slurp(dir / "err.txt");
+    const auto report = nlohmann::json::parse(test::Slurp(dir / "out.json"));
+    ASSERT_TRUE(report["refusal"].is_null()) << report["refusal"];
+    // The stimulus arrived at least the quarter second after it started playing.
+    EXPECT_GT(report["latency_ms"].get<double>(), 250.0);
+    EXPECT_NEAR(report["latency_ms"].get<double>(), report["latency_frames"].get<double>() / 48.0, 1e-9);
+    ASSERT_EQ(report["tones"].size(), 40u); // 3 f0 to 81 f0 below the band limit at 48 kHz
+    for (const auto& tone : report["tones"]) {
+        EXPECT_NEAR(tone["gain_db"].get<double>(), 0.0, 0.005) << tone["frequency_hz"];
+    }
+    EXPECT_LT(report["distortion_noise_db"].get<double>(), -85.0) << "the 16-bit stimulus's own quantization";
+}
+
+} // namespace
