@@ -144,10 +144,12 @@ bool CSoundFileReader::OpenMemory(const std::vector<unsigned char>& bytes, const
         auto* state = static_cast<CState*>(user);
         const auto size = static_cast<sf_count_t>(state->m_aBytes.size());
         const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? state->m_nPosition : size;
-        const sf_count_t target = base + offset;
-        if (target < 0 || target > size) {
+        // Both lie in [0, size] and [min, max]: out of [-base, size - base] the target is outside the
+        // bytes, and adding would overflow for an offset near the type's ends (a header's huge size).
+        if (offset < -base || offset > size - base) {
             return -1;
         }
+        const sf_count_t target = base + offset;
         return state->m_nPosition = target;
     };
     io.read = [](void* out, sf_count_t count, void* user) -> sf_count_t {

@@ -24,4 +24,5 @@ corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cd build-fuzz
 ./vorlanx_fuzz_analyze -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=65536 \
+    -dict=../tests/analysis/fuzz.dict \
     -print_final_stats=1 "$corpus" ../tests/analysis/fuzz_corpus

@@ -1,4 +1,5 @@
-// libFuzzer target: arbitrary bytes through the recording reader and the whole analysis. Reading
+// libFuzzer target: arbitrary bytes through the recording reader, the whole analysis and the report
+// writers (text, JSON, CSV). Reading
 // may refuse the bytes or fail part-way (a typed exception); anything else that escapes, and any
 // crash, hang or sanitizer report, is a fault.
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include "analysis/analysis_plan.h"
 #include "analysis/analyzer.h"
 #include "analysis/file_recording.h"
+#include "analysis/report_formats.h"
 #include "generation/job_plan.h"
 #include "platform/sound_file_reader.h"
 
@@ -23,7 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const analysis::CAnalysisPlan plan =
         analysis::MakeAnalysisPlan(MakeJobPlan(settings), recording->SampleRate());
     try {
-        (void)analysis::AnalyzeRecording(plan, *recording, {});
+        // The report writers too: whatever the analysis made of the bytes must be writable.
+        const analysis::CAnalysisReport report = analysis::AnalyzeRecording(plan, *recording, {});
+        (void)analysis::ReportText(report);
+        (void)analysis::ReportJson(report);
+        (void)analysis::ReportCsv(report);
     } catch (const platform::CReadException&) {
         // The bytes end before their header says: a refusal, not a fault.
     }
