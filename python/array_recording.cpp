@@ -35,6 +35,13 @@ CArrayRecording::CArrayRecording(const py::array& samples, double sampleRate, st
                   (m_nChannels == 1 ? " channel" : " channels");
     // Any layout and type, as C-ordered doubles (a copy numpy makes).
     const auto doubles = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(samples);
+    if (!doubles && PyErr_Occurred() == nullptr && samples.nbytes() > 0 &&
+        static_cast<double>(samples.size()) * sizeof(double) > 1e15) {
+        throw std::bad_alloc(); // pybind11 raises MemoryError
+    }
+    if (!doubles && PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        throw py::error_already_set(); // the copy did not fit: MemoryError, as numpy says
+    }
     if (!doubles) {
         throw py::value_error("the recording's samples cannot be read as numbers");
     }

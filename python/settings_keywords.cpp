@@ -36,16 +36,24 @@ std::string ValueText(const CSettingsField& field, const std::string& keyword, c
         }
         return value.cast<std::string>();
     }
-    if (py::isinstance<py::bool_>(value) ||
-        !(py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value))) {
+    // Any real number: Python's int and float, numpy's integer and floating scalars (an integer
+    // through __index__, a real through __float__); not bool, str or complex.
+    const bool integer = !py::isinstance<py::bool_>(value) && PyIndex_Check(value.ptr()) != 0;
+    const bool real = !integer && !py::isinstance<py::bool_>(value) && !py::isinstance<py::str>(value) &&
+                      !PyComplex_Check(value.ptr()) &&
+                      py::isinstance(value, py::module_::import("numbers").attr("Real"));
+    if (!integer && !real) {
         throw py::type_error(keyword + " expects a number, not " +
                              std::string(py::str(value.get_type().attr("__name__"))));
     }
-    if (py::isinstance<py::int_>(value)) {
-        return std::string(py::str(value)); // an int of any size, as written
+    if (integer) {
+        return std::string(
+            py::str(py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr())))); // as written
     }
     char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value.cast<double>()).ptr;
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer,
+                                   py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>())
+                         .ptr;
     return std::string(buffer, end);
 }
 
@@ -110,15 +118,20 @@ void DefineSettings(py::module_& module) {
         }
         return text + ")";
     });
-    settings.def("__eq__", [](const CGenerationSettings& a, const CGenerationSettings& b) {
+    // Against anything else than Settings: NotImplemented, so that Python answers False.
+    settings.def("__eq__", [](const CGenerationSettings& a, const py::object& other) -> py::object {
+        if (!py::isinstance<CGenerationSettings>(other)) {
+            return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+        }
+        const auto& b = other.cast<const CGenerationSettings&>();
         for (const CSettingsField& field : SettingsFields()) {
             const bool same = field.m_eKind == CSettingsField::EKind::Double
                                   ? a.*field.m_pDouble == b.*field.m_pDouble
                                   : field.ValueText(a) == field.ValueText(b); // whole numbers and names
             if (!same) {
-                return false;
+                return py::bool_(false);
             }
         }
-        return true;
+        return py::bool_(true);
     });
 }

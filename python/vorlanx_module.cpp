@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "analysis/file_recording.h"
@@ -40,11 +41,46 @@ py::object FromJson(const std::string& text) {
     return py::module_::import("json").attr("loads")(text);
 }
 
-[[noreturn]] void RaiseOsError(int error, const std::string& message, const std::string& path) {
+[[noreturn]] void RaiseOsError(int error, const std::string& message, const py::object& path) {
     // OSError(errno, text, filename) picks the subclass (FileNotFoundError, PermissionError, ...).
     const py::object exception = py::module_::import("builtins").attr("OSError")(error, message, path);
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
     throw py::error_already_set();
+}
+
+// A path as Python's own open() takes one: str, bytes or os.PathLike, as the system's bytes
+// (os.fsencode: a str's surrogates give back the bytes of a name that is not UTF-8); a NUL in it is a
+// ValueError before any work. `shown` gets the name as Python spells it, for messages and results.
+std::string PathArgument(const py::object& argument, const char* name, py::object& shown) {
+    if (!(py::isinstance<py::str>(argument) || py::isinstance<py::bytes>(argument) ||
+          py::hasattr(argument, "__fspath__"))) {
+        throw py::type_error(std::string(name) + " expects a str, bytes or os.PathLike, not " +
+                             std::string(py::str(argument.get_type().attr("__name__"))));
+    }
+    const py::module_ os = py::module_::import("os");
+    shown = os.attr("fspath")(argument);
+    const std::string path = py::bytes(os.attr("fsencode")(argument));
+    if (path.find('\0') != std::string::npos) {
+        throw py::value_error(std::string(name) + " holds a NUL byte");
+    }
+    return path;
+}
+
+// A real number (Python's or numpy's) as a double; TypeError for anything else.
+double RealArgument(const py::object& value, const char* name) {
+    if (py::isinstance<py::bool_>(value) || py::isinstance<py::str>(value) || PyComplex_Check(value.ptr()) ||
+        !py::isinstance(value, py::module_::import("numbers").attr("Real"))) {
+        throw py::type_error(std::string(name) + " expects a number, not " +
+                             std::string(py::str(value.get_type().attr("__name__"))));
+    }
+    return py::float_(value).cast<double>();
+}
+
+// The name in a message: the system's bytes, with what is not UTF-8 shown as Python's repr shows it.
+std::string Shown(const py::object& path) {
+    return py::isinstance<py::str>(path)
+               ? std::string(py::str(path).attr("encode")("utf-8", "backslashreplace").cast<py::bytes>())
+               : std::string(py::repr(path));
 }
 
 [[noreturn]] void RaiseKeyboardInterrupt() {
@@ -173,7 +209,8 @@ py::array Render(const CGenerationSettings& settings, std::int64_t start, const 
 }
 
 py::dict Write(const py::object& pathArgument, CGenerationSettings settings, const py::object& progress) {
-    const std::string path = py::module_::import("os").attr("fspath")(pathArgument).cast<std::string>();
+    py::object shown;
+    const std::string path = PathArgument(pathArgument, "path", shown);
     if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
         throw py::type_error("progress expects a callable taking the fraction done, or None");
     }
@@ -195,10 +232,10 @@ py::dict Write(const py::object& pathArgument, CGenerationSettings settings, con
         case E::OpenFailed:
         case E::WriteFailed:
         case E::ReaderGone:
-            RaiseOsError(outcome.m_nError != 0 ? outcome.m_nError : EIO, feedback.m_strMessage, path);
+            RaiseOsError(outcome.m_nError != 0 ? outcome.m_nError : EIO, feedback.m_strMessage, shown);
         case E::Refused:
             if (outcome.m_nError != 0) {
-                RaiseOsError(outcome.m_nError, feedback.m_strMessage, path);
+                RaiseOsError(outcome.m_nError, feedback.m_strMessage, shown);
             }
             throw py::value_error(feedback.m_strMessage);
         case E::Written:
@@ -207,7 +244,7 @@ py::dict Write(const py::object& pathArgument, CGenerationSettings settings, con
     }
     watch.Rethrow(); // an error in `progress` after the last frame
     py::dict result;
-    result["path"] = path;
+    result["path"] = shown;
     result["frames"] = outcome.m_nFrames;
     result["bytes"] = outcome.m_nBytes;
     result["peak"] = outcome.m_dPeak;
@@ -259,27 +296,48 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
                  std::optional<double> length, std::optional<int> left, std::optional<int> right) {
     const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, left, right);
     std::unique_ptr<analysis::CRecording> recording;
-    const bool isPath =
-        py::isinstance<py::str>(recordingArgument) || py::hasattr(recordingArgument, "__fspath__");
+    const bool isPath = py::isinstance<py::str>(recordingArgument) ||
+                        py::isinstance<py::bytes>(recordingArgument) ||
+                        py::hasattr(recordingArgument, "__fspath__");
+    const bool rateGiven = settings.m_nSampleRate != CGenerationSettings().m_nSampleRate;
     if (isPath) {
-        const std::string path =
-            py::module_::import("os").attr("fspath")(recordingArgument).cast<std::string>();
-        const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (handle < 0) {
-            const int error = errno;
-            RaiseOsError(error, std::strerror(error), path);
-        }
-        ::close(handle);
-        std::string error;
-        auto file = analysis::CFileRecording::Open(path, error);
-        if (!file) {
-            throw py::value_error(path + ": " + error);
-        }
+        py::object shown;
+        const std::string path = PathArgument(recordingArgument, "recording", shown);
         if (fullScale) {
             throw py::value_error("full_scale goes with an array; a file says its own");
         }
-        if (!sampleRate.is_none() && sampleRate.cast<double>() != file->SampleRate()) {
-            throw py::value_error(path + " is at " + std::to_string(static_cast<long>(file->SampleRate())) +
+        // Looked at without opening it: a FIFO's open would wait for a writer, holding the GIL.
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
+            const int error = errno;
+            RaiseOsError(error, std::strerror(error), shown);
+        }
+        if (S_ISDIR(status.st_mode)) {
+            RaiseOsError(EISDIR, std::strerror(EISDIR), shown);
+        }
+        if (!S_ISREG(status.st_mode)) { // a stream: read whole by the use case, without the GIL
+            CPythonWatch watch;
+            CPythonProgress progress(watch);
+            instrument::COutcome outcome;
+            try {
+                const py::gil_scoped_release unlocked;
+                outcome = instrument::AnalyseFile(settings, path, options, &progress, rateGiven);
+            } catch (const platform::CCancelled&) {
+                watch.Rethrow();
+                RaiseKeyboardInterrupt();
+            } catch (const platform::CReadException& error) {
+                throw py::value_error(error.what());
+            }
+            return ReportOrRaise(outcome);
+        }
+        std::string error;
+        auto file = analysis::CFileRecording::Open(path, error);
+        if (!file) {
+            throw py::value_error(Shown(shown) + ": " + error);
+        }
+        if (!sampleRate.is_none() && RealArgument(sampleRate, "sample_rate") != file->SampleRate()) {
+            throw py::value_error(Shown(shown) + " is at " +
+                                  std::to_string(static_cast<long>(file->SampleRate())) +
                                   " Hz; leave sample_rate out for a file");
         }
         recording = std::move(file);
@@ -287,7 +345,7 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
         if (sampleRate.is_none()) {
             throw py::value_error("an array needs its sample_rate");
         }
-        const double rate = sampleRate.cast<double>();
+        const double rate = RealArgument(sampleRate, "sample_rate");
         if (!(rate > 0.0 && rate <= 1e7)) {
             throw py::value_error("sample_rate must be above 0 Hz, not " + std::string(py::str(sampleRate)));
         }
@@ -302,8 +360,7 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
     try {
         const py::gil_scoped_release unlocked;
         // The stimulus's rate is the recording's unless the settings name another than the default.
-        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress,
-                                               settings.m_nSampleRate != CGenerationSettings().m_nSampleRate);
+        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress, rateGiven);
     } catch (const platform::CCancelled&) {
         watch.Rethrow();
         RaiseKeyboardInterrupt();
@@ -324,7 +381,7 @@ template <class Work> auto RunOnDevices(CPythonWatch& watch, Work work) {
     } catch (const audio::CAudioError& error) {
         throw std::runtime_error(error.what());
     } catch (const platform::CFileException& error) {
-        RaiseOsError(error.Error() != 0 ? error.Error() : EIO, error.what(), "");
+        RaiseOsError(error.Error() != 0 ? error.Error() : EIO, error.what(), py::none());
     }
 }
 

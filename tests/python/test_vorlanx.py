@@ -253,3 +253,48 @@ print(json.dumps(out))
     assert [d.split(" ")[0] for d in out["devices"]] == ["test_out", "test_in"]
     assert "no-such-device" in out["unknown"]
     assert "recorded silence" in out["silent"]
+
+
+def test_paths_numbers_and_comparisons_follow_pythons_rules(tmp_path):
+    # Paths: str, bytes and os.PathLike as open() takes them; a NUL is a ValueError before any work; a
+    # name that is not UTF-8 is written, analysed and returned as the bytes or str it was given.
+    settings = vorlanx.Settings(duration=1.0)
+    with pytest.raises(ValueError, match="NUL"):
+        vorlanx.analyze(str(tmp_path / "x.wav") + "\0junk", settings)
+    with pytest.raises(ValueError, match="NUL"):
+        vorlanx.write(str(tmp_path / "y.wav") + "\0", settings)
+    assert os.listdir(tmp_path) == []
+    odd = os.path.join(os.fsencode(tmp_path), b"bad\xff.wav")
+    assert vorlanx.write(odd, settings)["path"] == odd
+    assert os.path.getsize(odd) == 44 + 4 * 44100
+    assert vorlanx.analyze(odd, settings)["fundamental_hz"] == pytest.approx(277.0)
+    assert vorlanx.analyze(os.fsdecode(odd), settings)["fundamental_hz"] == pytest.approx(277.0)
+    # Numbers: numpy's scalars as Python's; wrong types are TypeError, never RuntimeError.
+    assert vorlanx.Settings(sample_rate=np.int64(48000)).sample_rate == 48000
+    assert vorlanx.Settings(fundamental=np.float32(100.5)).fundamental == 100.5
+    for call in [lambda: vorlanx.Settings(sample_rate="x"), lambda: vorlanx.Settings(duration=object()),
+                 lambda: vorlanx.Settings(duration=True),
+                 lambda: vorlanx.analyze(np.zeros((100, 2)), settings, sample_rate="x"),
+                 lambda: vorlanx.analyze(3.5, settings)]:
+        with pytest.raises(TypeError):
+            call()
+    assert (vorlanx.Settings() == 5) is False and vorlanx.Settings() != "x"
+    assert vorlanx.Settings() == vorlanx.Settings()
+
+
+def test_a_fifo_without_a_writer_does_not_hold_the_interpreter(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    ticks = []
+
+    def tick():
+        for _ in range(10):
+            ticks.append(time.perf_counter())
+            time.sleep(0.02)
+
+    thread = threading.Thread(target=tick)
+    thread.start()
+    with pytest.raises(ValueError, match="fifo"):
+        vorlanx.analyze(fifo, vorlanx.Settings())
+    thread.join()
+    assert len(ticks) == 10
