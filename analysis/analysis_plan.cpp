@@ -11,6 +11,22 @@ namespace {
 
 using platform::FormatHz;
 
+// One warning for each daughter signal whose tones collide: "Daughter signal 1 WHAT (LIST): WHY."
+void WarnOfCollisions(CAnalysisPlan& plan, const std::vector<std::string> (&collisions)[2], const char* what,
+                      const char* why) {
+    for (unsigned d = 0; d < 2; ++d) {
+        if (collisions[d].empty()) {
+            continue;
+        }
+        std::string list;
+        for (const std::string& each : collisions[d]) {
+            list += (list.empty() ? "" : "; ") + each;
+        }
+        plan.m_aWarnings.push_back("Daughter signal " + std::to_string(d + 1) + " " + what + " (" + list +
+                                   "): " + why + ".");
+    }
+}
+
 // A daughter's side tone c cos(2 pi f t) as it sounds in a file sampled at `rate`: folded into
 // (0, rate / 2); a tone folded from above half the rate runs backwards, so its phase is mirrored.
 // False when it lands on 0 Hz or exactly half the rate, where it has no phase of its own.
@@ -67,18 +83,8 @@ void CombineNearTones(CAnalysisPlan& plan, double withinHz) {
             }
         }
     }
-    for (unsigned d = 0; d < 2; ++d) {
-        if (collisions[d].empty()) {
-            continue;
-        }
-        std::string list;
-        for (const std::string& each : collisions[d]) {
-            list += (list.empty() ? "" : "; ") + each;
-        }
-        plan.m_aWarnings.push_back(
-            "Daughter signal " + std::to_string(d + 1) + " has tones on other lines (" + list +
-            "): each such line is measured as the sum of what the stimulus puts there.");
-    }
+    WarnOfCollisions(plan, collisions, "has tones on other lines",
+                     "each such line is measured as the sum of what the stimulus puts there");
 }
 
 std::string MarkUnresolvedTones(CAnalysisPlan& plan, double withinHz) {
@@ -198,18 +204,8 @@ CAnalysisPlan MakeAnalysisPlan(const CJobPlan& jobPlan, double recordingRateHz) 
             plan.m_aLines.push_back({static_cast<unsigned>(n), static_cast<double>(n) * f0});
         }
     }
-    for (unsigned d = 0; d < 2; ++d) {
-        if (collisions[d].empty()) {
-            continue;
-        }
-        std::string list;
-        for (const std::string& each : collisions[d]) {
-            list += (list.empty() ? "" : "; ") + each;
-        }
-        plan.m_aWarnings.push_back("Daughter signal " + std::to_string(d + 1) +
-                                   " has tones on detection lines (" + list +
-                                   "): those lines are left out of the distortion figures.");
-    }
+    WarnOfCollisions(plan, collisions, "has tones on detection lines",
+                     "those lines are left out of the distortion figures");
     return plan;
 }
 

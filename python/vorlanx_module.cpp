@@ -291,11 +291,29 @@ py::dict ReportOrRaise(const instrument::COutcome& outcome) {
     return FromJson(analysis::ReportJson(*outcome.m_report));
 }
 
+// Runs `analyse` (a use case) with the GIL released and Ctrl-C watched; its report as a dict.
+template <class Analyse> py::dict AnalyseWithoutTheLock(Analyse analyse) {
+    CPythonWatch watch;
+    CPythonProgress progress(watch);
+    instrument::COutcome outcome;
+    try {
+        const py::gil_scoped_release unlocked;
+        outcome = analyse(progress);
+    } catch (const platform::CCancelled&) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    } catch (const platform::CReadException& error) {
+        throw py::value_error(error.what());
+    }
+    return ReportOrRaise(outcome);
+}
+
 py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
                  const py::object& sampleRate, std::optional<double> fullScale, double skip,
                  std::optional<double> length, std::optional<int> left, std::optional<int> right) {
     const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, left, right);
     std::unique_ptr<analysis::CRecording> recording;
+    // The stimulus's rate is the recording's unless the settings name another than the default.
     const bool isPath = py::isinstance<py::str>(recordingArgument) ||
                         py::isinstance<py::bytes>(recordingArgument) ||
                         py::hasattr(recordingArgument, "__fspath__");
@@ -316,19 +334,9 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
             RaiseOsError(EISDIR, std::strerror(EISDIR), shown);
         }
         if (!S_ISREG(status.st_mode)) { // a stream: read whole by the use case, without the GIL
-            CPythonWatch watch;
-            CPythonProgress progress(watch);
-            instrument::COutcome outcome;
-            try {
-                const py::gil_scoped_release unlocked;
-                outcome = instrument::AnalyseFile(settings, path, options, &progress, rateGiven);
-            } catch (const platform::CCancelled&) {
-                watch.Rethrow();
-                RaiseKeyboardInterrupt();
-            } catch (const platform::CReadException& error) {
-                throw py::value_error(error.what());
-            }
-            return ReportOrRaise(outcome);
+            return AnalyseWithoutTheLock([&](platform::CProgress& progress) {
+                return instrument::AnalyseFile(settings, path, options, &progress, rateGiven);
+            });
         }
         std::string error;
         auto file = analysis::CFileRecording::Open(path, error);
@@ -354,20 +362,9 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
         throw py::type_error("recording expects a path or a numpy array, not " +
                              std::string(py::str(recordingArgument.get_type().attr("__name__"))));
     }
-    CPythonWatch watch;
-    CPythonProgress progress(watch);
-    instrument::COutcome outcome;
-    try {
-        const py::gil_scoped_release unlocked;
-        // The stimulus's rate is the recording's unless the settings name another than the default.
-        outcome = instrument::AnalyseRecording(settings, *recording, options, &progress, rateGiven);
-    } catch (const platform::CCancelled&) {
-        watch.Rethrow();
-        RaiseKeyboardInterrupt();
-    } catch (const platform::CReadException& error) {
-        throw py::value_error(error.what());
-    }
-    return ReportOrRaise(outcome);
+    return AnalyseWithoutTheLock([&](platform::CProgress& progress) {
+        return instrument::AnalyseRecording(settings, *recording, options, &progress, rateGiven);
+    });
 }
 
 // A device's failure as Python's RuntimeError, a file's as OSError; a cancel as KeyboardInterrupt.

@@ -10,22 +10,15 @@
 #include "generation/frame_render.h"
 #include "generation/job_plan.h"
 #include "tests/analysis/analysis_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 constexpr double kRate = 44100.0;
 
-// The float stimulus of `settings` as doubles: left, right per frame.
-std::vector<double> Stimulus(CGenerationSettings settings) {
-    settings.m_eFormat = ESampleFormat::F32;
-    const CJobPlan plan = MakeJobPlan(settings);
-    const CRenderedFrames frames = RenderFramesInMemory(settings, plan, plan.m_nFrames);
-    std::vector<double> samples(2 * frames.Frames());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = frames.Sample(i);
-    }
-    return samples;
+std::vector<double> Stimulus(const CGenerationSettings& settings) {
+    return test::FloatStimulus(settings);
 }
 
 CGenerationSettings Seconds(double duration) {

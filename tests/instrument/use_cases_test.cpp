@@ -12,15 +12,8 @@
 
 namespace {
 
-// The stimulus of `settings` as doubles of full scale 1.0: left, right per frame.
 std::vector<double> Stimulus(const CGenerationSettings& settings) {
-    const CJobPlan plan = MakeJobPlan(settings);
-    const CRenderedFrames frames = RenderFramesInMemory(settings, plan, plan.m_nFrames);
-    std::vector<double> samples(2 * frames.Frames());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = frames.Sample(i);
-    }
-    return samples;
+    return test::FloatStimulus(settings);
 }
 
 TEST(AnalyseFile, RefusalsAreFactsAndAChannelChoiceMakesARecordingMeasurable) {

@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include "generation/frame_render.h"
+#include "generation/job_plan.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -86,6 +89,17 @@ CGenerationSettings ShortSettings(const std::filesystem::path& path, double dura
     settings.m_strFileName = path.string();
     settings.m_dDuration = duration;
     return settings;
+}
+
+std::vector<double> FloatStimulus(CGenerationSettings settings) {
+    settings.m_eFormat = ESampleFormat::F32;
+    const CJobPlan plan = MakeJobPlan(settings);
+    const CRenderedFrames frames = RenderFramesInMemory(settings, plan, plan.m_nFrames);
+    std::vector<double> samples(2 * frames.Frames());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = frames.Sample(i);
+    }
+    return samples;
 }
 
 } // namespace test

@@ -76,6 +76,10 @@ bool WriteSoundFile(const std::filesystem::path& path, const std::vector<double>
 // Runs `sox` with `arguments` (each quoted), quietly; true when it exits 0.
 bool RunSox(const std::vector<std::string>& arguments);
 
+// The stimulus `settings` describe, rendered as 32-bit float (whatever their format says), as
+// doubles of full scale 1: left, right per frame. The exact stimulus for in-memory captures.
+std::vector<double> FloatStimulus(CGenerationSettings settings);
+
 // Settings for a short file at `path` with the given duration; the rest default.
 CGenerationSettings ShortSettings(const std::filesystem::path& path, double duration = 0.05);
 
