@@ -32,7 +32,7 @@ void CFileRecording::Read(std::uint64_t first, std::size_t count, double* out) {
             m_reader.Read(out + done * static_cast<std::size_t>(Channels()), count - done);
         if (read == 0) {
             m_nPosition += done;
-            throw platform::CReadException(Name() + ": the file ends at frame " +
+            throw platform::CReadException(Name() + ": the file is cut short: it ends at frame " +
                                            std::to_string(m_nPosition) + ", before the " +
                                            std::to_string(Frames()) + " frames its header promises");
         }

@@ -18,6 +18,8 @@ public:
                                                       const std::string& name, std::string& error);
 
     std::string Name() const override { return m_reader.Name(); }
+    // The file was cut short: its header promises more than the frames it holds.
+    bool Truncated() const { return m_reader.Info().m_bTruncated; }
     std::string Format() const override { return m_reader.Info().m_strFormat; }
     std::uint64_t Frames() const override { return m_reader.Info().m_nFrames; }
     int Channels() const override { return m_reader.Info().m_nChannels; }

@@ -13,6 +13,7 @@
 #include "analysis/analysis_plan.h"
 #include "analysis/file_recording.h"
 #include "generation/job_plan.h"
+#include "platform/number_text.h"
 #include "platform/temporary_file.h"
 
 namespace instrument {
@@ -145,6 +146,13 @@ COutcome AnalyseFile(const CGenerationSettings& settings, const std::string& pat
         return outcome;
     }
     COutcome outcome = AnalyseRecording(settings, *recording, options, progress, rateGiven);
+    if (outcome.m_report && recording->Truncated()) {
+        outcome.m_report->m_aWarnings.push_back(
+            "The file is truncated: its header promises more audio than it holds; it was analysed up to its "
+            "last whole frame (" +
+            platform::FormatDecimals(static_cast<double>(recording->Frames()) / recording->SampleRate(), 3) +
+            " s).");
+    }
     outcome.m_strSubject = path == "-" ? "standard input" : path;
     for (auto* report : {&outcome.m_report, &outcome.m_refused}) {
         if (*report) {

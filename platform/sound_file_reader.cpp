@@ -48,20 +48,30 @@ double FullScaleFactor(int subtype, bool& isFloat) {
     }
 }
 
-// The size a header promised for its audio and the size found, from libsndfile's log, which notes
-// "data : 5292000 (should be 99956)" when a file ends early. Streams written without knowing their
-// length put placeholders of 2 GiB or more there; those are not truncations.
+// Whether libsndfile's log says the file ends before its header said: a size noted as "data : 5292000
+// (should be 99956)" (WAV, and " SSND" in AIFF, "riff" in W64, "Riff size" in RF64), or a frame count
+// that "does not match" / is "not equal to" the one calculated from what is there (RF64, AIFF). Streams
+// written without knowing their length put placeholders of 2 GiB or more in their sizes: those are
+// no truncations.
 bool LogShowsTruncation(SNDFILE* file) {
     char log[8192] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    if (std::strstr(log, "*** Calculated frame count") != nullptr ||
+        std::strstr(log, "*** Frame count read from") != nullptr) {
+        return true;
+    }
     for (const char* at = log; (at = std::strstr(at, "(should be ")) != nullptr; ++at) {
         const char* line = at;
         while (line > log && line[-1] != '\n') {
             --line;
         }
-        const bool audioChunk = std::strncmp(line, "data", 4) == 0 || std::strncmp(line, "SSND", 4) == 0;
+        while (*line == ' ') {
+            ++line;
+        }
+        const bool sized = std::strncmp(line, "data", 4) == 0 || std::strncmp(line, "SSND", 4) == 0 ||
+                           std::strncmp(line, "riff", 4) == 0 || std::strncmp(line, "Riff size", 9) == 0;
         const char* colon = std::strchr(line, ':');
-        if (!audioChunk || colon == nullptr || colon > at) {
+        if (!sized || colon == nullptr || colon > at) {
             continue;
         }
         const unsigned long long promised = std::strtoull(colon + 1, nullptr, 10);
@@ -179,11 +189,7 @@ bool CSoundFileReader::Finish(const std::string& name) {
     SNDFILE* file = m_pState->m_pFile;
     SF_INFO info{};
     sf_command(file, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
-    if (LogShowsTruncation(file)) {
-        m_strOpenError = "the file is truncated: its header promises more audio than it holds";
-        m_pState.reset();
-        return false;
-    }
+    m_info.m_bTruncated = LogShowsTruncation(file);
     if (info.channels <= 0 || info.samplerate <= 0 || info.frames < 0) {
         m_strOpenError = "the file's header is not valid (channels, sample rate or length)";
         m_pState.reset();
@@ -206,8 +212,9 @@ bool CSoundFileReader::Finish(const std::string& name) {
 
 void CSoundFileReader::Seek(std::uint64_t frame) {
     if (!m_pState || sf_seek(m_pState->m_pFile, static_cast<sf_count_t>(frame), SEEK_SET) < 0) {
-        throw CReadException(m_strName + ": cannot move to frame " + std::to_string(frame) + ": " +
-                             (m_pState ? sf_strerror(m_pState->m_pFile) : "not open"));
+        throw CReadException(m_strName + ": the file is damaged or cut short: frame " +
+                             std::to_string(frame) + " cannot be reached (" +
+                             (m_pState ? sf_strerror(m_pState->m_pFile) : "not open") + ")");
     }
 }
 
@@ -218,7 +225,8 @@ std::size_t CSoundFileReader::Read(double* out, std::size_t frames) {
     SNDFILE* file = m_pState->m_pFile;
     const sf_count_t read = sf_readf_double(file, out, static_cast<sf_count_t>(frames));
     if (read < 0 || sf_error(file) != SF_ERR_NO_ERROR) {
-        throw CReadException(m_strName + ": " + sf_strerror(file));
+        throw CReadException(m_strName + ": the file is damaged or cut short: its audio cannot be decoded (" +
+                             sf_strerror(file) + ")");
     }
     const std::size_t values = static_cast<std::size_t>(read) * static_cast<std::size_t>(m_info.m_nChannels);
     if (m_dScale != 1.0) {

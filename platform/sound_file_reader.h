@@ -22,6 +22,9 @@ struct CSoundFileInfo {
     int m_nSampleRate = 0;
     std::string m_strFormat; // "WAV (Microsoft), Signed 16 bit PCM"
     bool m_bFloat = false;   // samples are floating point (their values are not limited to full scale)
+    // The header promises more audio than the file holds (it was cut short): the frames are what it
+    // holds, up to its last whole frame.
+    bool m_bTruncated = false;
 };
 
 // Reads a sound file in any format libsndfile reads (WAV, WAVEX, RF64, W64, FLAC, AIFF, CAF, ...) as

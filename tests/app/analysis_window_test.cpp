@@ -323,13 +323,9 @@ TEST_F(AnalysisWindowTest, PhaseIsUnwrappedAndGroupDelayShown) {
 TEST_F(AnalysisWindowTest, BadRecordingsGiveOneMessage) {
     test::CTempDir dir;
     test::WriteBytes(dir / "text.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
-    auto bytes = test::ReadBytes(Default().toStdString());
-    bytes.resize(bytes.size() / 3);
-    test::WriteBytes(dir / "truncated.wav", bytes);
     fs::create_directory(dir / "folder.wav");
     const std::pair<const char*, const char*> cases[] = {
         {"text.wav", "not a sound file that can be read"},
-        {"truncated.wav", "truncated"},
         {"folder.wav", "Is a directory"},
     };
     for (const auto& [name, reason] : cases) {
