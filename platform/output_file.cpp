@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
@@ -323,6 +324,18 @@ void COutputFile::CopyOverTarget() {
     const int target = ::open(m_strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (target < 0) {
         throw SystemError();
+    }
+    // One writer at a time in the file's own bytes: another program's copy over it (this one, run
+    // twice) is waited for, for at most a minute, so the file ends as one whole copy, never a mix.
+    for (int tries = 0; ::flock(target, LOCK_EX | LOCK_NB) != 0; ++tries) {
+        if (errno != EWOULDBLOCK || tries == 3000) {
+            const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+            ::close(target);
+            throw CFileException(std::string("another program is writing the file and does not finish (") +
+                                     std::strerror(error) + "); it is as it was",
+                                 error);
+        }
+        ::usleep(20000);
     }
     const auto fail = [&](std::uint64_t copied) {
         const int error = errno;

@@ -129,3 +129,39 @@ TEST(VorlanxGenSafeOutput, DashWritesToStandardOutput) {
     EXPECT_EQ(std::vector<unsigned char>(piped.m_strOut.begin(), piped.m_strOut.end()), bytes);
     EXPECT_FALSE(fs::exists(dir / "-"));
 }
+
+namespace {
+
+// Two runs writing at once to a file that has a second hard link (written in place, not renamed):
+// the file ends as the whole of one run's bytes, never a mix of both, and both say they wrote it.
+TEST(VorlanxGenConcurrentWriters, AHardLinkedFileEndsAsOneWholeFile) {
+    test::CTempDir dir;
+    const fs::path target = dir / "shared.wav";
+    const std::vector<std::string> a = {"-q", "--duration", "100", "--fundamental", "277"};
+    const std::vector<std::string> b = {"-q", "--duration", "100", "--fundamental", "300"};
+    for (const auto& [settings, name] : {std::pair{a, "a.wav"}, std::pair{b, "b.wav"}}) {
+        std::vector<std::string> arguments = settings;
+        arguments.insert(arguments.end(), {"-o", (dir / name).string()});
+        ASSERT_EQ(test::RunGenerator(dir, arguments).m_nStatus, 0);
+    }
+    const auto bytesA = test::ReadBytes(dir / "a.wav"), bytesB = test::ReadBytes(dir / "b.wav");
+    for (int trial = 0; trial < 6; ++trial) {
+        test::WriteBytes(target, {'o', 'l', 'd'});
+        fs::remove(dir / "link.wav");
+        fs::create_hard_link(target, dir / "link.wav");
+        std::vector<std::string> first = a, second = b;
+        first.insert(first.end(), {"-o", target.string()});
+        second.insert(second.end(), {"-o", target.string()});
+        const pid_t one = Spawn(first, dir.Path(), "one"), two = Spawn(second, dir.Path(), "two");
+        int status1 = 0, status2 = 0;
+        ::waitpid(one, &status1, 0);
+        ::waitpid(two, &status2, 0);
+        EXPECT_EQ(WEXITSTATUS(status1), 0) << test::Slurp(dir / "one.err");
+        EXPECT_EQ(WEXITSTATUS(status2), 0) << test::Slurp(dir / "two.err");
+        const auto bytes = test::ReadBytes(target);
+        EXPECT_TRUE(bytes == bytesA || bytes == bytesB) << "trial " << trial << ": a mix of both runs";
+        EXPECT_EQ(test::ReadBytes(dir / "link.wav"), bytes) << "the link sees the same file";
+    }
+}
+
+} // namespace
