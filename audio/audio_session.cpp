@@ -348,6 +348,10 @@ private:
             std::memcpy(&sample, m_aDrain.data() + at, 4);
             const auto channel = static_cast<std::size_t>((at / 4) % static_cast<std::size_t>(channels));
             const double magnitude = std::fabs(static_cast<double>(sample));
+            if (!std::isfinite(magnitude)) {
+                ++m_report.m_nNotFinite;
+                continue;
+            }
             m_report.m_aPeak[channel] = std::max(m_report.m_aPeak[channel], magnitude);
             m_report.m_aClipped[channel] += magnitude >= kClipLevel;
         }
@@ -410,6 +414,11 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
 
 std::optional<std::string> RecordingProblem(const CSessionReport& report, const CDeviceInfo& input) {
     const std::string device = "'" + input.m_strName + "'";
+    if (report.m_nNotFinite > 0) {
+        return "The input device " + device + " gave " + std::to_string(report.m_nNotFinite) +
+               " samples that are not numbers (NaN or infinite): a fault of its driver or of the format "
+               "it was opened with.";
+    }
     if (report.m_aPeak[0] == 0.0 && report.m_aPeak[1] == 0.0) {
         return "The input device " + device +
                " recorded silence: no signal reached it (check the connections, the input chosen and its "

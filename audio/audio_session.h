@@ -26,6 +26,7 @@ struct CSessionReport {
     int m_nInputChannels = 0;
     std::array<double, 2> m_aPeak{};           // per recorded channel, against full scale 1.0
     std::array<std::uint64_t, 2> m_aClipped{}; // samples of each channel at full scale
+    std::uint64_t m_nNotFinite = 0;            // recorded samples that are NaN or infinite
     double m_dLatencyS = 0.0;                  // the stream's output plus input latency
     bool m_bCancelled = false;
 };
@@ -56,8 +57,9 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
                               const CGenerationSettings& settings, const std::string& recordingPath,
                               platform::CProgress& feedback);
 
-// Why a recording of RecordResponse cannot be measured, in one sentence that names `input`: every
-// channel silent, or samples at full scale (clipped); nullopt when it can be.
+// Why a recording of RecordResponse cannot be measured, in one sentence that names `input`: samples
+// that are not numbers, every channel silent, or samples at full scale (clipped); nullopt when it can
+// be.
 std::optional<std::string> RecordingProblem(const CSessionReport& report, const CDeviceInfo& input);
 
 // Where the answer to the stimulus lies in a recording of RecordResponse: from the stream's latency

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <thread>
@@ -241,6 +242,19 @@ TEST_F(AudioDevicesTest, MeasureReportsTheDeviceLikeTheFile) {
     EXPECT_EQ(silent.m_nStatus, 1);
     EXPECT_NE(silent.m_strErr.find("The input device 'test_in' recorded silence"), std::string::npos)
         << silent.m_strErr;
+
+    // Not numbers, and a constant too small to be silence: each refused for what it is.
+    SetInput(std::vector<float>(2 * 44100 * 4, std::numeric_limits<float>::quiet_NaN()));
+    const test::CRun nan =
+        Analyze({"--measure", "--duration", "2", "--output-device", "test_out", "--input", "test_in"});
+    EXPECT_EQ(nan.m_nStatus, 1);
+    EXPECT_NE(nan.m_strErr.find("samples that are not numbers (NaN or infinite)"), std::string::npos)
+        << nan.m_strErr;
+    SetInput(std::vector<float>(2 * 44100 * 4, 1e-9f));
+    const test::CRun tiny =
+        Analyze({"--measure", "--duration", "2", "--output-device", "test_out", "--input", "test_in"});
+    EXPECT_EQ(tiny.m_nStatus, 1);
+    EXPECT_NE(tiny.m_strErr.find("it is silent"), std::string::npos) << tiny.m_strErr; // -180 dBFS
 
     std::vector<float> loud(2 * 44100 * 4);
     for (std::size_t i = 0; i < loud.size(); ++i) {
