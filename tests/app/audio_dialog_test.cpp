@@ -108,6 +108,21 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         EXPECT_NEAR(report.m_aTones.front().m_dPhaseDeg, -36.415, 0.01);
         EXPECT_TRUE(answerer.m_aBoxes.empty()) << answerer.m_aBoxes.front().m_strDetail.toStdString();
         window->close();
+
+        // A measurement that fails (the input records silence) leaves a window as it was: its title
+        // and the recording it showed.
+        CAnalysisWindow* file = dialog.OpenAnalysis(QString::fromStdString(d), stimulus);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return file->Report().has_value() && !file->IsBusy(); }, 20000));
+        const QString title = file->windowTitle();
+        test::WriteBytes(dir / "in.raw", std::vector<unsigned char>(8 * 44100 * 3, 0));
+        file->Measure("test_out", "test_in");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !file->IsBusy() && !answerer.m_aBoxes.empty(); }, 20000));
+        EXPECT_EQ(answerer.m_aBoxes.front().m_strText, "The measurement failed.");
+        EXPECT_TRUE(answerer.m_aBoxes.front().m_strDetail.contains("recorded silence"))
+            << answerer.m_aBoxes.front().m_strDetail.toStdString();
+        EXPECT_EQ(file->windowTitle(), title);
+        EXPECT_EQ(file->Report()->m_strRecording, d);
+        file->close();
     }
     ::setenv("HOME", savedHome.c_str(), 1);
 }
