@@ -52,8 +52,10 @@ double RenderFileFrames(const CGenerationSettings& settings, const CJobPlan& pla
 
 // Frames [first, first + frames) of the file, clipped to its end, handed to `sink` as
 // RenderFileFrames hands them: the very bytes the file holds there (the fades as the whole file
-// has them). Reaching frame `first` steps every oscillator `first` times: time linear in `first`.
-// Throws as RenderFileFrames.
+// has them). Reaching frame `first` steps every oscillator `first` times: time linear in `first`,
+// reported to `progress` (may be null; frames stepped of `first`), whose cancel throws
+// CRenderCancelled. Throws as RenderFileFrames.
 double RenderFileFramesFrom(const CGenerationSettings& settings, const CJobPlan& plan, std::uint64_t first,
                             std::uint64_t frames, render::CFrameSink& sink,
-                            const render::CRenderOptions& options = {});
+                            const render::CRenderOptions& options = {},
+                            platform::CProgress* progress = nullptr);

@@ -175,11 +175,15 @@ py::array Render(const CGenerationSettings& settings, std::int64_t start, const 
     const std::size_t frameBytes = BytesPerFrame(plan.m_eFormat);
     auto bytes = std::make_unique<std::vector<unsigned char>>(static_cast<std::size_t>(frames) * frameBytes);
     CPythonWatch watch;
+    CPythonProgress reaching(watch); // Ctrl-C while the oscillators step to `start`
     try {
         const py::gil_scoped_release unlocked;
         CBufferSink sink(bytes->data(), frameBytes, watch);
-        RenderFileFramesFrom(settings, plan, first, frames, sink);
+        RenderFileFramesFrom(settings, plan, first, frames, sink, {}, &reaching);
     } catch (const CStopped&) {
+        watch.Rethrow();
+        RaiseKeyboardInterrupt();
+    } catch (const CRenderCancelled&) {
         watch.Rethrow();
         RaiseKeyboardInterrupt();
     }

@@ -4,6 +4,7 @@ raising instead of crashing."""
 
 import json
 import os
+import signal
 import struct
 import subprocess
 import threading
@@ -298,3 +299,22 @@ def test_a_fifo_without_a_writer_does_not_hold_the_interpreter(tmp_path):
         vorlanx.analyze(fifo, vorlanx.Settings())
     thread.join()
     assert len(ticks) == 10
+
+
+def test_reaching_a_far_start_stops_on_ctrl_c():
+    # Stepping 4e10 frames would take minutes: Ctrl-C ends it within a round, as KeyboardInterrupt.
+    main = threading.main_thread().ident
+    timer = threading.Timer(0.3, lambda: signal.pthread_kill(main, signal.SIGINT))
+    timer.start()
+    begin = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        vorlanx.render(vorlanx.Settings(duration=1e6), start=4 * 10**10, frames=10)
+    timer.join()
+    assert time.perf_counter() - begin < 5.0
+
+
+def test_a_start_beyond_a_stepping_round_gives_the_whole_renders_frames():
+    settings = vorlanx.Settings(duration=30.0, daughter_amplitude1=0.25, carrier2=-700.0, daughter_amplitude2=0.1)
+    whole = vorlanx.render(settings)
+    for start in [(1 << 20) - 1, 1 << 20, (1 << 20) + 12345]:
+        assert np.array_equal(vorlanx.render(settings, start=start, frames=500), whole[start:start + 500]), start
