@@ -77,6 +77,17 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
             return std::nullopt;
         };
     };
+    const auto file = [](std::string& out) {
+        return [&out](const std::string& text) -> std::optional<std::string> {
+            if (text.empty()) {
+                return "expects a file name";
+            }
+            out = text;
+            return std::nullopt;
+        };
+    };
+    options.push_back({"--limits", "", true, file(line.m_strLimits)});
+    options.push_back({"--junit", "", true, file(line.m_strJunit)});
     options.push_back(flag("--measure", "", [&] { line.m_bMeasure = true; }));
     options.push_back(flag("--list-devices", "", [&] { line.m_bListDevices = true; }));
     options.push_back({"--output-device", "", true, device(line.m_strOutputDevice)});
@@ -125,6 +136,9 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     if (formats > 1 && line.m_eAction == A::EAction::Analyze) {
         return bad("--json and --csv exclude each other: choose one report format");
     }
+    if (!line.m_strJunit.empty() && line.m_strLimits.empty() && line.m_eAction == A::EAction::Analyze) {
+        return bad("--junit writes the verdict of --limits: give a limits file");
+    }
     if (line.m_eAction != A::EAction::Analyze || line.m_bListDevices) {
         return line;
     }
@@ -169,6 +183,9 @@ std::string AnalyzeUsageText() {
            UsageLine("    --json", "the report as one JSON object") +
            UsageLine("    --csv", "one row per tone and detection line") +
            UsageLine("-o, --output FILE", "write the report to FILE (default standard output)") +
+           UsageLine("    --limits FILE", "judge the figures against a limits file (TOML): a verdict,") +
+           UsageLine("", "exit status 3 when a limit fails") +
+           UsageLine("    --junit FILE", "write the verdict as JUnit XML, one testcase per limit") +
            "\n"
            "Measuring live (play the stimulus, record the device's answer, analyse it):\n" +
            UsageLine("    --measure", "play on the output device, record the input device for the") +
@@ -187,5 +204,5 @@ std::string AnalyzeUsageText() {
            "RECORDING '-' is standard input; a pipe is read whole before it is analysed.\n"
            "Exit status: 0 measured (warnings included), 1 the recording cannot be analysed (no stimulus\n"
            "found, silent, too short, ...) or the devices failed, 2 bad usage,\n"
-           "128 + N interrupted by signal N (130 for Ctrl-C).\n";
+           "3 a limit failed, 128 + N interrupted by signal N (130 for Ctrl-C).\n";
 }

@@ -16,6 +16,8 @@ struct CAnalyzeCommandLine {
     EFormat m_eFormat = EFormat::Text;
     std::string m_strRecording;
     std::string m_strOutput; // the report's file; empty for standard output
+    std::string m_strLimits; // --limits: the limits file to judge the figures against (empty: none)
+    std::string m_strJunit;  // --junit: where the verdict goes as JUnit XML (empty: nowhere)
     bool m_bQuiet = false;
     // --sample-rate was given: the stimulus was made at that rate, whatever the recording's.
     bool m_bSampleRateGiven = false;

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "cli/console_progress.h"
 #include "cli/interrupt.h"
 #include "instrument/analyse_file.h"
+#include "instrument/limits.h"
 #include "instrument/measure_live.h"
 #include "platform/output_file.h"
 
@@ -84,6 +87,23 @@ int main(int argc, char** argv) {
         break;
     }
     InstallInterruptHandlers();
+    // The limits are read before anything is measured: a file that does not parse is bad usage.
+    std::optional<instrument::CLimits> limits;
+    if (!line.m_strLimits.empty()) {
+        std::ifstream in(line.m_strLimits, std::ios::binary);
+        if (!in) {
+            return Fail(line.m_strLimits + ": " + std::strerror(errno));
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string error;
+        limits = instrument::ParseLimits(text.str(), line.m_strLimits, error);
+        if (!limits) {
+            std::cerr << "vorlanx-analyze: " << line.m_strLimits << ": " << error
+                      << "\nTry 'vorlanx-analyze --help' for more information.\n";
+            return 2;
+        }
+    }
     // The report must not replace the recording it is about.
     if (!line.m_strOutput.empty() && !line.m_bMeasure) {
         struct stat recording {
@@ -119,15 +139,38 @@ int main(int argc, char** argv) {
             return Fail(Advice(outcome));
         }
         const analysis::CAnalysisReport& report = *outcome.m_report;
+        std::optional<instrument::CVerdict> verdict;
+        if (limits) {
+            verdict = instrument::Judge(report, *limits);
+        }
         using F = CAnalyzeCommandLine::EFormat;
-        const std::string text = line.m_eFormat == F::Json  ? analysis::ReportJson(report)
-                                 : line.m_eFormat == F::Csv ? analysis::ReportCsv(report)
-                                                            : analysis::ReportText(report);
+        std::string text = line.m_eFormat == F::Json
+                               ? (verdict ? instrument::ReportJsonWithVerdict(report, *verdict)
+                                          : analysis::ReportJson(report))
+                           : line.m_eFormat == F::Csv ? analysis::ReportCsv(report)
+                                                      : analysis::ReportText(report);
+        if (line.m_eFormat == F::Text && verdict) {
+            text += '\n'; // appended apart: GCC 12 warns falsely on "\n" + std::string&&
+            text += instrument::VerdictText(*verdict);
+        }
         if (line.m_eFormat == F::Csv) { // a CSV has no place for them
             for (const std::string& warning : report.m_aWarnings) {
                 std::cerr << "vorlanx-analyze: warning: " << warning << '\n';
             }
+            if (verdict) {
+                std::cerr << instrument::VerdictText(*verdict);
+            }
         }
+        if (verdict && !line.m_strJunit.empty()) {
+            const std::string xml = instrument::VerdictJunit(*verdict, report.m_strRecording);
+            platform::COutputFile junit;
+            if (!junit.Open(line.m_strJunit)) {
+                return Fail(line.m_strJunit + ": " + junit.OpenError());
+            }
+            junit.Write(xml.data(), xml.size());
+            junit.Commit();
+        }
+        const int status = verdict && !verdict->m_bPass ? 3 : 0; // a limit failed
         if (line.m_strOutput.empty()) {
             // Written directly: a reader that went away (EPIPE) ends the program quietly, as the
             // tools of a pipeline do, with the status SIGPIPE would give.
@@ -145,7 +188,7 @@ int main(int argc, char** argv) {
                 }
                 done += static_cast<std::size_t>(wrote);
             }
-            return 0;
+            return status;
         }
         platform::COutputFile file;
         CInterruptibleWait wait;
@@ -159,7 +202,7 @@ int main(int argc, char** argv) {
         }
         file.Write(text.data(), text.size());
         file.Commit();
-        return 0;
+        return status;
     } catch (const platform::CCancelled&) {
         std::cerr << (line.m_bMeasure ? "vorlanx-analyze: interrupted; nothing was measured\n"
                                       : "vorlanx-analyze: interrupted\n");

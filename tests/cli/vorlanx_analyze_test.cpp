@@ -280,3 +280,39 @@ TEST_F(VorlanxAnalyze, NothingLostNothingFalselyComplete) {
 }
 
 } // namespace
+
+namespace {
+
+// A verdict on the command line: a passing unit exits 0, a failing one 3 with its JUnit file, a
+// limits file that does not parse is bad usage naming its line.
+TEST_F(VorlanxAnalyze, LimitsGiveAVerdictAndAnExitStatus) {
+    test::CTempDir dir;
+    test::WriteText(dir / "flat.toml",
+                    "distortion_noise_db = { max = -80.0 }\n[[mask]]\nfigure = \"gain_db\"\n"
+                    "upper = [[20.0, 0.5], [20000.0, 0.5]]\nlower = [[20.0, -0.5], [20000.0, -0.5]]\n");
+    const test::CRun pass =
+        RunAnalyzer(dir, {"--json", "--limits", (dir / "flat.toml").string(), Stimulus()});
+    ASSERT_EQ(pass.m_nStatus, 0) << pass.m_strErr;
+    const auto verdict = nlohmann::json::parse(pass.m_strOut)["verdict"];
+    EXPECT_TRUE(verdict["pass"].get<bool>());
+    EXPECT_EQ(verdict["limits"].size(), 2u);
+
+    // SoX's low-pass at 1 kHz against the flat mask: it fails where the filter is deepest.
+    const std::string lowpass = (dir / "lowpass.wav").string();
+    ASSERT_TRUE(test::RunSox({Stimulus(), lowpass, "lowpass", "-1", "1000"}));
+    const std::string junit = (dir / "verdict.xml").string();
+    const test::CRun fail =
+        RunAnalyzer(dir, {"--limits", (dir / "flat.toml").string(), "--junit", junit, lowpass});
+    EXPECT_EQ(fail.m_nStatus, 3) << fail.m_strErr;
+    EXPECT_NE(fail.m_strOut.find("Verdict:            FAIL"), std::string::npos) << fail.m_strOut;
+    EXPECT_NE(test::Slurp(junit).find("tests=\"2\" failures=\"1\""), std::string::npos) << test::Slurp(junit);
+
+    test::WriteText(dir / "bad.toml", "distortion_noise_db = { max = -80.0 }\n\nloudness = { max = 1.0 }\n");
+    const test::CRun bad = RunAnalyzer(dir, {"--limits", (dir / "bad.toml").string(), Stimulus()});
+    EXPECT_EQ(bad.m_nStatus, 2);
+    EXPECT_NE(bad.m_strErr.find("bad.toml: line 3: no figure is named 'loudness'"), std::string::npos)
+        << bad.m_strErr;
+    EXPECT_EQ(RunAnalyzer(dir, {"--junit", junit, Stimulus()}).m_nStatus, 2) << "--junit without --limits";
+}
+
+} // namespace

@@ -1,0 +1,398 @@
+#include "instrument/limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <nlohmann/json.hpp>
+#define TOML_EXCEPTIONS 1
+#include <toml++/toml.h>
+
+#include "analysis/report_formats.h"
+#include "platform/number_text.h"
+
+namespace instrument {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The report's single figures by their JSON keys, each with whether it is noise-limited.
+struct CFigure {
+    const char* m_szKey;
+    std::function<std::optional<double>(const analysis::CAnalysisReport&)> m_value;
+    std::function<bool(const analysis::CAnalysisReport&)> m_noiseLimited;
+};
+
+const std::vector<CFigure>& Figures() {
+    using R = analysis::CAnalysisReport;
+    const auto never = [](const R&) { return false; };
+    const auto reference = [](auto pick) {
+        return [pick](const R& r) {
+            return r.m_reference.m_bPresent ? std::optional<double>(pick(r)) : std::nullopt;
+        };
+    };
+    static const std::vector<CFigure> figures = {
+        {"fundamental_hz", [](const R& r) { return r.m_dFundamentalHz; }, never},
+        {"clock_offset_ppm", [](const R& r) { return r.m_dClockOffsetPpm; }, never},
+        {"delay_ms", [](const R& r) { return r.m_dDelayMs; }, never},
+        {"distortion_noise_db", [](const R& r) { return r.m_dDistortionNoiseDb; },
+         [](const R& r) { return r.m_bDistortionNoiseNoiseLimited; }},
+        {"even_order_db", [](const R& r) { return r.m_dEvenOrderDb; },
+         [](const R& r) { return r.m_bEvenOrderNoiseLimited; }},
+        {"odd_order_db", [](const R& r) { return r.m_dOddOrderDb; },
+         [](const R& r) { return r.m_bOddOrderNoiseLimited; }},
+        {"noise_floor_dbfs", [](const R& r) { return r.m_dNoiseFloorDbfs; }, never},
+        {"reference.level_dbfs", reference([](const R& r) { return r.m_reference.m_dLevelDbfs; }), never},
+        {"reference.thd_db", reference([](const R& r) { return r.m_reference.m_dThdDb; }), never},
+        {"reference.thd_n_db", reference([](const R& r) { return r.m_reference.m_dThdNoiseDb; }), never},
+        {"spur_level_dbfs",
+         [](const R& r) {
+             return r.m_aSpurs.empty() ? std::optional<double>(-std::numeric_limits<double>::infinity())
+                                       : std::optional<double>(r.m_aSpurs.front().m_dLevelDbfs);
+         },
+         never},
+    };
+    return figures;
+}
+
+const CFigure* FindFigure(const std::string& key) {
+    for (const CFigure& figure : Figures()) {
+        if (key == figure.m_szKey) {
+            return &figure;
+        }
+    }
+    return nullptr;
+}
+
+std::string Number(double value) {
+    return platform::FormatGeneral15(value);
+}
+
+int LineOf(const toml::node& node) {
+    return static_cast<int>(node.source().begin.line);
+}
+
+// A curve of (Hz, value) points: ascending frequencies above 0 Hz, two or more.
+std::optional<std::string> ReadCurve(const toml::node* node, const char* which,
+                                     std::vector<std::pair<double, double>>& curve) {
+    if (node == nullptr) {
+        return std::nullopt;
+    }
+    const toml::array* points = node->as_array();
+    if (points == nullptr) {
+        return "line " + std::to_string(LineOf(*node)) + ": " + which +
+               " must be a list of [Hz, value] points";
+    }
+    for (const toml::node& each : *points) {
+        const toml::array* point = each.as_array();
+        const auto hz = point && point->size() == 2 ? (*point)[0].value<double>() : std::nullopt;
+        const auto value = point && point->size() == 2 ? (*point)[1].value<double>() : std::nullopt;
+        if (!hz || !value || !(*hz > 0.0) || !std::isfinite(*value)) {
+            return "line " + std::to_string(LineOf(each)) + ": each point of " + which +
+                   " must be [Hz above 0, value]";
+        }
+        if (!curve.empty() && !(*hz > curve.back().first)) {
+            return "line " + std::to_string(LineOf(each)) + ": the points of " + which +
+                   " are out of order: " + Number(*hz) + " Hz does not follow " + Number(curve.back().first) +
+                   " Hz";
+        }
+        curve.emplace_back(*hz, *value);
+    }
+    if (curve.size() < 2) {
+        return "line " + std::to_string(LineOf(*node)) + ": " + which + " needs two points or more";
+    }
+    return std::nullopt;
+}
+
+// The curve's value at `hz`, linear in the logarithm of frequency; nullopt outside its points.
+std::optional<double> CurveAt(const std::vector<std::pair<double, double>>& curve, double hz) {
+    if (curve.empty() || hz < curve.front().first || hz > curve.back().first) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 1; i < curve.size(); ++i) {
+        if (hz <= curve[i].first) {
+            const double t =
+                std::log(hz / curve[i - 1].first) / std::log(curve[i].first / curve[i - 1].first);
+            return curve[i - 1].second + t * (curve[i].second - curve[i - 1].second);
+        }
+    }
+    return curve.back().second;
+}
+
+double ToneFigure(const analysis::CToneResult& tone, const std::string& figure) {
+    if (figure == "gain_db") {
+        return tone.m_dGainDb;
+    }
+    if (figure == "phase_deg") {
+        return tone.m_dPhaseDeg;
+    }
+    return tone.m_dGroupDelayMs.value_or(kNaN);
+}
+
+std::string XmlEscaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+} // namespace
+
+std::optional<CLimits> ParseLimits(const std::string& text, const std::string& name, std::string& error) {
+    toml::table table;
+    try {
+        table = toml::parse(text, name);
+    } catch (const toml::parse_error& parse) {
+        error = "line " + std::to_string(parse.source().begin.line) + ": " + std::string(parse.description());
+        return std::nullopt;
+    }
+    CLimits limits;
+    // One figure's bound, from { min = ..., max = ... }.
+    const auto bound = [&](const std::string& key, const toml::node& node) -> std::optional<std::string> {
+        const std::string where = "line " + std::to_string(LineOf(node)) + ": ";
+        if (FindFigure(key) == nullptr) {
+            return where + "no figure is named '" + key + "'";
+        }
+        const toml::table* range = node.as_table();
+        if (range == nullptr) {
+            return where + key + " must be a table such as { max = -80.0 }";
+        }
+        CFigureLimit limit{key, std::nullopt, std::nullopt, LineOf(node)};
+        for (const auto& [side, value] : *range) {
+            const auto number = value.value<double>();
+            if ((side != "min" && side != "max") || !number || !std::isfinite(*number)) {
+                return "line " + std::to_string(LineOf(value)) + ": " + key +
+                       " takes min and max, as numbers";
+            }
+            (side == "min" ? limit.m_dMin : limit.m_dMax) = *number;
+        }
+        if (!limit.m_dMin && !limit.m_dMax) {
+            return where + key + " needs min or max";
+        }
+        limits.m_aFigures.push_back(limit);
+        return std::nullopt;
+    };
+    for (const auto& [key, node] : table) {
+        std::optional<std::string> problem;
+        if (key == "mask") {
+            const toml::array* masks = node.as_array();
+            if (masks == nullptr) {
+                problem = "line " + std::to_string(LineOf(node)) + ": mask must be a [[mask]] table";
+            }
+            for (std::size_t i = 0; masks != nullptr && i < masks->size() && !problem; ++i) {
+                const toml::table* each = (*masks)[i].as_table();
+                CMask mask;
+                mask.m_nLine = LineOf((*masks)[i]);
+                const auto figure = each ? (*each)["figure"].value<std::string>() : std::nullopt;
+                if (!figure ||
+                    (*figure != "gain_db" && *figure != "phase_deg" && *figure != "group_delay_ms")) {
+                    problem = "line " + std::to_string(mask.m_nLine) +
+                              ": a mask's figure must be \"gain_db\", \"phase_deg\" or \"group_delay_ms\"";
+                    break;
+                }
+                mask.m_strFigure = *figure;
+                for (const auto& [field, value] : *each) {
+                    if (field != "figure" && field != "upper" && field != "lower" &&
+                        field != "relative_to_hz") {
+                        problem = "line " + std::to_string(LineOf(value)) + ": a mask has no '" +
+                                  std::string(field.str()) + "'";
+                    }
+                }
+                if (!problem) {
+                    problem = ReadCurve(each->get("upper"), "upper", mask.m_aUpper);
+                }
+                if (!problem) {
+                    problem = ReadCurve(each->get("lower"), "lower", mask.m_aLower);
+                }
+                if (!problem && mask.m_aUpper.empty() && mask.m_aLower.empty()) {
+                    problem = "line " + std::to_string(mask.m_nLine) + ": a mask needs upper or lower";
+                }
+                if (const toml::node* relative = each->get("relative_to_hz");
+                    !problem && relative != nullptr) {
+                    const auto hz = relative->value<double>();
+                    if (!hz || !(*hz > 0.0)) {
+                        problem = "line " + std::to_string(LineOf(*relative)) +
+                                  ": relative_to_hz must be above 0 Hz";
+                    } else {
+                        mask.m_dRelativeToHz = *hz;
+                    }
+                }
+                limits.m_aMasks.push_back(mask);
+            }
+        } else if (const toml::table* group = node.as_table(); group != nullptr && key == "reference") {
+            for (const auto& [inner, value] : *group) { // [reference] thd_n_db = { ... }
+                if (!problem) {
+                    problem = bound(std::string(key.str()) + "." + std::string(inner.str()), value);
+                }
+            }
+        } else {
+            problem = bound(std::string(key.str()), node);
+        }
+        if (problem) {
+            error = *problem;
+            return std::nullopt;
+        }
+    }
+    return limits;
+}
+
+CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits) {
+    CVerdict verdict;
+    for (const CFigureLimit& limit : limits.m_aFigures) {
+        const CFigure& figure = *FindFigure(limit.m_strFigure);
+        const std::optional<double> value = figure.m_value(report);
+        CJudgement judged;
+        judged.m_strName = limit.m_strFigure;
+        judged.m_dValue = value.value_or(kNaN);
+        judged.m_strLimit = limit.m_dMin && limit.m_dMax
+                                ? Number(*limit.m_dMin) + " to " + Number(*limit.m_dMax)
+                            : limit.m_dMin ? ">= " + Number(*limit.m_dMin)
+                                           : "<= " + Number(*limit.m_dMax);
+        double margin = std::numeric_limits<double>::infinity();
+        if (limit.m_dMin) {
+            margin = std::min(margin, judged.m_dValue - *limit.m_dMin);
+        }
+        if (limit.m_dMax) {
+            margin = std::min(margin, *limit.m_dMax - judged.m_dValue);
+        }
+        judged.m_dMargin = value ? margin : kNaN;
+        judged.m_bPass = value && margin >= 0.0;
+        judged.m_bNoiseLimited = figure.m_noiseLimited(report);
+        verdict.m_bPass &= judged.m_bPass;
+        verdict.m_aLimits.push_back(judged);
+    }
+    for (const CMask& mask : limits.m_aMasks) {
+        // The tones ascending in frequency, with the figure the mask bounds.
+        std::vector<std::pair<double, double>> points;
+        for (const analysis::CToneResult& tone : report.m_aTones) {
+            const double value = ToneFigure(tone, mask.m_strFigure);
+            if (std::isfinite(value)) {
+                points.emplace_back(tone.m_dFrequencyHz, value);
+            }
+        }
+        std::sort(points.begin(), points.end());
+        double offset = 0.0;
+        bool judgeable = !points.empty();
+        if (mask.m_dRelativeToHz) {
+            const std::optional<double> at =
+                points.size() >= 2 ? CurveAt(points, *mask.m_dRelativeToHz) : std::nullopt;
+            judgeable = at.has_value();
+            offset = at.value_or(0.0);
+        }
+        CJudgement judged;
+        judged.m_strName =
+            "mask " + mask.m_strFigure +
+            (mask.m_dRelativeToHz ? " relative to " + Number(*mask.m_dRelativeToHz) + " Hz" : std::string());
+        judged.m_strLimit = "mask of line " + std::to_string(mask.m_nLine);
+        judged.m_dMargin = std::numeric_limits<double>::infinity();
+        judged.m_dValue = kNaN;
+        bool any = false;
+        for (const auto& [hz, raw] : points) {
+            const double value = raw - offset;
+            for (const auto* curve : {&mask.m_aUpper, &mask.m_aLower}) {
+                const std::optional<double> bound = CurveAt(*curve, hz);
+                if (!bound) {
+                    continue;
+                }
+                any = true;
+                const double margin = curve == &mask.m_aUpper ? *bound - value : value - *bound;
+                if (margin < judged.m_dMargin) {
+                    judged.m_dMargin = margin;
+                    judged.m_dValue = value;
+                    judged.m_dWorstHz = hz;
+                }
+            }
+        }
+        judged.m_bPass = judgeable && any && judged.m_dMargin >= 0.0;
+        if (!judgeable || !any) {
+            judged.m_dMargin = kNaN; // nothing the mask covers was measured
+        }
+        verdict.m_bPass &= judged.m_bPass;
+        verdict.m_aLimits.push_back(judged);
+    }
+    return verdict;
+}
+
+std::string VerdictJson(const CVerdict& verdict) {
+    const auto number = [](double value) {
+        return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
+    };
+    nlohmann::json limits = nlohmann::json::array();
+    for (const CJudgement& each : verdict.m_aLimits) {
+        limits.push_back(
+            {{"name", each.m_strName},
+             {"value", number(each.m_dValue)},
+             {"limit", each.m_strLimit},
+             {"margin", number(each.m_dMargin)},
+             {"pass", each.m_bPass},
+             {"worst_frequency_hz", each.m_dWorstHz ? number(*each.m_dWorstHz) : nlohmann::json(nullptr)},
+             {"noise_limited", each.m_bNoiseLimited}});
+    }
+    return nlohmann::json{{"pass", verdict.m_bPass}, {"limits", limits}}.dump(2);
+}
+
+std::string ReportJsonWithVerdict(const analysis::CAnalysisReport& report, const CVerdict& verdict) {
+    nlohmann::json object = nlohmann::json::parse(analysis::ReportJson(report));
+    object["verdict"] = nlohmann::json::parse(VerdictJson(verdict));
+    return object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string VerdictText(const CVerdict& verdict) {
+    std::string text = std::string("Verdict:            ") + (verdict.m_bPass ? "PASS" : "FAIL") + "\n";
+    for (const CJudgement& each : verdict.m_aLimits) {
+        text += "  " + std::string(each.m_bPass ? "pass  " : "FAIL  ") + each.m_strName + ": " +
+                (std::isfinite(each.m_dValue) ? platform::FormatDecimals(each.m_dValue, 3)
+                                              : std::string("not measured")) +
+                " against " + each.m_strLimit +
+                (std::isfinite(each.m_dMargin) ? ", margin " + platform::FormatFigure(each.m_dMargin, 3, true)
+                                               : std::string()) +
+                (each.m_dWorstHz ? " at " + platform::FormatDecimals(*each.m_dWorstHz, 1) + " Hz"
+                                 : std::string()) +
+                (each.m_bNoiseLimited ? " (noise-limited)" : "") + "\n";
+    }
+    return text;
+}
+
+std::string VerdictJunit(const CVerdict& verdict, const std::string& recording) {
+    std::size_t failures = 0;
+    std::string cases;
+    for (const CJudgement& each : verdict.m_aLimits) {
+        cases += "    <testcase name=\"" + XmlEscaped(each.m_strName) + "\" classname=\"" +
+                 XmlEscaped(recording) + "\" time=\"0\"";
+        if (each.m_bPass) {
+            cases += "/>\n";
+            continue;
+        }
+        ++failures;
+        const std::string message =
+            (std::isfinite(each.m_dValue) ? Number(each.m_dValue) : std::string("not measured")) +
+            " against " + each.m_strLimit +
+            (std::isfinite(each.m_dMargin) ? ": margin " + Number(each.m_dMargin) : std::string()) +
+            (each.m_dWorstHz ? " at " + Number(*each.m_dWorstHz) + " Hz" : std::string());
+        cases += ">\n      <failure message=\"" + XmlEscaped(message) + "\"/>\n    </testcase>\n";
+    }
+    const std::string counts = "tests=\"" + std::to_string(verdict.m_aLimits.size()) + "\" failures=\"" +
+                               std::to_string(failures) + "\"";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites " + counts +
+           ">\n  <testsuite name=\"vorlanx-analyze\" " + counts + ">\n" + cases +
+           "  </testsuite>\n</testsuites>\n";
+}
+
+} // namespace instrument
