@@ -31,6 +31,12 @@ CLiveOutcome MeasureLive(const CGenerationSettings& settings, const CLiveDevices
     const std::string path = temporary ? temporary->Path() : devices.m_strSaveRecording;
 
     CLiveOutcome outcome;
+    if (!(settings.m_dDuration > options.m_dSkipS)) { // nothing to play that could be measured
+        outcome.m_eProblem = EProblem::TooShort;
+        outcome.m_strReason = "The stimulus is too short to measure: the settling takes all of its " +
+                              platform::FormatGeneral15(settings.m_dDuration) + " s.";
+        return outcome;
+    }
     outcome.m_strOutputName = output.m_strName;
     outcome.m_strInputName = input.m_strName;
     outcome.m_strSubject = temporary ? "the measured recording" : path;
@@ -52,12 +58,6 @@ CLiveOutcome MeasureLive(const CGenerationSettings& settings, const CLiveDevices
     // The stimulus is found in the recording: the analysis starts the skip from its start, whatever
     // the round-trip latency, and the latency is where it starts. Where it is not found, the stream's
     // own latency says where the answer begins.
-    if (!(settings.m_dDuration > options.m_dSkipS)) {
-        outcome.m_eProblem = EProblem::TooShort;
-        outcome.m_strReason = "The stimulus is too short to measure: the settling takes all of its " +
-                              platform::FormatGeneral15(settings.m_dDuration) + " s.";
-        return outcome;
-    }
     if (analysing) {
         analysing();
     }

@@ -35,16 +35,17 @@ struct CLiveOutcome : COutcome {
 };
 
 // Plays the stimulus of `settings` on the output and records the input (audio::RecordResponse),
-// then analyses the recording from the stream's latency plus `options.m_dSkipS` to the stimulus's
-// end (for at most `options.m_dLengthS`), with `options`' channels. A silent or clipping input is
-// EProblem::RecordingProblem, a stimulus too short for the latency and the settling
-// EProblem::TooShort, a recording the analysis refuses EProblem::Refused; underruns are a warning in
-// the report. The subject is the saved recording's path, or "the measured recording".
-// `progress` (may be null) sees the frames recorded, then the analysis's frames; `analysing` (may be
-// empty) is called once between the two. Throws audio::CAudioError when a device cannot be found,
-// opened or kept running, CRecordingNotWritten when the recording cannot
-// be written, a platform::CCancelled when `progress` cancels, and what AnalyseFile throws. Any
-// thread; one measurement at a time per device.
+// then analyses the recording as AnalyseFile does: from the stimulus's start found in it plus
+// `options.m_dSkipS` to its end (for at most `options.m_dLengthS`), with `options`' channels, whatever
+// the round-trip latency, which the report gives (m_nLatencyFrames); where no start is found, from the
+// stream's own latency. A stimulus no longer than the skip is EProblem::TooShort before anything is
+// played; a silent, clipping or NaN input EProblem::RecordingProblem; a recording the analysis refuses
+// EProblem::Refused; underruns are a warning in the report. The subject is the saved recording's path,
+// or "the measured recording". `progress` (may be null) sees the frames recorded, then the analysis's
+// frames; `analysing` (may be empty) is called once between the two. Throws audio::CAudioError when a
+// device cannot be found, opened or kept running, CRecordingNotWritten when the recording cannot be
+// written, a platform::CCancelled when `progress` cancels, and what AnalyseFile throws. Any thread;
+// one measurement at a time per device.
 CLiveOutcome MeasureLive(const CGenerationSettings& settings, const CLiveDevices& devices,
                          const analysis::CAnalysisOptions& options, platform::CProgress* progress,
                          const std::function<void()>& analysing = {});
