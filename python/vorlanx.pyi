@@ -79,6 +79,7 @@ def analyze(
     length: Optional[float] = None,
     left: Optional[int] = None,
     right: Optional[int] = None,
+    limits: Union[None, str, os.PathLike[str], dict[str, Any]] = None,
 ) -> dict[str, Any]:
     """Measures a recording (a path, or an array of shape (frames,) or (frames, channels) with its
     sample_rate) against the stimulus `settings` describe: the keys of `vorlanx-analyze --json`.
@@ -86,8 +87,9 @@ def analyze(
     An array's samples are taken against `full_scale`, by default their type's (1.0 for floats, 32767
     for int16, 2147483647 for int32; render's s24 arrays need 8388607). `skip` seconds are left out at
     the start, then at most `length` seconds analysed; `left` and `right` are 1-based channel numbers
-    (right=0: no reference). ValueError for a recording that cannot be analysed, KeyboardInterrupt on
-    Ctrl-C."""
+    (right=0: no reference). `limits`, a limits file's path or a dict of the same shape, adds the verdict
+    under "verdict" as `vorlanx-analyze --limits --json` gives it. ValueError for a recording that cannot
+    be analysed or limits that do not parse, KeyboardInterrupt on Ctrl-C."""
 
 def measure(
     settings: Settings,

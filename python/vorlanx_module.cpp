@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include "generation/plan_report.h"
 #include "generation/settings_fields.h"
 #include "instrument/analyse_file.h"
+#include "instrument/limits.h"
 #include "instrument/measure_live.h"
 #include "platform/number_text.h"
 #include "platform/sound_file_reader.h"
@@ -295,8 +298,8 @@ py::dict ReportOrRaise(const instrument::COutcome& outcome) {
     return FromJson(analysis::ReportJson(*outcome.m_report));
 }
 
-// Runs `analyse` (a use case) with the GIL released and Ctrl-C watched; its report as a dict.
-template <class Analyse> py::dict AnalyseWithoutTheLock(Analyse analyse) {
+// Runs `analyse` (a use case) with the GIL released and Ctrl-C watched; its outcome.
+template <class Analyse> instrument::COutcome AnalyseWithoutTheLock(Analyse analyse) {
     CPythonWatch watch;
     CPythonProgress progress(watch);
     instrument::COutcome outcome;
@@ -309,13 +312,96 @@ template <class Analyse> py::dict AnalyseWithoutTheLock(Analyse analyse) {
     } catch (const platform::CReadException& error) {
         throw py::value_error(error.what());
     }
-    return ReportOrRaise(outcome);
+    return outcome;
+}
+
+// A TOML value written from Python's: numbers, lists of them and of lists, strings, tables inline.
+std::string TomlValue(const py::handle& value) {
+    if (py::isinstance<py::bool_>(value)) {
+        return value.cast<bool>() ? "true" : "false";
+    }
+    if (py::isinstance<py::str>(value)) {
+        return py::str(py::module_::import("json").attr("dumps")(value)); // a TOML basic string too
+    }
+    if (py::isinstance<py::dict>(value)) {
+        std::string text = "{ ";
+        for (const auto& [key, inner] : value.cast<py::dict>()) {
+            text += (text.size() > 2 ? ", " : "") + std::string(py::str(key)) + " = " + TomlValue(inner);
+        }
+        return text + " }";
+    }
+    if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
+        std::string text = "[";
+        for (const py::handle& inner : value) {
+            text += (text.size() > 1 ? ", " : "") + TomlValue(inner);
+        }
+        return text + "]";
+    }
+    return std::string(
+        py::repr(py::float_(RealArgument(py::reinterpret_borrow<py::object>(value), "a limit"))));
+}
+
+// The limits `analyze()` was given: a path to a limits file, or a dict of the same shape (figures to
+// {"min", "max"} dicts, "reference" to a dict of those, "mask" to a list of mask dicts); written as
+// the file's TOML so that one parser reads both. ValueError for limits that do not parse.
+instrument::CLimits LimitsArgument(const py::object& argument) {
+    std::string text, name = "limits";
+    if (py::isinstance<py::dict>(argument)) {
+        for (const auto& [key, value] : argument.cast<py::dict>()) {
+            const std::string field = py::str(key);
+            if (field == "mask") {
+                for (const py::handle& mask : value) {
+                    text += "[[mask]]\n";
+                    for (const auto& [inner, part] : mask.cast<py::dict>()) {
+                        text += std::string(py::str(inner)) + " = " + TomlValue(part) + "\n";
+                    }
+                }
+            } else if (field == "reference") {
+                text += "[reference]\n";
+                for (const auto& [inner, part] : value.cast<py::dict>()) {
+                    text += std::string(py::str(inner)) + " = " + TomlValue(part) + "\n";
+                }
+            } else {
+                text = field + " = " + TomlValue(value) + "\n" + text; // before any table
+            }
+        }
+    } else {
+        py::object shown;
+        const std::string path = PathArgument(argument, "limits", shown);
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            RaiseOsError(errno, std::strerror(errno), shown);
+        }
+        std::stringstream read;
+        read << in.rdbuf();
+        text = read.str();
+        name = Shown(shown);
+    }
+    std::string error;
+    std::optional<instrument::CLimits> limits = instrument::ParseLimits(text, name, error);
+    if (!limits) {
+        throw py::value_error(name + ": " + error);
+    }
+    return *limits;
 }
 
 py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
                  const py::object& sampleRate, std::optional<double> fullScale, double skip,
-                 std::optional<double> length, std::optional<int> left, std::optional<int> right) {
+                 std::optional<double> length, std::optional<int> left, std::optional<int> right,
+                 const py::object& limitsArgument) {
     const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, left, right);
+    std::optional<instrument::CLimits> limits;
+    if (!limitsArgument.is_none()) {
+        limits = LimitsArgument(limitsArgument);
+    }
+    // With limits, the verdict joins the report's keys.
+    const auto judged = [&](py::dict report, const instrument::COutcome& outcome) {
+        if (limits && outcome.m_report) {
+            report["verdict"] =
+                FromJson(instrument::VerdictJson(instrument::Judge(*outcome.m_report, *limits)));
+        }
+        return report;
+    };
     std::unique_ptr<analysis::CRecording> recording;
     // The stimulus's rate is the recording's unless the settings name another than the default.
     const bool isPath = py::isinstance<py::str>(recordingArgument) ||
@@ -338,9 +424,10 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
             RaiseOsError(EISDIR, std::strerror(EISDIR), shown);
         }
         if (!S_ISREG(status.st_mode)) { // a stream: read whole by the use case, without the GIL
-            return AnalyseWithoutTheLock([&](platform::CProgress& progress) {
+            const instrument::COutcome outcome = AnalyseWithoutTheLock([&](platform::CProgress& progress) {
                 return instrument::AnalyseFile(settings, path, options, &progress, rateGiven);
             });
+            return judged(ReportOrRaise(outcome), outcome);
         }
         std::string error;
         auto file = analysis::CFileRecording::Open(path, error);
@@ -366,9 +453,10 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
         throw py::type_error("recording expects a path or a numpy array, not " +
                              std::string(py::str(recordingArgument.get_type().attr("__name__"))));
     }
-    return AnalyseWithoutTheLock([&](platform::CProgress& progress) {
+    const instrument::COutcome outcome = AnalyseWithoutTheLock([&](platform::CProgress& progress) {
         return instrument::AnalyseRecording(settings, *recording, options, &progress, rateGiven);
     });
+    return judged(ReportOrRaise(outcome), outcome);
 }
 
 // A device's failure as Python's RuntimeError, a file's as OSError; a cancel as KeyboardInterrupt.
@@ -466,14 +554,16 @@ PYBIND11_MODULE(vorlanx, module) {
     module.def("analyze", &Analyze, py::arg("recording"), py::arg("settings"),
                py::arg("sample_rate") = py::none(), py::arg("full_scale") = py::none(),
                py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS, py::arg("length") = py::none(),
-               py::arg("left") = py::none(), py::arg("right") = py::none(),
+               py::arg("left") = py::none(), py::arg("right") = py::none(), py::arg("limits") = py::none(),
                "Measures a recording (a path, or a numpy array of shape (frames,) or (frames, channels)\n"
                "with its sample_rate) against the stimulus `settings` describe; returns the report with the\n"
                "keys of vorlanx-analyze --json. An array's samples are taken against `full_scale`, by\n"
                "default their type's (1.0 for floats, 32767 for int16, 2147483647 for int32; render's s24\n"
                "arrays need 8388607). `skip` seconds are left out at the start, then at most `length`\n"
                "seconds are analysed; `left` and `right` are 1-based channel numbers (right=0: no\n"
-               "reference). Raises OSError for a file that cannot be opened, ValueError for one that is not\n"
+               "reference). `limits` (a limits file's path, or a dict of the same shape) adds the verdict\n"
+               "under \"verdict\", as vorlanx-analyze --limits --json gives it.\n"
+               "Raises OSError for a file that cannot be opened, ValueError for one that is not\n"
                "audio or cannot be analysed, KeyboardInterrupt on Ctrl-C. Releases the GIL while it works.");
     module.def("measure", &Measure, py::arg("settings"), py::arg("output") = "", py::arg("input") = "",
                py::arg("save_recording") = "", py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS,

@@ -318,3 +318,26 @@ def test_a_start_beyond_a_stepping_round_gives_the_whole_renders_frames():
     whole = vorlanx.render(settings)
     for start in [(1 << 20) - 1, 1 << 20, (1 << 20) + 12345]:
         assert np.array_equal(vorlanx.render(settings, start=start, frames=500), whole[start:start + 500]), start
+
+
+def test_analyze_gives_the_verdict_of_limits_as_a_file_or_a_dict(tmp_path):
+    settings = vorlanx.Settings(duration=2.0, format="f32")
+    stimulus = vorlanx.render(settings)
+    halved = stimulus.copy()
+    halved[:, 0] *= 0.5  # a device at -6.02 dB
+    dictionary = {"distortion_noise_db": {"max": -80.0}, "reference": {"thd_n_db": {"max": -60.0}},
+                  "mask": [{"figure": "gain_db", "upper": [[20.0, 0.5], [20000.0, 0.5]],
+                            "lower": [[20.0, -0.5], [20000.0, -0.5]]}]}
+    (tmp_path / "limits.toml").write_text(
+        'distortion_noise_db = { max = -80.0 }\n[reference]\nthd_n_db = { max = -60.0 }\n'
+        '[[mask]]\nfigure = "gain_db"\nupper = [[20.0, 0.5], [20000.0, 0.5]]\nlower = [[20.0, -0.5], [20000.0, -0.5]]\n')
+    for limits in [dictionary, tmp_path / "limits.toml"]:
+        good = vorlanx.analyze(stimulus, settings, sample_rate=44100, limits=limits)["verdict"]
+        assert good["pass"] and len(good["limits"]) == 3
+        bad = vorlanx.analyze(halved, settings, sample_rate=44100, limits=limits)["verdict"]
+        mask = [each for each in bad["limits"] if each["name"] == "mask gain_db"][0]
+        assert not bad["pass"] and not mask["pass"]
+        assert mask["margin"] == pytest.approx(0.5 - 20 * np.log10(2), abs=1e-3)
+    with pytest.raises(ValueError, match="no figure is named"):
+        vorlanx.analyze(stimulus, settings, sample_rate=44100, limits={"loudness": {"max": 1.0}})
+    assert "verdict" not in vorlanx.analyze(stimulus, settings, sample_rate=44100)
