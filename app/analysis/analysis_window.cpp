@@ -365,7 +365,7 @@ void CAnalysisWindow::ShowReport() {
     for (const auto& [name, overlay] : m_aOverlays) {
         curves.push_back({name, Points(overlay), overlay.m_dDelayMs.value_or(0.0)});
     }
-    m_pResponse->SetCurves(std::move(curves));
+    m_pResponse->SetCurves(std::move(curves), report.m_dSampleRateHz / 2.0);
     m_pSpectrum->SetReport(report);
     const auto set = [&](const char* key, const QString& text) {
         m_summary[QString::fromLatin1(key)]->setText(text);

@@ -34,7 +34,7 @@ CResponsePlot::CResponsePlot(QWidget* parent) : QWidget(parent) {
     setMinimumSize(320, 240);
 }
 
-void CResponsePlot::SetCurves(std::vector<CCurve> curves) {
+void CResponsePlot::SetCurves(std::vector<CCurve> curves, double topHz) {
     m_aCurves = std::move(curves);
     // Each curve's phases unwrapped from its first point on: from one tone to the next the phase
     // turns by the delay's -360 f tau and what the device adds, taken as the shorter way round (a
@@ -87,6 +87,9 @@ void CResponsePlot::SetCurves(std::vector<CCurve> curves) {
     }
     m_dLowHz = high > 0.0 ? NiceBelow(low) : 20.0;
     m_dHighHz = high > 0.0 ? NiceAbove(high) : 20000.0;
+    if (topHz > high && topHz < m_dHighHz) {
+        m_dHighHz = topHz; // a third of a 44.1 kHz file's decade would be empty
+    }
     const double span = gainHigh - gainLow;
     m_dGainLow = std::floor(gainLow - 0.05 * span);
     m_dGainHigh = std::ceil(gainHigh + 0.05 * span);

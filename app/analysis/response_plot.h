@@ -32,7 +32,12 @@ public:
 
     explicit CResponsePlot(QWidget* parent = nullptr);
     // The first curve is the recording the window is for; the others are overlays.
-    void SetCurves(std::vector<CCurve> curves);
+    // `topHz`: where the frequency axis ends at the most (half the recording's rate: nothing lies
+    // above it); 0 for a whole decade above the highest point.
+    void SetCurves(std::vector<CCurve> curves, double topHz = 0.0);
+    // The frequency axis's ends, as the last SetCurves chose them.
+    double LowHz() const { return m_dLowHz; }
+    double HighHz() const { return m_dHighHz; }
     const std::vector<CCurve>& Curves() const { return m_aCurves; }
     // What the lower plot shows.
     void SetLower(ELower lower);

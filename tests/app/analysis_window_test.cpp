@@ -123,6 +123,7 @@ TEST_F(AnalysisWindowTest, TheDefaultFileShowsItsTonesAtZeroDecibelsAndTheAnalys
     auto* response = window->findChild<CResponsePlot*>("response");
     ASSERT_EQ(response->Curves().size(), 1u);
     ASSERT_EQ(response->Curves()[0].m_aPoints.size(), 37u);
+    EXPECT_EQ(response->HighHz(), 22050.0) << "the axis ends at half the rate";
     for (const auto& point : response->Curves()[0].m_aPoints) {
         EXPECT_NEAR(point.m_dGainDb, 0.0, 0.005) << point.m_dFrequencyHz;
     }
