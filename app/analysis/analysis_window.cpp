@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -32,9 +33,11 @@
 #include "analysis/report_formats.h"
 #include "app/analysis/measure_dialog.h"
 #include "app/analysis/measured_spectrum_plot.h"
+#include "app/analysis/plot_axis.h"
 #include "app/analysis/response_plot.h"
 #include "app/app_icon.h"
 #include "generation/file_formats.h"
+#include "instrument/limits.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
 
@@ -42,6 +45,7 @@ namespace {
 
 // The Summary's rows: the JSON key a value shows, and its label.
 const std::pair<const char*, const char*> kSummaryRows[] = {
+    {"verdict", "Verdict"},
     {"onset_s", "Stimulus starts"},
     {"fundamental_hz", "Fundamental"},
     {"clock_offset_ppm", "Clock offset"},
@@ -138,6 +142,10 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     m_pExport->setObjectName(QStringLiteral("export"));
     m_pSaveImage = new QPushButton(QStringLiteral("Save image..."), this);
     m_pSaveImage->setObjectName(QStringLiteral("saveImage"));
+    m_pLimits = new QPushButton(QStringLiteral("Limits..."), this);
+    m_pLimits->setObjectName(QStringLiteral("limits"));
+    m_pLimits->setToolTip(
+        QStringLiteral("Judge the figures against a limits file: a verdict, masks on the Response"));
     m_pProgress = new QProgressBar(this);
     m_pProgress->setObjectName(QStringLiteral("analysisProgress"));
     m_pProgress->setRange(0, 1000);
@@ -152,6 +160,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     buttons->addWidget(m_pOverlay, 0, 1);
     buttons->addWidget(m_pExport, 1, 0);
     buttons->addWidget(m_pSaveImage, 1, 1);
+    buttons->addWidget(m_pLimits, 2, 0);
     side->addLayout(buttons);
     // The Response's lower plot: the phase, or the group delay.
     auto* groupDelay = new QCheckBox(QStringLiteral("Show &group delay"), this);
@@ -172,6 +181,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
 
     connect(m_pMeasure, &QPushButton::clicked, this, &CAnalysisWindow::OnMeasure);
     connect(m_pOverlay, &QPushButton::clicked, this, &CAnalysisWindow::OnOverlay);
+    connect(m_pLimits, &QPushButton::clicked, this, &CAnalysisWindow::OnLimits);
     connect(&m_worker, &CAnalysisWorker::measuring, this, &CAnalysisWindow::OnMeasuring);
     connect(m_pExport, &QPushButton::clicked, this, &CAnalysisWindow::OnExport);
     connect(m_pSaveImage, &QPushButton::clicked, this, &CAnalysisWindow::OnSaveImage);
@@ -395,6 +405,35 @@ void CAnalysisWindow::ShowReport() {
     set("reference.level_dbfs", Figure(reference(report.m_reference.m_dLevelDbfs), 2, "dBFS"));
     set("reference.thd_db", Figure(reference(report.m_reference.m_dThdDb), 2, "dB"));
     set("reference.thd_n_db", Figure(reference(report.m_reference.m_dThdNoiseDb), 2, "dB"));
+    // The verdict, as text and in the palette's colours (the highlight for a pass, its turned hue for a
+    // failure, so that dark themes keep their contrast); the masks on the Response.
+    std::vector<CResponsePlot::CMaskCurve> masks;
+    if (m_limits) {
+        const instrument::CVerdict verdict = instrument::Judge(report, *m_limits);
+        std::size_t failed = 0;
+        for (const instrument::CJudgement& each : verdict.m_aLimits) {
+            failed += each.m_bPass ? 0 : 1;
+        }
+        set("verdict",
+            verdict.m_bPass
+                ? QStringLiteral("PASS (%1 limits)").arg(verdict.m_aLimits.size())
+                : QStringLiteral("FAIL (%1 of %2 limits)").arg(failed).arg(verdict.m_aLimits.size()));
+        QLabel* shown = m_summary[QStringLiteral("verdict")];
+        QPalette colours = shown->palette();
+        colours.setColor(QPalette::WindowText, verdict.m_bPass ? palette().color(QPalette::Highlight)
+                                                               : TurnedHighlight(palette(), 180));
+        shown->setPalette(colours);
+        QFont bold = shown->font();
+        bold.setBold(true);
+        shown->setFont(bold);
+        shown->setToolTip(QString::fromStdString(instrument::VerdictText(verdict)));
+        for (const instrument::CMask& mask : m_limits->m_aMasks) {
+            masks.push_back({mask.m_strFigure, mask.m_aUpper, mask.m_aLower, mask.m_dRelativeToHz});
+        }
+    } else {
+        set("verdict", QStringLiteral("no limits"));
+    }
+    m_pResponse->SetMasks(std::move(masks));
     QStringList spurs;
     for (const analysis::CSpur& spur : report.m_aSpurs) {
         spurs << QStringLiteral("%1 Hz, %2 dBFS%3")
@@ -417,6 +456,35 @@ void CAnalysisWindow::ShowReport() {
 QString CAnalysisWindow::SummaryValue(const QString& key) const {
     const auto found = m_summary.find(key);
     return found != m_summary.end() ? found->second->text() : QString();
+}
+
+void CAnalysisWindow::OnLimits() {
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Judge against limits"), QString(),
+                                                      QStringLiteral("Limits (*.toml);;All files (*)"));
+    if (!path.isEmpty()) {
+        LoadLimits(path);
+    }
+}
+
+bool CAnalysisWindow::LoadLimits(const QString& path) {
+    QFile file(path);
+    std::string error;
+    std::optional<instrument::CLimits> limits;
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString().toStdString();
+    } else {
+        limits = instrument::ParseLimits(file.readAll().toStdString(), path.toStdString(), error);
+    }
+    if (!limits) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
+                        QStringLiteral("The limits cannot be read."), QMessageBox::Ok, this);
+        box.setInformativeText((path + ": " + QString::fromStdString(error)).toHtmlEscaped());
+        box.exec();
+        return false;
+    }
+    m_limits = std::move(limits);
+    ShowReport();
+    return true;
 }
 
 void CAnalysisWindow::OnOverlay() {

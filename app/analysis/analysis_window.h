@@ -9,6 +9,7 @@
 #include "analysis/analysis_report.h"
 #include "app/workers/analysis_worker.h"
 #include "generation/settings.h"
+#include "instrument/limits.h"
 
 class CMeasuredSpectrumPlot;
 class CResponsePlot;
@@ -57,6 +58,15 @@ public slots:
     void OnMeasure();
     void OnOverlay();
     void OnExport();
+    // "Limits...": asks for a limits file and judges the report against it.
+    void OnLimits();
+
+public:
+    // Judges the report (and any later one) against the limits file at `path`: the verdict in the
+    // Summary, the masks on the Response. False after a message when it cannot be read.
+    bool LoadLimits(const QString& path);
+
+public slots:
     void OnSaveImage();
 
 protected:
@@ -94,6 +104,8 @@ private:
     QPushButton* m_pOverlay = nullptr;
     QPushButton* m_pExport = nullptr;
     QPushButton* m_pSaveImage = nullptr;
+    QPushButton* m_pLimits = nullptr;
+    std::optional<instrument::CLimits> m_limits; // judged against, once loaded
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;
 };

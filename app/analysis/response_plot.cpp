@@ -96,6 +96,11 @@ void CResponsePlot::SetCurves(std::vector<CCurve> curves, double topHz) {
     update();
 }
 
+void CResponsePlot::SetMasks(std::vector<CMaskCurve> masks) {
+    m_aMasks = std::move(masks);
+    update();
+}
+
 void CResponsePlot::SetLower(ELower lower) {
     m_eLower = lower;
     update();
@@ -184,6 +189,43 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
                 painter.drawEllipse(QPointF(x(point.m_dFrequencyHz), yPhase(LowerValue(point))), 2.0, 2.0);
             }
         }
+    }
+    // The masks, dashed in the text's colour: straight between points on the log axis, as they are
+    // interpolated; relative ones about the first curve's value at their frequency.
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(colours.color(QPalette::WindowText), 1.2, Qt::DashDotLine));
+    for (const CMaskCurve& mask : m_aMasks) {
+        const bool onGain = mask.m_strFigure == "gain_db";
+        const bool onLower = (mask.m_strFigure == "phase_deg" && m_eLower == ELower::Phase) ||
+                             (mask.m_strFigure == "group_delay_ms" && m_eLower == ELower::GroupDelay);
+        if ((!onGain && !onLower) || m_aCurves.empty()) {
+            continue;
+        }
+        double offset = 0.0;
+        if (mask.m_dRelativeToHz) {
+            const auto& points = m_aCurves.front().m_aPoints;
+            for (std::size_t i = 1; i < points.size(); ++i) {
+                if (points[i - 1].m_dFrequencyHz <= *mask.m_dRelativeToHz &&
+                    *mask.m_dRelativeToHz <= points[i].m_dFrequencyHz) {
+                    const auto value = [&](const CPoint& p) { return onGain ? p.m_dGainDb : LowerValue(p); };
+                    const double t = std::log(*mask.m_dRelativeToHz / points[i - 1].m_dFrequencyHz) /
+                                     std::log(points[i].m_dFrequencyHz / points[i - 1].m_dFrequencyHz);
+                    offset = value(points[i - 1]) + t * (value(points[i]) - value(points[i - 1]));
+                }
+            }
+        }
+        painter.setClipRect(onGain ? m_gainRect : m_phaseRect);
+        for (const auto* curve : {&mask.m_aUpper, &mask.m_aLower}) {
+            QPainterPath path;
+            for (std::size_t i = 0; i < curve->size(); ++i) {
+                const QPointF at(x(std::clamp((*curve)[i].first, m_dLowHz, m_dHighHz)),
+                                 onGain ? yGain((*curve)[i].second + offset)
+                                        : yPhase((*curve)[i].second + offset));
+                i == 0 ? path.moveTo(at) : path.lineTo(at);
+            }
+            painter.drawPath(path);
+        }
+        painter.setClipping(false);
     }
     DrawLegend(painter, top, colours, gainTitle, legend);
 }

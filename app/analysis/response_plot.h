@@ -4,6 +4,9 @@
 #include <QString>
 #include <QWidget>
 #include <cmath>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 class CPlotAxis;
@@ -24,6 +27,13 @@ public:
         double m_dUnwrappedDeg = 0.0; // set by SetCurves: the phase unwrapped along the curve
     };
     enum class ELower { Phase, GroupDelay };
+    // A mask's curves as a limits file gives them: (Hz, value) points on the figure it bounds, values
+    // relative to the first curve's figure at m_dRelativeToHz where that is set.
+    struct CMaskCurve {
+        std::string m_strFigure; // "gain_db", "phase_deg", "group_delay_ms"
+        std::vector<std::pair<double, double>> m_aUpper, m_aLower;
+        std::optional<double> m_dRelativeToHz;
+    };
     struct CCurve {
         QString m_strName;             // the recording's file name
         std::vector<CPoint> m_aPoints; // ascending frequency
@@ -41,6 +51,9 @@ public:
     const std::vector<CCurve>& Curves() const { return m_aCurves; }
     // What the lower plot shows.
     void SetLower(ELower lower);
+    // The masks drawn as dashed curves on the plot of their figure (the lower one when it shows it).
+    void SetMasks(std::vector<CMaskCurve> masks);
+    const std::vector<CMaskCurve>& Masks() const { return m_aMasks; }
     ELower Lower() const { return m_eLower; }
     // What hovering at `position` shows: the figures of the nearest point within a few pixels, or
     // an empty text. Uses the places of the last painting.
@@ -59,6 +72,7 @@ private:
     double m_dLowHz = 20.0, m_dHighHz = 20000.0, m_dGainLow = -1.0, m_dGainHigh = 1.0;
     double m_dPhaseLow = -180.0, m_dPhaseHigh = 180.0, m_dDelayLow = -1.0, m_dDelayHigh = 1.0;
     ELower m_eLower = ELower::Phase;
+    std::vector<CMaskCurve> m_aMasks;
     // The lower plot's axis, and a point's value on it.
     CPlotAxis LowerAxis() const;
     double LowerValue(const CPoint& point) const;

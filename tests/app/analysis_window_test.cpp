@@ -319,6 +319,40 @@ TEST_F(AnalysisWindowTest, PhaseIsUnwrappedAndGroupDelayShown) {
     EXPECT_NEAR(points[0].m_dGroupDelayMs, tau * 1000.0, 1e-4);
 }
 
+// "Limits...": a flat mask passes the stimulus itself and fails SoX's low-pass, the verdict in the
+// Summary and the mask on the Response; a limits file that does not parse gives one message.
+TEST_F(AnalysisWindowTest, LimitsGiveAVerdictAndDrawTheirMasks) {
+    test::CTempDir dir;
+    test::WriteText(dir / "flat.toml",
+                    "distortion_noise_db = { max = -80.0 }\n[[mask]]\nfigure = \"gain_db\"\n"
+                    "upper = [[20.0, 0.5], [20000.0, 0.5]]\nlower = [[20.0, -0.5], [20000.0, -0.5]]\n");
+    test::WriteText(dir / "bad.toml",
+                    "[[mask]]\nfigure = \"gain_db\"\nupper = [[1000.0, 0.5], [100.0, 0.5]]\n");
+    const std::string lowpass = (dir / "lowpass.wav").string();
+    ASSERT_TRUE(test::RunSox({Default().toStdString(), lowpass, "lowpass", "-1", "1000"}));
+    for (const auto& [path, verdict] : {std::pair{Default().toStdString(), QString("PASS (2 limits)")},
+                                        std::pair{lowpass, QString("FAIL (1 of 2 limits)")}}) {
+        CAnalysisWindow* window = Drop(QString::fromStdString(path));
+        ASSERT_TRUE(Done(window));
+        EXPECT_EQ(window->SummaryValue("verdict"), "no limits");
+        {
+            CFileDialogAnswer answer(QString::fromStdString((dir / "flat.toml").string()));
+            window->OnLimits();
+        }
+        EXPECT_EQ(window->SummaryValue("verdict"), verdict) << path;
+        ASSERT_EQ(window->findChild<CResponsePlot*>("response")->Masks().size(), 1u);
+        window->close();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    CAnalysisWindow* window = Drop(Default());
+    ASSERT_TRUE(Done(window));
+    test::CModalAnswerer answerer;
+    EXPECT_FALSE(window->LoadLimits(QString::fromStdString((dir / "bad.toml").string())));
+    ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
+    EXPECT_TRUE(answerer.m_aBoxes[0].m_strDetail.contains("line 3: the points of upper are out of order"))
+        << answerer.m_aBoxes[0].m_strDetail.toStdString();
+}
+
 // Recordings that cannot be measured give one message naming the file and the reason, and the
 // window, which has nothing to show, closes; a field that does not parse analyses nothing.
 TEST_F(AnalysisWindowTest, BadRecordingsGiveOneMessage) {
