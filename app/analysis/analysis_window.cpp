@@ -381,7 +381,7 @@ void CAnalysisWindow::ShowReport() {
         m_summary[QString::fromLatin1(key)]->setText(text);
     };
     set("onset_s",
-        report.m_dOnsetS ? Figure(report.m_dOnsetS, 6, "s") : QStringLiteral("before the recording"));
+        report.m_dOnsetS ? Figure(report.m_dOnsetS, 6, "s") : QStringLiteral("not in the recording"));
     set("fundamental_hz", Figure(report.m_dFundamentalHz, 4, "Hz"));
     set("clock_offset_ppm", Figure(report.m_dClockOffsetPpm, 2, "ppm", true));
     set("delay_ms", Figure(report.m_dDelayMs, 4, "ms", true));
