@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -553,22 +554,67 @@ void CAnalysisWindow::OnSaveImage() {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
+    // The plots with a caption under them, so that a saved picture says what it shows.
+    const QStringList caption = Caption();
+    const int lineHeight = fontMetrics().lineSpacing();
+    const QSize size(m_pPlots->width(),
+                     m_pPlots->height() + lineHeight * (static_cast<int>(caption.size()) + 1));
+    const auto paint = [&](QPainter& painter) {
+        painter.fillRect(QRect(QPoint(0, 0), size), palette().color(QPalette::Window));
+        m_pPlots->render(&painter);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.setFont(font());
+        for (int i = 0; i < caption.size(); ++i) {
+            painter.drawText(QPointF(8, m_pPlots->height() + lineHeight * (i + 1)), caption[i]);
+        }
+    };
 #ifdef VORLANX_HAVE_SVG
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive) || filter.startsWith("SVG")) {
         QSvgGenerator svg;
         svg.setOutputDevice(&buffer);
-        svg.setSize(m_pPlots->size());
-        svg.setViewBox(QRect(QPoint(0, 0), m_pPlots->size()));
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(windowTitle());
         QPainter painter(&svg);
-        m_pPlots->render(&painter);
+        paint(painter);
         painter.end();
         WriteFile(path, bytes);
         return;
     }
 #endif
-    m_pPlots->grab().toImage().save(&buffer, "PNG");
+    QImage image(size * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatioF());
+    QPainter painter(&image);
+    paint(painter);
+    painter.end();
+    image.save(&buffer, "PNG");
     WriteFile(path, bytes);
+}
+
+QStringList CAnalysisWindow::Caption() const {
+    QStringList lines;
+    if (!m_report) {
+        return lines;
+    }
+    const analysis::CAnalysisReport& report = *m_report;
+    lines << QStringLiteral("%1 - analysed %2 by Vorlanx %3")
+                 .arg(QString::fromStdString(report.m_strRecording),
+                      QDateTime::currentDateTime().toString(Qt::ISODate), QStringLiteral(VORLANX_VERSION));
+    lines << QStringLiteral(
+                 "Stimulus: f0 %1 Hz, %2 Hz, mother amplitude %3, carriers %4 and %5 Hz at %6 and %7, "
+                 "Nyquist factor %8")
+                 .arg(QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dFundamentalFreq)))
+                 .arg(m_stimulus.m_nSampleRate)
+                 .arg(QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dMotherAmplitude)),
+                      QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dCarrierFreq1)),
+                      QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dCarrierFreq2)),
+                      QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dDaughterAmplitude1)),
+                      QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dDaughterAmplitude2)),
+                      QString::fromStdString(platform::FormatGeneral15(m_stimulus.m_dNyquistFactor)));
+    if (m_limits) {
+        lines << QStringLiteral("Verdict: ") + SummaryValue(QStringLiteral("verdict"));
+    }
+    return lines;
 }
 
 void CAnalysisWindow::closeEvent(QCloseEvent* event) {

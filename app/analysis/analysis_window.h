@@ -82,6 +82,9 @@ private:
     void OnMeasuring(bool recording);
     void OnFinished(const CAnalysisWorker::CResult& result);
     void ShowReport();
+    // What a saved picture says under the plots: the recording, when and by what it was analysed, the
+    // stimulus's settings, and the verdict where limits were loaded.
+    QStringList Caption() const;
     // Writes `bytes` to `path` as the generator writes its files; false after a message.
     bool WriteFile(const QString& path, const QByteArray& bytes);
 

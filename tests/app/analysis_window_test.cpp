@@ -187,6 +187,9 @@ TEST_F(AnalysisWindowTest, ExportsImagesAndOverlays) {
         }
         const std::string bytes = test::Slurp(path);
         EXPECT_EQ(bytes.substr(0, c.m_strStarts.size()), c.m_strStarts) << c.m_szName;
+        if (std::string(c.m_szName) == "plots.svg") { // the caption says what the picture shows
+            EXPECT_NE(bytes.find("Stimulus: f0 277 Hz, 44100 Hz"), std::string::npos);
+        }
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.operator/("")), {}),
                   static_cast<long>(&c - cases) + 3)
             << "no temporary stays beside " << c.m_szName;
