@@ -46,6 +46,19 @@ struct CLineResult {
 
 enum class EPolarity { Unknown, Normal, Inverted };
 
+// What a full-scale sine is in physical units (AES17: 0 dBFS is its RMS): m_dDbu dBu RMS, shown in
+// the unit it was given in. dBV is dBu less 20 log10(1 V / 0.775 V) = 2.2185 dB; volts are RMS.
+struct CFullScale {
+    enum class EUnit { Dbu, Dbv, Volt };
+    EUnit m_eUnit = EUnit::Dbu;
+    double m_dDbu = 0.0;
+    // A level in dBFS in that unit, and the JSON key's suffix ("dbu", "dbv", "v").
+    double From(double dbfs) const;
+    const char* Suffix() const;
+};
+// Reads "18dBu", "-4.2 dBV", "1.228V"; nullopt for anything else.
+std::optional<CFullScale> ParseFullScale(const std::string& text);
+
 // Why a recording was not analysed, as a fact each shell can phrase its own advice from (the
 // sentence in m_strRefusal gives none: it names no option of any program).
 enum class ERefusal {
@@ -105,6 +118,8 @@ struct CAnalysisReport {
     std::vector<CSpur> m_aSpurs; // loudest first
     // A live measurement: from the first frame played to the stimulus's start in the recording.
     std::optional<std::uint64_t> m_nLatencyFrames;
+    // The converter's full scale in physical units, where given: every level also reads in that unit.
+    std::optional<CFullScale> m_fullScale;
     CReferenceResult m_reference;
     std::vector<std::string> m_aWarnings;    // one sentence each
     std::optional<std::string> m_strRefusal; // why the recording could not be analysed

@@ -104,6 +104,20 @@ std::string ReportText(const CAnalysisReport& report) {
     line("Noise floor", Fixed(report.m_dNoiseFloorDbfs, 2) + " dBFS (between the lines, 0 Hz to " +
                             platform::FormatGeneral15(report.m_dSampleRateHz / 2.0) +
                             " Hz, from their median)");
+    if (report.m_fullScale) {
+        const CFullScale& scale = *report.m_fullScale;
+        const auto physical = [&](double dbfs) {
+            const double value = scale.From(dbfs);
+            return scale.m_eUnit == CFullScale::EUnit::Volt
+                       ? Fixed(value, 6) + " V"
+                       : Fixed(value, 2) + (scale.m_eUnit == CFullScale::EUnit::Dbu ? " dBu" : " dBV");
+        };
+        line("Full scale", physical(0.0) + " (a full-scale sine's RMS; levels in JSON carry level_" +
+                               std::string(scale.Suffix()) + ")");
+        if (report.m_reference.m_bPresent) {
+            line("Reference level", physical(report.m_reference.m_dLevelDbfs));
+        }
+    }
     if (report.m_reference.m_bPresent) {
         line("Reference", Fixed(report.m_reference.m_dLevelDbfs, 2) + " dBFS, THD " +
                               Fixed(report.m_reference.m_dThdDb, 2) + " dB, THD+N " +
@@ -145,6 +159,13 @@ std::string ReportText(const CAnalysisReport& report) {
     return text;
 }
 
+// Beside each level in dBFS, the same in the full scale's unit where one was given.
+void AddUnit(nlohmann::json& object, const CAnalysisReport& report, double dbfs) {
+    if (report.m_fullScale) {
+        object[std::string("level_") + report.m_fullScale->Suffix()] = Number(report.m_fullScale->From(dbfs));
+    }
+}
+
 std::string ReportJson(const CAnalysisReport& report) {
     nlohmann::json tones = nlohmann::json::array();
     for (const CToneResult& tone : report.m_aTones) {
@@ -161,27 +182,33 @@ std::string ReportJson(const CAnalysisReport& report) {
         if (tone.m_eKind == EToneKind::Daughter) {
             each["side"] = SideName(tone.m_eSide);
         }
+        AddUnit(each, report, tone.m_dLevelDbfs);
         tones.push_back(each);
     }
     nlohmann::json lines = nlohmann::json::array();
     for (const CLineResult& each : report.m_aLines) {
-        lines.push_back({{"n", each.m_nNumber},
-                         {"order", each.Even() ? "even" : "odd"},
-                         {"frequency_hz", Number(each.m_dFrequencyHz)},
-                         {"level_dbfs", Number(each.m_dLevelDbfs)}});
+        nlohmann::json line = {{"n", each.m_nNumber},
+                               {"order", each.Even() ? "even" : "odd"},
+                               {"frequency_hz", Number(each.m_dFrequencyHz)},
+                               {"level_dbfs", Number(each.m_dLevelDbfs)}};
+        AddUnit(line, report, each.m_dLevelDbfs);
+        lines.push_back(line);
     }
     nlohmann::json reference = nullptr;
     if (report.m_reference.m_bPresent) {
         reference = {{"level_dbfs", Number(report.m_reference.m_dLevelDbfs)},
                      {"thd_db", Number(report.m_reference.m_dThdDb)},
                      {"thd_n_db", Number(report.m_reference.m_dThdNoiseDb)}};
+        AddUnit(reference, report, report.m_reference.m_dLevelDbfs);
     }
     nlohmann::json spurs = nlohmann::json::array();
     for (const CSpur& spur : report.m_aSpurs) {
-        spurs.push_back(
-            {{"frequency_hz", Number(spur.m_dFrequencyHz)},
-             {"level_dbfs", Number(spur.m_dLevelDbfs)},
-             {"name", spur.m_strName.empty() ? nlohmann::json(nullptr) : nlohmann::json(spur.m_strName)}});
+        nlohmann::json each = {
+            {"frequency_hz", Number(spur.m_dFrequencyHz)},
+            {"level_dbfs", Number(spur.m_dLevelDbfs)},
+            {"name", spur.m_strName.empty() ? nlohmann::json(nullptr) : nlohmann::json(spur.m_strName)}};
+        AddUnit(each, report, spur.m_dLevelDbfs);
+        spurs.push_back(each);
     }
     nlohmann::json object = {
         {"recording", report.m_strRecording},
@@ -262,6 +289,55 @@ std::string ReportCsv(const CAnalysisReport& report) {
                 number(spur.m_dFrequencyHz) + ",," + number(spur.m_dLevelDbfs) + ",,,,,\n";
     }
     return text;
+}
+
+double CFullScale::From(double dbfs) const {
+    const double dbu = m_dDbu + dbfs;
+    switch (m_eUnit) {
+    case EUnit::Dbu:
+        return dbu;
+    case EUnit::Dbv:
+        return dbu - 20.0 * std::log10(1.0 / std::sqrt(0.6));
+    case EUnit::Volt:
+        break;
+    }
+    return std::sqrt(0.6) * std::pow(10.0, dbu / 20.0); // 0 dBu is sqrt(0.6) V: 1 mW into 600 ohms
+}
+
+const char* CFullScale::Suffix() const {
+    return m_eUnit == EUnit::Dbu ? "dbu" : m_eUnit == EUnit::Dbv ? "dbv" : "v";
+}
+
+std::optional<CFullScale> ParseFullScale(const std::string& text) {
+    const struct {
+        const char* m_szUnit;
+        CFullScale::EUnit m_eUnit;
+    } units[] = {
+        {"dBu", CFullScale::EUnit::Dbu}, {"dBV", CFullScale::EUnit::Dbv}, {"V", CFullScale::EUnit::Volt}};
+    for (const auto& unit : units) {
+        const std::string suffix = unit.m_szUnit;
+        if (text.size() <= suffix.size() ||
+            text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        std::string number = text.substr(0, text.size() - suffix.size());
+        while (!number.empty() && number.back() == ' ') {
+            number.pop_back();
+        }
+        const auto value = platform::ParseDouble(number);
+        if (!value || !std::isfinite(*value) ||
+            (unit.m_eUnit == CFullScale::EUnit::Volt && !(*value > 0.0))) {
+            return std::nullopt;
+        }
+        CFullScale scale;
+        scale.m_eUnit = unit.m_eUnit;
+        scale.m_dDbu = unit.m_eUnit == CFullScale::EUnit::Dbu ? *value
+                       : unit.m_eUnit == CFullScale::EUnit::Dbv
+                           ? *value + 20.0 * std::log10(1.0 / std::sqrt(0.6))
+                           : 20.0 * std::log10(*value / std::sqrt(0.6));
+        return scale;
+    }
+    return std::nullopt;
 }
 
 } // namespace analysis

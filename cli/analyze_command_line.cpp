@@ -88,6 +88,14 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     };
     options.push_back({"--limits", "", true, file(line.m_strLimits)});
     options.push_back({"--junit", "", true, file(line.m_strJunit)});
+    options.push_back({"--full-scale", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           line.m_fullScale = analysis::ParseFullScale(text);
+                           if (!line.m_fullScale) {
+                               return "expects a level with its unit, such as 18dBu, 6dBV or 1.5V, not '" +
+                                      text + "'";
+                           }
+                           return std::nullopt;
+                       }});
     options.push_back(flag("--measure", "", [&] { line.m_bMeasure = true; }));
     options.push_back(flag("--list-devices", "", [&] { line.m_bListDevices = true; }));
     options.push_back({"--output-device", "", true, device(line.m_strOutputDevice)});
@@ -186,6 +194,9 @@ std::string AnalyzeUsageText() {
            UsageLine("    --limits FILE", "judge the figures against a limits file (TOML): a verdict,") +
            UsageLine("", "exit status 3 when a limit fails") +
            UsageLine("    --junit FILE", "write the verdict as JUnit XML, one testcase per limit") +
+           UsageLine("    --full-scale LEVEL",
+                     "the converter's full scale (18dBu, 6dBV, 1.5V): levels also") +
+           UsageLine("", "read in that unit") +
            "\n"
            "Measuring live (play the stimulus, record the device's answer, analyse it):\n" +
            UsageLine("    --measure", "play on the output device, record the input device for the") +

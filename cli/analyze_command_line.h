@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct CAnalyzeCommandLine {
     std::string m_strOutput; // the report's file; empty for standard output
     std::string m_strLimits; // --limits: the limits file to judge the figures against (empty: none)
     std::string m_strJunit;  // --junit: where the verdict goes as JUnit XML (empty: nowhere)
+    std::optional<analysis::CFullScale> m_fullScale; // --full-scale: the converter's full scale
     bool m_bQuiet = false;
     // --sample-rate was given: the stimulus was made at that rate, whatever the recording's.
     bool m_bSampleRateGiven = false;

@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
             }
             return Fail(Advice(outcome));
         }
+        outcome.m_report->m_fullScale = line.m_fullScale;
         const analysis::CAnalysisReport& report = *outcome.m_report;
         std::optional<instrument::CVerdict> verdict;
         if (limits) {

@@ -24,6 +24,16 @@ struct CFigure {
     std::function<bool(const analysis::CAnalysisReport&)> m_noiseLimited;
 };
 
+// The reference's level in `unit`, where the report has a full scale and a reference.
+std::optional<double> Physical(const analysis::CAnalysisReport& report, analysis::CFullScale::EUnit unit) {
+    if (!report.m_fullScale || !report.m_reference.m_bPresent) {
+        return std::nullopt;
+    }
+    analysis::CFullScale scale = *report.m_fullScale;
+    scale.m_eUnit = unit;
+    return scale.From(report.m_reference.m_dLevelDbfs);
+}
+
 const std::vector<CFigure>& Figures() {
     using R = analysis::CAnalysisReport;
     const auto never = [](const R&) { return false; };
@@ -46,6 +56,13 @@ const std::vector<CFigure>& Figures() {
         {"reference.level_dbfs", reference([](const R& r) { return r.m_reference.m_dLevelDbfs; }), never},
         {"reference.thd_db", reference([](const R& r) { return r.m_reference.m_dThdDb; }), never},
         {"reference.thd_n_db", reference([](const R& r) { return r.m_reference.m_dThdNoiseDb; }), never},
+        // The reference's level in the converter's units, where --full-scale gave them.
+        {"reference.level_dbu", [](const R& r) { return Physical(r, analysis::CFullScale::EUnit::Dbu); },
+         never},
+        {"reference.level_dbv", [](const R& r) { return Physical(r, analysis::CFullScale::EUnit::Dbv); },
+         never},
+        {"reference.level_v", [](const R& r) { return Physical(r, analysis::CFullScale::EUnit::Volt); },
+         never},
         {"spur_level_dbfs",
          [](const R& r) {
              return r.m_aSpurs.empty() ? std::optional<double>(-std::numeric_limits<double>::infinity())

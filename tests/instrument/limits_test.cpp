@@ -114,3 +114,41 @@ TEST(Limits, JunitHasOneTestcasePerLimitAndTheFailuresWithTheirMargin) {
 }
 
 } // namespace
+
+namespace {
+
+// Levels in physical units: a full scale given in dBu, dBV or volts, each level read in it (0 dBu is
+// 0.7746 V RMS, 0 dBV 1 V RMS), and limits on the reference's level in those units.
+TEST(Limits, FullScaleInPhysicalUnits) {
+    const struct {
+        const char* m_szText;
+        double m_dFullScaleV; // RMS of a full-scale sine
+    } cases[] = {{"18dBu", 0.7745966692 * std::pow(10.0, 18.0 / 20.0)},
+                 {"-4.2 dBV", std::pow(10.0, -4.2 / 20.0)},
+                 {"1.5V", 1.5}};
+    for (const auto& c : cases) {
+        const auto scale = analysis::ParseFullScale(c.m_szText);
+        ASSERT_TRUE(scale) << c.m_szText;
+        analysis::CFullScale volts = *scale;
+        volts.m_eUnit = analysis::CFullScale::EUnit::Volt;
+        EXPECT_NEAR(volts.From(0.0), c.m_dFullScaleV, 1e-9) << c.m_szText;
+        EXPECT_NEAR(volts.From(-20.0), c.m_dFullScaleV / 10.0, 1e-9) << c.m_szText;
+    }
+    for (const char* bad : {"18", "18dB", "-1V", "xdBu", ""}) {
+        EXPECT_FALSE(analysis::ParseFullScale(bad)) << bad;
+    }
+    analysis::CAnalysisReport report = Report(); // the reference at -0.9 dBFS
+    report.m_fullScale = analysis::ParseFullScale("1.5V");
+    std::string error;
+    const auto limits =
+        instrument::ParseLimits("[reference]\nlevel_v = { min = 1.34, max = 1.36 }", "l", error);
+    ASSERT_TRUE(limits) << error;
+    const instrument::CVerdict verdict = instrument::Judge(report, *limits);
+    EXPECT_TRUE(verdict.m_bPass);
+    EXPECT_NEAR(verdict.m_aLimits[0].m_dValue, 1.5 * std::pow(10.0, -0.9 / 20.0), 1e-9);
+    report.m_fullScale.reset();
+    EXPECT_FALSE(instrument::Judge(report, *limits).m_bPass)
+        << "without a full scale there is no level in volts";
+}
+
+} // namespace
