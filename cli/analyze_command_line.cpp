@@ -88,6 +88,15 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     };
     options.push_back({"--limits", "", true, file(line.m_strLimits)});
     options.push_back({"--junit", "", true, file(line.m_strJunit)});
+    options.push_back(
+        {"--make-limits", "", true, [&](const std::string& text) -> std::optional<std::string> {
+             const auto k = platform::ParseDouble(text);
+             if (!k || !(*k > 0.0 && *k <= 100.0)) {
+                 return "expects how many standard deviations the limits allow, above 0, not '" + text + "'";
+             }
+             line.m_dMakeLimitsK = *k;
+             return std::nullopt;
+         }});
     options.push_back({"--full-scale", "", true, [&](const std::string& text) -> std::optional<std::string> {
                            line.m_fullScale = analysis::ParseFullScale(text);
                            if (!line.m_fullScale) {
@@ -159,6 +168,14 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     if (live) {
         return bad("--output-device, --input-device and --save-recording go with --measure");
     }
+    if (line.m_dMakeLimitsK) {
+        if (positional.size() < 2 || line.m_bMeasure || !line.m_strLimits.empty()) {
+            return bad("--make-limits K takes two or more known-good recordings (and neither --measure nor "
+                       "--limits)");
+        }
+        line.m_aGolden = positional;
+        return line;
+    }
     if (positional.size() != 1) {
         return bad(positional.empty() ? "expects the recording to analyse"
                                       : "expects one recording, not " + std::to_string(positional.size()));
@@ -194,6 +211,10 @@ std::string AnalyzeUsageText() {
            UsageLine("    --limits FILE", "judge the figures against a limits file (TOML): a verdict,") +
            UsageLine("", "exit status 3 when a limit fails") +
            UsageLine("    --junit FILE", "write the verdict as JUnit XML, one testcase per limit") +
+           UsageLine("    --make-limits K GOLDEN...", "print a limits file from two or more known-good") +
+           UsageLine("", "recordings: each tone's gain within K standard deviations") +
+           UsageLine("", "of their mean (at least 0.05 dB), the distortion figures") +
+           UsageLine("", "within K of theirs (at least 1 dB); -o writes it to a file") +
            UsageLine("    --full-scale LEVEL",
                      "the converter's full scale (18dBu, 6dBV, 1.5V): levels also") +
            UsageLine("", "read in that unit") +

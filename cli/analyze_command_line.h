@@ -16,6 +16,9 @@ struct CAnalyzeCommandLine {
     analysis::CAnalysisOptions m_options;
     EFormat m_eFormat = EFormat::Text;
     std::string m_strRecording;
+    // --make-limits K: a limits file from the spread of these known-good recordings (mean +- K sigma).
+    std::optional<double> m_dMakeLimitsK;
+    std::vector<std::string> m_aGolden;
     std::string m_strOutput; // the report's file; empty for standard output
     std::string m_strLimits; // --limits: the limits file to judge the figures against (empty: none)
     std::string m_strJunit;  // --junit: where the verdict goes as JUnit XML (empty: nowhere)

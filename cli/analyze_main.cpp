@@ -117,6 +117,31 @@ int main(int argc, char** argv) {
         }
     }
     try {
+        if (line.m_dMakeLimitsK) { // known-good units: their reports into a limits file
+            std::vector<analysis::CAnalysisReport> golden;
+            for (const std::string& path : line.m_aGolden) {
+                CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet);
+                progress.SetPasses(2);
+                instrument::COutcome outcome = instrument::AnalyseFile(line.m_settings, path, line.m_options,
+                                                                       &progress, line.m_bSampleRateGiven);
+                if (!outcome.m_report) {
+                    return Fail(Advice(outcome));
+                }
+                golden.push_back(std::move(*outcome.m_report));
+            }
+            const std::string text = instrument::MakeLimits(golden, *line.m_dMakeLimitsK);
+            if (line.m_strOutput.empty()) {
+                std::cout << text << std::flush;
+                return std::cout ? 0 : Fail("standard output: the limits could not be written");
+            }
+            platform::COutputFile file;
+            if (!file.Open(line.m_strOutput)) {
+                return Fail(line.m_strOutput + ": " + file.OpenError());
+            }
+            file.Write(text.data(), text.size());
+            file.Commit();
+            return 0;
+        }
         if (line.m_bListDevices) {
             std::cout << audio::CAudioSystem().ListText();
             return 0;

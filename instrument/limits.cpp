@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
 
@@ -363,6 +364,61 @@ std::string VerdictJson(const CVerdict& verdict) {
              {"noise_limited", each.m_bNoiseLimited}});
     }
     return nlohmann::json{{"pass", verdict.m_bPass}, {"limits", limits}}.dump(2);
+}
+
+std::string MakeLimits(const std::vector<analysis::CAnalysisReport>& golden, double k) {
+    if (golden.size() < 2) {
+        throw std::invalid_argument("limits from known-good units need two or more of them");
+    }
+    const auto spread = [&](const std::function<double(const analysis::CAnalysisReport&)>& figure) {
+        double mean = 0.0, square = 0.0;
+        for (const auto& report : golden) {
+            mean += figure(report) / static_cast<double>(golden.size());
+        }
+        for (const auto& report : golden) {
+            square += std::pow(figure(report) - mean, 2.0) / static_cast<double>(golden.size() - 1);
+        }
+        return std::pair{mean, std::sqrt(square)};
+    };
+    const auto& tones = golden.front().m_aTones;
+    for (const auto& report : golden) {
+        if (report.m_aTones.size() != tones.size()) {
+            throw std::invalid_argument("the known-good recordings do not hold the same tones");
+        }
+    }
+    std::string text = "# Limits from " + std::to_string(golden.size()) + " known-good units: mean +- " +
+                       Number(k) + " standard deviations.\n";
+    const std::pair<const char*, std::function<double(const analysis::CAnalysisReport&)>> figures[] = {
+        {"distortion_noise_db", [](const auto& r) { return r.m_dDistortionNoiseDb.value_or(kNaN); }},
+        {"even_order_db", [](const auto& r) { return r.m_dEvenOrderDb.value_or(kNaN); }},
+        {"odd_order_db", [](const auto& r) { return r.m_dOddOrderDb.value_or(kNaN); }},
+    };
+    for (const auto& [name, figure] : figures) {
+        const auto [mean, sigma] = spread(figure);
+        if (std::isfinite(mean)) {
+            text += std::string(name) +
+                    " = { max = " + platform::FormatDecimals(mean + std::max(k * sigma, 1.0), 3) + " }\n";
+        }
+    }
+    std::vector<std::size_t> order(tones.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return tones[a].m_dFrequencyHz < tones[b].m_dFrequencyHz;
+    });
+    std::string upper, lower;
+    for (const std::size_t i : order) {
+        const auto [mean, sigma] = spread([i](const auto& r) { return r.m_aTones[i].m_dGainDb; });
+        const double width = std::max(k * sigma, 0.05);
+        const std::string hz = platform::FormatDecimals(tones[i].m_dFrequencyHz, 3);
+        upper += std::string(upper.empty() ? "" : ", ") + "[" + hz + ", " +
+                 platform::FormatDecimals(mean + width, 4) + "]";
+        lower += std::string(lower.empty() ? "" : ", ") + "[" + hz + ", " +
+                 platform::FormatDecimals(mean - width, 4) + "]";
+    }
+    text += "\n[[mask]]\nfigure = \"gain_db\"\nupper = [" + upper + "]\nlower = [" + lower + "]\n";
+    return text;
 }
 
 std::string ReportJsonWithVerdict(const analysis::CAnalysisReport& report, const CVerdict& verdict) {

@@ -74,6 +74,12 @@ CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits);
 std::string VerdictJson(const CVerdict& verdict);
 std::string VerdictText(const CVerdict& verdict);
 std::string VerdictJunit(const CVerdict& verdict, const std::string& recording);
+// A limits file (TOML) from the spread of known-good units' reports, as production lines set limits:
+// a gain mask through every tone at the mean gain +- max(k sigma, 0.05 dB), and maxima on distortion +
+// noise, even and odd order at their mean + max(k sigma, 1 dB). The reports must share their tones.
+// Throws std::invalid_argument for fewer than two reports or tones that differ.
+std::string MakeLimits(const std::vector<analysis::CAnalysisReport>& golden, double k);
+
 // The report's JSON (analysis::ReportJson) with the verdict under "verdict".
 std::string ReportJsonWithVerdict(const analysis::CAnalysisReport& report, const CVerdict& verdict);
 

@@ -152,3 +152,38 @@ TEST(Limits, FullScaleInPhysicalUnits) {
 }
 
 } // namespace
+
+namespace {
+
+// Limits from known-good units: each tone's gain within k standard deviations of their mean (gains
+// -0.1, 0 and +0.1 dB: sigma 0.1 dB), read back by the same parser and judged.
+TEST(Limits, GoldenUnitsSetTheLimitsFromTheirSpread) {
+    std::vector<analysis::CAnalysisReport> golden;
+    for (const double shift : {-0.1, 0.0, 0.1}) {
+        analysis::CAnalysisReport report = Report();
+        for (auto& tone : report.m_aTones) {
+            tone.m_dGainDb = shift;
+        }
+        report.m_dDistortionNoiseDb = -90.0 + shift;
+        golden.push_back(report);
+    }
+    const std::string text = instrument::MakeLimits(golden, 3.0);
+    std::string error;
+    const auto limits = instrument::ParseLimits(text, "golden", error);
+    ASSERT_TRUE(limits) << error << "\n" << text;
+    ASSERT_EQ(limits->m_aMasks.size(), 1u);
+    EXPECT_NEAR(limits->m_aMasks[0].m_aUpper.front().second, 0.3, 1e-4);
+    EXPECT_NEAR(limits->m_aMasks[0].m_aLower.back().second, -0.3, 1e-4);
+    EXPECT_NEAR(*limits->m_aFigures[0].m_dMax, -89.0, 1e-3) << "at least 1 dB above the mean";
+    for (const auto& [gain, pass] :
+         {std::pair{0.25, true}, std::pair{0.35, false}, std::pair{-0.35, false}}) {
+        analysis::CAnalysisReport unit = golden[1];
+        for (auto& tone : unit.m_aTones) {
+            tone.m_dGainDb = gain;
+        }
+        EXPECT_EQ(instrument::Judge(unit, *limits).m_bPass, pass) << gain;
+    }
+    EXPECT_THROW(instrument::MakeLimits({golden[0]}, 3.0), std::invalid_argument);
+}
+
+} // namespace
