@@ -90,9 +90,12 @@ int main(int argc, char** argv) {
     // The limits are read before anything is measured: a file that does not parse is bad usage.
     std::optional<instrument::CLimits> limits;
     if (!line.m_strLimits.empty()) {
+        struct stat status {};
         std::ifstream in(line.m_strLimits, std::ios::binary);
-        if (!in) {
-            return Fail(line.m_strLimits + ": " + std::strerror(errno));
+        if (!in || ::stat(line.m_strLimits.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+            const int error = in && S_ISDIR(status.st_mode) ? EISDIR : errno;
+            std::cerr << "vorlanx-analyze: " << line.m_strLimits << ": " << std::strerror(error) << '\n';
+            return 2;
         }
         std::stringstream text;
         text << in.rdbuf();

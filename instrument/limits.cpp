@@ -268,6 +268,10 @@ std::optional<CLimits> ParseLimits(const std::string& text, const std::string& n
             return std::nullopt;
         }
     }
+    if (limits.m_aFigures.empty() && limits.m_aMasks.empty()) { // a verdict of nothing would pass anything
+        error = "line 1: it holds no limits";
+        return std::nullopt;
+    }
     return limits;
 }
 

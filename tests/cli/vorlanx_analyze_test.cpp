@@ -313,6 +313,9 @@ TEST_F(VorlanxAnalyze, LimitsGiveAVerdictAndAnExitStatus) {
     EXPECT_NE(bad.m_strErr.find("bad.toml: line 3: no figure is named 'loudness'"), std::string::npos)
         << bad.m_strErr;
     EXPECT_EQ(RunAnalyzer(dir, {"--junit", junit, Stimulus()}).m_nStatus, 2) << "--junit without --limits";
+    const test::CRun folder = RunAnalyzer(dir, {"--limits", dir.Path().string(), Stimulus()});
+    EXPECT_EQ(folder.m_nStatus, 2) << "a folder holds no limits: never a verdict of nothing";
+    EXPECT_NE(folder.m_strErr.find("Is a directory"), std::string::npos) << folder.m_strErr;
 }
 
 } // namespace

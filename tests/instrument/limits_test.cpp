@@ -88,6 +88,7 @@ TEST(Limits, BadFilesAreNamedByTheirLine) {
          "line 3: the points of upper are out of order"},
         {"[[mask]]\nfigure = \"level\"\nupper = [[100.0, 0.5], [1000.0, 0.5]]", "a mask's figure must be"},
         {"[[mask]]\nfigure = \"gain_db\"", "a mask needs upper or lower"},
+        {"# nothing but a comment\n", "it holds no limits"},
     };
     for (const auto& [text, expected] : cases) {
         std::string error;
