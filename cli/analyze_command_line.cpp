@@ -88,6 +88,7 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     };
     options.push_back({"--limits", "", true, file(line.m_strLimits)});
     options.push_back({"--junit", "", true, file(line.m_strJunit)});
+    options.push_back({"--report", "", true, file(line.m_strReport)});
     options.push_back(
         {"--make-limits", "", true, [&](const std::string& text) -> std::optional<std::string> {
              const auto k = platform::ParseDouble(text);
@@ -211,6 +212,8 @@ std::string AnalyzeUsageText() {
            UsageLine("    --limits FILE", "judge the figures against a limits file (TOML): a verdict,") +
            UsageLine("", "exit status 3 when a limit fails") +
            UsageLine("    --junit FILE", "write the verdict as JUnit XML, one testcase per limit") +
+           UsageLine("    --report FILE", "write the measurement as an HTML page to file or print:") +
+           UsageLine("", "verdict, plots with masks, figures with their definitions") +
            UsageLine("    --make-limits K GOLDEN...", "print a limits file from two or more known-good") +
            UsageLine("", "recordings: each tone's gain within K standard deviations") +
            UsageLine("", "of their mean (at least 0.05 dB), the distortion figures") +

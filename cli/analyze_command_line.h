@@ -22,6 +22,7 @@ struct CAnalyzeCommandLine {
     std::string m_strOutput; // the report's file; empty for standard output
     std::string m_strLimits; // --limits: the limits file to judge the figures against (empty: none)
     std::string m_strJunit;  // --junit: where the verdict goes as JUnit XML (empty: nowhere)
+    std::string m_strReport; // --report: where the measurement goes as an HTML page (empty: nowhere)
     std::optional<analysis::CFullScale> m_fullScale; // --full-scale: the converter's full scale
     bool m_bQuiet = false;
     // --sample-rate was given: the stimulus was made at that rate, whatever the recording's.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,7 +22,9 @@
 #include "cli/analyze_command_line.h"
 #include "cli/console_progress.h"
 #include "cli/interrupt.h"
+#include "generation/settings_fields.h"
 #include "instrument/analyse_file.h"
+#include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
 #include "platform/output_file.h"
@@ -150,8 +153,11 @@ int main(int argc, char** argv) {
             return 0;
         }
         instrument::COutcome outcome;
+        std::string devices; // a live measurement's, as found
         if (line.m_bMeasure) {
-            outcome = Measure(line);
+            instrument::CLiveOutcome live = Measure(line);
+            devices = "output " + live.m_strOutputName + ", input " + live.m_strInputName;
+            outcome = std::move(live);
         } else {
             CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet);
             progress.SetPasses(2);
@@ -198,6 +204,34 @@ int main(int argc, char** argv) {
             }
             junit.Write(xml.data(), xml.size());
             junit.Commit();
+        }
+        if (!line.m_strReport.empty()) {
+            instrument::CReportContext context;
+            const std::time_t now = std::time(nullptr);
+            char when[32] = {};
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
+            context.m_strWhen = when;
+            if (!line.m_bMeasure && line.m_strRecording != "-") {
+                context.m_strChecksum = instrument::FileMd5(line.m_strRecording);
+            }
+            context.m_strDevices = devices;
+            for (std::size_t i = 0; i < kSignalFields; ++i) { // the duration is the recording's own
+                const CSettingsField& field = SettingsFields()[i];
+                if (std::string_view(field.m_szName) != "duration") {
+                    context.m_strSettings += (context.m_strSettings.empty() ? "" : ", ") +
+                                             std::string(field.m_szName) + " " +
+                                             field.ValueText(line.m_settings);
+                }
+            }
+            context.m_strVersion = "vorlanx-analyze " VORLANX_VERSION;
+            const std::string html = instrument::ReportHtml(report, verdict ? &*verdict : nullptr,
+                                                            limits ? &*limits : nullptr, context);
+            platform::COutputFile page;
+            if (!page.Open(line.m_strReport)) {
+                return Fail(line.m_strReport + ": " + page.OpenError());
+            }
+            page.Write(html.data(), html.size());
+            page.Commit();
         }
         const int status = verdict && !verdict->m_bPass ? 3 : 0; // a limit failed
         if (line.m_strOutput.empty()) {

@@ -275,6 +275,25 @@ std::optional<CLimits> ParseLimits(const std::string& text, const std::string& n
     return limits;
 }
 
+std::optional<double> MaskOffset(const analysis::CAnalysisReport& report, const CMask& mask) {
+    if (!mask.m_dRelativeToHz) {
+        return 0.0;
+    }
+    std::vector<std::pair<double, double>> points;
+    for (const analysis::CToneResult& tone : report.m_aTones) {
+        const double value = ToneFigure(tone, mask.m_strFigure);
+        if (std::isfinite(value)) {
+            points.emplace_back(tone.m_dFrequencyHz, value);
+        }
+    }
+    std::sort(points.begin(), points.end());
+    return points.size() >= 2 ? CurveAt(points, *mask.m_dRelativeToHz) : std::nullopt;
+}
+
+std::optional<double> MaskCurveAt(const std::vector<std::pair<double, double>>& curve, double hz) {
+    return CurveAt(curve, hz);
+}
+
 CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits) {
     CVerdict verdict;
     for (const CFigureLimit& limit : limits.m_aFigures) {
@@ -310,14 +329,9 @@ CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits) {
             }
         }
         std::sort(points.begin(), points.end());
-        double offset = 0.0;
-        bool judgeable = !points.empty();
-        if (mask.m_dRelativeToHz) {
-            const std::optional<double> at =
-                points.size() >= 2 ? CurveAt(points, *mask.m_dRelativeToHz) : std::nullopt;
-            judgeable = at.has_value();
-            offset = at.value_or(0.0);
-        }
+        const std::optional<double> at = MaskOffset(report, mask);
+        const bool judgeable = !points.empty() && at.has_value();
+        const double offset = at.value_or(0.0);
         CJudgement judged;
         judged.m_strName =
             "mask " + mask.m_strFigure +

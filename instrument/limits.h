@@ -65,6 +65,13 @@ struct CVerdict {
     std::vector<CJudgement> m_aLimits;
 };
 
+// What a mask's values are taken against: 0 for an absolute mask, the figure at m_dRelativeToHz
+// (linear in log frequency between the tones) for a relative one; nullopt where the tones do not
+// reach that frequency.
+std::optional<double> MaskOffset(const analysis::CAnalysisReport& report, const CMask& mask);
+// A mask curve's value at `hz`, linear in log frequency; nullopt outside its first and last points.
+std::optional<double> MaskCurveAt(const std::vector<std::pair<double, double>>& curve, double hz);
+
 // Judges every limit against `report` (which must not be refused). A figure the report lacks fails.
 CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits);
 

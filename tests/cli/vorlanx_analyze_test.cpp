@@ -319,3 +319,69 @@ TEST_F(VorlanxAnalyze, LimitsGiveAVerdictAndAnExitStatus) {
 }
 
 } // namespace
+
+namespace {
+
+// How many times `needle` occurs in `text`.
+std::size_t Count(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// A report a person can file: a SoX low-pass against a flat mask gives a page that starts with a FAIL
+// banner, names the recording by the checksum md5sum computes, draws both plots with the masks, and
+// fetches nothing. Where Chromium is installed, the page is rendered as a person would see it.
+TEST_F(VorlanxAnalyze, ReportIsAPageAPersonCanFile) {
+    test::CTempDir dir;
+    test::WriteText(dir / "flat.toml",
+                    "[[mask]]\nfigure = \"gain_db\"\nrelative_to_hz = 1000.0\n"
+                    "upper = [[20.0, 0.5], [20000.0, 0.5]]\nlower = [[20.0, -0.5], [20000.0, -0.5]]\n");
+    const std::string lowpass = (dir / "a<b>&.wav").string(); // a name that must be escaped
+    ASSERT_TRUE(test::RunSox({Stimulus(), lowpass, "lowpass", "3000"}));
+    const std::string page = (dir / "report.html").string();
+    const test::CRun run =
+        RunAnalyzer(dir, {"--limits", (dir / "flat.toml").string(), "--report", page, lowpass});
+    ASSERT_EQ(run.m_nStatus, 3) << run.m_strErr;
+    const std::string html = test::Slurp(page);
+    EXPECT_NE(html.find("class=\"banner fail\" id=\"verdict\">FAIL"), std::string::npos);
+    EXPECT_LT(html.find("id=\"verdict\""), html.find("<svg")) << "the verdict comes first";
+    EXPECT_EQ(Count(html, "<svg class=\"plot\""), 2u);
+    EXPECT_EQ(Count(html, "class=\"mask\""), 2u) << "the mask's upper and lower curves";
+    EXPECT_GT(Count(html, "class=\"detection\""), 0u);
+    EXPECT_NE(html.find("a&lt;b&gt;&amp;.wav"), std::string::npos);
+    EXPECT_EQ(html.find("a<b>"), std::string::npos);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_EQ(Count(html, "http"), Count(html, "xmlns=\"http://www.w3.org/2000/svg\"")) << "nothing to fetch";
+    const test::CRun md5 = test::RunProgram("md5sum", dir, {lowpass});
+    ASSERT_EQ(md5.m_nStatus, 0);
+    EXPECT_NE(html.find("<td>MD5</td><td>" + md5.m_strOut.substr(0, 32) + "</td>"), std::string::npos);
+
+    EXPECT_EQ(RunAnalyzer(dir, {"--report", "", Stimulus()}).m_nStatus, 2);
+    const test::CRun nowhere =
+        RunAnalyzer(dir, {"--report", (dir / "no/such/dir.html").string(), Stimulus()});
+    EXPECT_EQ(nowhere.m_nStatus, 1) << "a page that cannot be written is an error, not a success";
+
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "chromium is not installed: the page was not rendered";
+    }
+    const test::CRun dom =
+        test::RunProgram("timeout", dir,
+                         {"120", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                          "--user-data-dir=" + (dir / "profile").string(), "--dump-dom", "file://" + page});
+    ASSERT_EQ(dom.m_nStatus, 0) << dom.m_strErr;
+    EXPECT_NE(dom.m_strOut.find("id=\"verdict\">FAIL"), std::string::npos);
+    EXPECT_EQ(Count(dom.m_strOut, "<svg class=\"plot\""), 2u) << "both plots survive the browser's parser";
+    const std::string png = (dir / "report.png").string();
+    const test::CRun shot =
+        test::RunProgram("timeout", dir,
+                         {"120", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                          "--user-data-dir=" + (dir / "profile").string(), "--window-size=800,1800",
+                          "--screenshot=" + png, "file://" + page});
+    ASSERT_EQ(shot.m_nStatus, 0) << shot.m_strErr;
+    EXPECT_GT(std::filesystem::file_size(png), 20000u) << "a rendered page, not a blank one";
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "analysis/analysis_report.h"
+#include "instrument/limits.h"
+
+namespace instrument {
+
+// What a filed report says about how it was made; every field is shown as given (empty: left out).
+struct CReportContext {
+    std::string m_strWhen;     // date and time of the measurement, e.g. "2026-12-09 04:50:12 UTC"
+    std::string m_strChecksum; // the recording's MD5 in hex, as md5sum prints it
+    std::string m_strDevices;  // a live measurement's output and input devices
+    std::string m_strSettings; // the stimulus's settings in one line
+    std::string m_strVersion;  // the software that measured
+};
+
+// The measurement as one self-contained HTML page a person can file: no scripts, no fetches, plots as
+// inline SVG, dark text on white, laid out for A4 when printed. The verdict comes first (a PASS/FAIL
+// banner) when `verdict` is given; the Response plot draws the gain masks of `limits` when given; the
+// Spectrum shows the detection lines and spurs; the Summary gives each figure with its definition,
+// uncertainty and limit; the warnings close it. `report` must not be a refusal. Any thread.
+std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* verdict,
+                       const CLimits* limits, const CReportContext& context);
+
+// The MD5 of a file's bytes as 32 lower-case hex digits (what md5sum prints); empty where it cannot be read
+// (a pipe that is gone, a file removed meanwhile).
+std::string FileMd5(const std::string& path);
+
+} // namespace instrument
