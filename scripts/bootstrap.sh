@@ -8,7 +8,7 @@ packages=(cmake g++ make pkg-config libsleef-dev qt6-base-dev libgtest-dev libgm
           libbenchmark-dev libsndfile1-dev libkissfft-dev fonts-dejavu-core locales nlohmann-json3-dev
           dpkg-dev lintian desktop-file-utils appstream man-db groff-base sox qt6-svg-dev
           libflac-dev flac portaudio19-dev python3-dev pybind11-dev python3-numpy python3-pytest jackd2
-          libtomlplusplus-dev)
+          libtomlplusplus-dev chromium)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 missing=()
