@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -22,7 +21,6 @@
 #include "cli/analyze_command_line.h"
 #include "cli/console_progress.h"
 #include "cli/interrupt.h"
-#include "generation/settings_fields.h"
 #include "instrument/analyse_file.h"
 #include "instrument/html_report.h"
 #include "instrument/limits.h"
@@ -206,24 +204,9 @@ int main(int argc, char** argv) {
             junit.Commit();
         }
         if (!line.m_strReport.empty()) {
-            instrument::CReportContext context;
-            const std::time_t now = std::time(nullptr);
-            char when[32] = {};
-            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
-            context.m_strWhen = when;
-            if (!line.m_bMeasure && line.m_strRecording != "-") {
-                context.m_strChecksum = instrument::FileMd5(line.m_strRecording);
-            }
-            context.m_strDevices = devices;
-            for (std::size_t i = 0; i < kSignalFields; ++i) { // the duration is the recording's own
-                const CSettingsField& field = SettingsFields()[i];
-                if (std::string_view(field.m_szName) != "duration") {
-                    context.m_strSettings += (context.m_strSettings.empty() ? "" : ", ") +
-                                             std::string(field.m_szName) + " " +
-                                             field.ValueText(line.m_settings);
-                }
-            }
-            context.m_strVersion = "vorlanx-analyze " VORLANX_VERSION;
+            const instrument::CReportContext context = instrument::MakeReportContext(
+                line.m_settings, line.m_bMeasure ? std::string() : line.m_strRecording, devices,
+                "vorlanx-analyze " VORLANX_VERSION);
             const std::string html = instrument::ReportHtml(report, verdict ? &*verdict : nullptr,
                                                             limits ? &*limits : nullptr, context);
             platform::COutputFile page;

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <limits>
 
+#include "generation/settings_fields.h"
 #include "platform/md5.h"
 #include "platform/number_text.h"
 
@@ -404,6 +406,31 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
         html += "</ul>\n";
     }
     return html + "</section>\n</body>\n</html>\n";
+}
+
+CReportContext MakeReportContext(const CGenerationSettings& settings, const std::string& recordingPath,
+                                 const std::string& devices, const std::string& version) {
+    CReportContext context;
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char when[40] = {};
+    if (::gmtime_r(&now, &utc) != nullptr) {
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    }
+    context.m_strWhen = when;
+    if (!recordingPath.empty() && recordingPath != "-") {
+        context.m_strChecksum = FileMd5(recordingPath);
+    }
+    for (std::size_t i = 0; i < kSignalFields; ++i) {
+        const CSettingsField& field = SettingsFields()[i];
+        if (std::string_view(field.m_szName) != "duration") {
+            context.m_strSettings += (context.m_strSettings.empty() ? "" : ", ") +
+                                     std::string(field.m_szName) + " " + field.ValueText(settings);
+        }
+    }
+    context.m_strDevices = devices;
+    context.m_strVersion = version;
+    return context;
 }
 
 std::string FileMd5(const std::string& path) {

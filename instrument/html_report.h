@@ -3,6 +3,7 @@
 #include <string>
 
 #include "analysis/analysis_report.h"
+#include "generation/settings.h"
 #include "instrument/limits.h"
 
 namespace instrument {
@@ -15,6 +16,12 @@ struct CReportContext {
     std::string m_strSettings; // the stimulus's settings in one line
     std::string m_strVersion;  // the software that measured
 };
+
+// The context of a measurement made now: the time in UTC, the MD5 of `recordingPath` (none for an
+// empty path or "-", standard input), the signal's settings but the duration (the recording's own),
+// and the devices and version as given.
+CReportContext MakeReportContext(const CGenerationSettings& settings, const std::string& recordingPath,
+                                 const std::string& devices, const std::string& version);
 
 // The measurement as one self-contained HTML page a person can file: no scripts, no fetches, plots as
 // inline SVG, dark text on white, laid out for A4 when printed. The verdict comes first (a PASS/FAIL

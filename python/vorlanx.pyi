@@ -70,6 +70,9 @@ def write(
     errno and path when the file cannot be opened or written, or has no room.
     """
 
+class Result(dict[str, Any]):
+    """The report's keys, as a dict; report() writes the page of the measurement behind it."""
+
 def analyze(
     recording: Union[str, os.PathLike[str], npt.NDArray[Any]],
     settings: Settings,
@@ -80,7 +83,7 @@ def analyze(
     left: Optional[int] = None,
     right: Optional[int] = None,
     limits: Union[None, str, os.PathLike[str], dict[str, Any]] = None,
-) -> dict[str, Any]:
+) -> Result:
     """Measures a recording (a path, or an array of shape (frames,) or (frames, channels) with its
     sample_rate) against the stimulus `settings` describe: the keys of `vorlanx-analyze --json`.
 
@@ -99,7 +102,7 @@ def measure(
     skip: float = 0.1,
     length: Optional[float] = None,
     progress: Optional[Callable[[float], Any]] = None,
-) -> dict[str, Any]:
+) -> Result:
     """Plays the stimulus on `output`, records `input` (device names or parts of them; empty: the
     default) and analyses the answer from the latency on, as `vorlanx-analyze --measure` does.
 
@@ -111,3 +114,9 @@ def play(settings: Settings, device: str = "", loop: bool = False) -> dict[str, 
     """Plays the stimulus on an output device to its end, or with loop=True until Ctrl-C.
 
     Returns {device, frames, underruns}; RuntimeError for a device that fails."""
+
+def report(result: Result, path: Union[str, os.PathLike[str]]) -> None:
+    """Writes the measurement behind `result` (what analyze() or measure() returned) as one
+    self-contained HTML page, as `vorlanx-analyze --report` does, replacing `path` only once complete.
+    TypeError for anything but such a result, ValueError for one that was pickled (its spectrum does
+    not travel), OSError when the page cannot be written."""

@@ -25,9 +25,11 @@
 #include "generation/plan_report.h"
 #include "generation/settings_fields.h"
 #include "instrument/analyse_file.h"
+#include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
 #include "platform/number_text.h"
+#include "platform/output_file.h"
 #include "platform/sound_file_reader.h"
 #include "python/array_recording.h"
 #include "python/python_feedback.h"
@@ -284,6 +286,27 @@ analysis::CAnalysisOptions AnalysisOptions(double skip, std::optional<double> le
     return options;
 }
 
+// What report() needs beyond the result's keys: the report itself (with the spectrum), the verdict
+// and limits, and how it was made. Shared, never changed: a copy of a result shares it. Pickled, it
+// becomes empty (the spectrum does not travel), and report() says so.
+struct CKeptMeasurement {
+    std::optional<analysis::CAnalysisReport> m_report;
+    std::optional<instrument::CVerdict> m_verdict;
+    std::optional<instrument::CLimits> m_limits;
+    instrument::CReportContext m_context;
+};
+
+// The type analyze() and measure() return: a dict with the report's keys, which also keeps the
+// measurement for report(). Made at import as a subclass of dict, so json.dumps and == work as before;
+// held for the process's life (never released after the interpreter has gone).
+py::object* g_pResultType = nullptr;
+
+py::object KeepWithResult(const py::dict& keys, CKeptMeasurement kept) {
+    py::object result = (*g_pResultType)(keys);
+    result.attr("_measurement") = std::make_shared<CKeptMeasurement>(std::move(kept));
+    return result;
+}
+
 // The outcome as Python returns it: the report's JSON, or ValueError with this module's advice.
 py::dict ReportOrRaise(const instrument::COutcome& outcome) {
     if (!outcome.m_report) {
@@ -385,22 +408,27 @@ instrument::CLimits LimitsArgument(const py::object& argument) {
     return *limits;
 }
 
-py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
-                 const py::object& sampleRate, std::optional<double> fullScale, double skip,
-                 std::optional<double> length, std::optional<int> left, std::optional<int> right,
-                 const py::object& limitsArgument) {
+py::object Analyze(const py::object& recordingArgument, const CGenerationSettings& settings,
+                   const py::object& sampleRate, std::optional<double> fullScale, double skip,
+                   std::optional<double> length, std::optional<int> left, std::optional<int> right,
+                   const py::object& limitsArgument) {
     const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, left, right);
     std::optional<instrument::CLimits> limits;
     if (!limitsArgument.is_none()) {
         limits = LimitsArgument(limitsArgument);
     }
     // With limits, the verdict joins the report's keys.
+    std::string checksummed; // the file whose MD5 a report gives
     const auto judged = [&](py::dict report, const instrument::COutcome& outcome) {
+        CKeptMeasurement kept;
+        kept.m_report = outcome.m_report;
+        kept.m_limits = limits;
         if (limits && outcome.m_report) {
-            report["verdict"] =
-                FromJson(instrument::VerdictJson(instrument::Judge(*outcome.m_report, *limits)));
+            kept.m_verdict = instrument::Judge(*outcome.m_report, *limits);
+            report["verdict"] = FromJson(instrument::VerdictJson(*kept.m_verdict));
         }
-        return report;
+        kept.m_context = instrument::MakeReportContext(settings, checksummed, "", "vorlanx " VORLANX_VERSION);
+        return KeepWithResult(report, std::move(kept));
     };
     std::unique_ptr<analysis::CRecording> recording;
     // The stimulus's rate is the recording's unless the settings name another than the default.
@@ -411,6 +439,7 @@ py::dict Analyze(const py::object& recordingArgument, const CGenerationSettings&
     if (isPath) {
         py::object shown;
         const std::string path = PathArgument(recordingArgument, "recording", shown);
+        checksummed = path;
         if (fullScale) {
             throw py::value_error("full_scale goes with an array; a file says its own");
         }
@@ -474,9 +503,9 @@ template <class Work> auto RunOnDevices(CPythonWatch& watch, Work work) {
     }
 }
 
-py::dict Measure(const CGenerationSettings& settings, const std::string& output, const std::string& input,
-                 const std::string& saveRecording, double skip, std::optional<double> length,
-                 const py::object& progressArgument) {
+py::object Measure(const CGenerationSettings& settings, const std::string& output, const std::string& input,
+                   const std::string& saveRecording, double skip, std::optional<double> length,
+                   const py::object& progressArgument) {
     if (!progressArgument.is_none() && !PyCallable_Check(progressArgument.ptr())) {
         throw py::type_error("progress expects a callable taking the fraction done, or None");
     }
@@ -499,7 +528,41 @@ py::dict Measure(const CGenerationSettings& settings, const std::string& output,
     result["overruns"] = outcome.m_session.m_nOverruns;
     result["output_device"] = outcome.m_strOutputName;
     result["input_device"] = outcome.m_strInputName;
-    return result;
+    CKeptMeasurement kept;
+    kept.m_report = outcome.m_report;
+    kept.m_context = instrument::MakeReportContext(
+        settings, saveRecording, "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName,
+        "vorlanx " VORLANX_VERSION);
+    return KeepWithResult(result, std::move(kept));
+}
+
+// Writes the measurement behind a result of analyze() or measure() as the HTML page
+// vorlanx-analyze --report writes, replacing `path` only once complete.
+void Report(const py::object& result, const py::object& pathArgument) {
+    py::object shown;
+    const std::string path = PathArgument(pathArgument, "path", shown);
+    if (!py::isinstance(result, *g_pResultType) || !py::hasattr(result, "_measurement")) {
+        throw py::type_error("report expects the result analyze() or measure() returned, not " +
+                             std::string(py::str(result.get_type().attr("__name__"))));
+    }
+    const auto kept = result.attr("_measurement").cast<std::shared_ptr<CKeptMeasurement>>();
+    if (!kept || !kept->m_report) {
+        throw py::value_error("this result was pickled and has lost its measurement: analyse the recording "
+                              "again to report it");
+    }
+    const std::string html =
+        instrument::ReportHtml(*kept->m_report, kept->m_verdict ? &*kept->m_verdict : nullptr,
+                               kept->m_limits ? &*kept->m_limits : nullptr, kept->m_context);
+    platform::COutputFile page;
+    if (!page.Open(path)) {
+        RaiseOsError(page.OpenErrorNumber(), page.OpenError(), shown);
+    }
+    try {
+        page.Write(html.data(), html.size());
+        page.Commit();
+    } catch (const platform::CFileException& error) {
+        RaiseOsError(error.Error(), error.what(), shown);
+    }
 }
 
 py::dict Play(const CGenerationSettings& settings, const std::string& device, bool loop) {
@@ -576,6 +639,26 @@ PYBIND11_MODULE(vorlanx, module) {
                "RuntimeError for a device that fails or a recording that is silent or clips, OSError\n"
                "when the recording cannot be written, KeyboardInterrupt on Ctrl-C (the device is\n"
                "released). Releases the GIL while it works.");
+    py::object builtins = py::module_::import("builtins");
+    g_pResultType = new py::object(builtins.attr("type")(
+        "Result", py::make_tuple(builtins.attr("dict")),
+        py::dict(py::arg("__module__") = "vorlanx",
+                 py::arg("__doc__") = "The report's keys, as a dict; report() writes the page of the "
+                                      "measurement behind it.")));
+    module.attr("Result") = *g_pResultType;
+    py::class_<CKeptMeasurement, std::shared_ptr<CKeptMeasurement>>(module, "_Measurement")
+        .def("__copy__", [](const std::shared_ptr<CKeptMeasurement>& self) { return self; })
+        .def("__deepcopy__",
+             [](const std::shared_ptr<CKeptMeasurement>& self, const py::object&) { return self; })
+        .def(py::pickle([](const CKeptMeasurement&) { return py::make_tuple(); },
+                        [](const py::tuple&) { return std::make_shared<CKeptMeasurement>(); }));
+    module.def("report", &Report, py::arg("result"), py::arg("path"),
+               "Writes the measurement behind `result` (what analyze() or measure() returned) as one\n"
+               "self-contained HTML page, as vorlanx-analyze --report does: the verdict first where limits\n"
+               "were given, the Response and Spectrum plots, each figure with its definition. Replaces\n"
+               "`path` only once complete. Raises TypeError for anything but such a result, ValueError\n"
+               "for one that was pickled (its spectrum does not travel), OSError when the page cannot be\n"
+               "written.");
     module.def("play", &Play, py::arg("settings"), py::arg("device") = "", py::arg("loop") = false,
                "Plays the stimulus on an output device (a name or part of one; empty: the default) until\n"
                "its end, or with loop=True until Ctrl-C (KeyboardInterrupt). Returns {device, frames,\n"

@@ -341,3 +341,32 @@ def test_analyze_gives_the_verdict_of_limits_as_a_file_or_a_dict(tmp_path):
     with pytest.raises(ValueError, match="no figure is named"):
         vorlanx.analyze(stimulus, settings, sample_rate=44100, limits={"loudness": {"max": 1.0}})
     assert "verdict" not in vorlanx.analyze(stimulus, settings, sample_rate=44100)
+
+
+def test_report_writes_the_page_of_the_measurement_behind_a_result(tmp_path):
+    import copy
+    import hashlib
+    import pickle
+    settings = vorlanx.Settings(duration=2.0)
+    path = tmp_path / "halved.wav"
+    vorlanx.write(str(tmp_path / "stimulus.wav"), settings)
+    subprocess.run(["sox", str(tmp_path / "stimulus.wav"), str(path), "remix", "1v0.5", "2"], check=True)
+    limits = {"mask": [{"figure": "gain_db", "upper": [[20.0, 0.5], [20000.0, 0.5]],
+                        "lower": [[20.0, -0.5], [20000.0, -0.5]]}]}
+    result = vorlanx.analyze(path, settings, limits=limits)
+    assert isinstance(result, dict) and json.loads(json.dumps(result)) == dict(result)
+    vorlanx.report(copy.deepcopy(result), tmp_path / "page.html")
+    page = (tmp_path / "page.html").read_text()
+    assert 'id="verdict">FAIL' in page and page.count('<svg class="plot"') == 2
+    assert "<td>MD5</td><td>" + hashlib.md5(path.read_bytes()).hexdigest() + "</td>" in page
+    plain = vorlanx.analyze(path, settings)
+    vorlanx.report(plain, tmp_path / "plain.html")
+    assert 'id="verdict"' not in (tmp_path / "plain.html").read_text()
+
+    with pytest.raises(TypeError, match="analyze"):
+        vorlanx.report(dict(result), tmp_path / "x.html")
+    with pytest.raises(ValueError, match="pickled"):
+        vorlanx.report(pickle.loads(pickle.dumps(result)), tmp_path / "x.html")
+    with pytest.raises(OSError) as error:
+        vorlanx.report(result, tmp_path / "no" / "x.html")
+    assert error.value.errno == 2 and not (tmp_path / "x.html").exists()
