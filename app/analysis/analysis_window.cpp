@@ -38,6 +38,7 @@
 #include "app/analysis/response_plot.h"
 #include "app/app_icon.h"
 #include "generation/file_formats.h"
+#include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
@@ -143,6 +144,9 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     m_pExport->setObjectName(QStringLiteral("export"));
     m_pSaveImage = new QPushButton(QStringLiteral("Save image..."), this);
     m_pSaveImage->setObjectName(QStringLiteral("saveImage"));
+    m_pReport = new QPushButton(QStringLiteral("Report..."), this);
+    m_pReport->setObjectName(QStringLiteral("report"));
+    m_pReport->setToolTip(QStringLiteral("Save the measurement as a page to file or print (HTML)"));
     m_pLimits = new QPushButton(QStringLiteral("Limits..."), this);
     m_pLimits->setObjectName(QStringLiteral("limits"));
     m_pLimits->setToolTip(
@@ -162,6 +166,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     buttons->addWidget(m_pExport, 1, 0);
     buttons->addWidget(m_pSaveImage, 1, 1);
     buttons->addWidget(m_pLimits, 2, 0);
+    buttons->addWidget(m_pReport, 2, 1);
     side->addLayout(buttons);
     // The Response's lower plot: the phase, or the group delay.
     auto* groupDelay = new QCheckBox(QStringLiteral("Show &group delay"), this);
@@ -186,6 +191,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     connect(&m_worker, &CAnalysisWorker::measuring, this, &CAnalysisWindow::OnMeasuring);
     connect(m_pExport, &QPushButton::clicked, this, &CAnalysisWindow::OnExport);
     connect(m_pSaveImage, &QPushButton::clicked, this, &CAnalysisWindow::OnSaveImage);
+    connect(m_pReport, &QPushButton::clicked, this, &CAnalysisWindow::OnReport);
     connect(m_pCancel, &QPushButton::clicked, &m_worker, &CAnalysisWorker::Cancel);
     connect(&m_worker, &CAnalysisWorker::progressed, this, &CAnalysisWindow::OnProgressed);
     connect(&m_worker, &CAnalysisWorker::finished, this, &CAnalysisWindow::OnFinished);
@@ -329,6 +335,7 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
                                  std::move(report));
     } else {
         m_report = std::move(report);
+        m_strSource = finished.m_strPath;
     }
     ShowReport();
 }
@@ -364,6 +371,7 @@ void CAnalysisWindow::ShowReport() {
     const bool ready = m_report.has_value();
     m_pExport->setEnabled(ready);
     m_pSaveImage->setEnabled(ready);
+    m_pReport->setEnabled(ready);
     m_pOverlay->setEnabled(ready && !m_worker.IsRunning());
     m_pProgress->setVisible(m_worker.IsRunning());
     m_pCancel->setVisible(m_worker.IsRunning());
@@ -589,6 +597,29 @@ void CAnalysisWindow::OnSaveImage() {
     painter.end();
     image.save(&buffer, "PNG");
     WriteFile(path, bytes);
+}
+
+void CAnalysisWindow::OnReport() {
+    if (!m_report) {
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the report"),
+                                                      QFileInfo(m_strName).completeBaseName() + ".html",
+                                                      QStringLiteral("Web page (*.html)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const bool live = m_strSource.rfind("live: ", 0) == 0;
+    const instrument::CReportContext context = instrument::MakeReportContext(
+        m_stimulus, live ? std::string() : m_strSource, live ? m_strSource.substr(6) : std::string(),
+        "Vorlanx " VORLANX_VERSION);
+    std::optional<instrument::CVerdict> verdict;
+    if (m_limits) {
+        verdict = instrument::Judge(*m_report, *m_limits);
+    }
+    const std::string html = instrument::ReportHtml(*m_report, verdict ? &*verdict : nullptr,
+                                                    m_limits ? &*m_limits : nullptr, context);
+    WriteFile(path, QByteArray::fromStdString(html));
 }
 
 QStringList CAnalysisWindow::Caption() const {

@@ -68,6 +68,8 @@ public:
 
 public slots:
     void OnSaveImage();
+    // "Report...": asks where, and writes the measurement as the HTML page vorlanx-analyze --report writes.
+    void OnReport();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -94,7 +96,8 @@ private:
     bool m_bMeasuring = false; // a live measurement runs: its title waits in m_strPendingTitle
     QString m_strPendingTitle;
     std::optional<analysis::CAnalysisReport> m_report;
-    QString m_strName; // the recording's file name
+    QString m_strName;       // the recording's file name
+    std::string m_strSource; // the shown report's recording path, or "live: OUT to IN"
     std::vector<std::pair<QString, analysis::CAnalysisReport>> m_aOverlays;
     std::function<void(const QString&)> m_onDrop;
 
@@ -108,6 +111,7 @@ private:
     QPushButton* m_pExport = nullptr;
     QPushButton* m_pSaveImage = nullptr;
     QPushButton* m_pLimits = nullptr;
+    QPushButton* m_pReport = nullptr;
     std::optional<instrument::CLimits> m_limits; // judged against, once loaded
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;

@@ -344,6 +344,18 @@ TEST_F(AnalysisWindowTest, LimitsGiveAVerdictAndDrawTheirMasks) {
         }
         EXPECT_EQ(window->SummaryValue("verdict"), verdict) << path;
         ASSERT_EQ(window->findChild<CResponsePlot*>("response")->Masks().size(), 1u);
+        // "Report..." files the same verdict, with the mask drawn.
+        const std::filesystem::path page = dir / "report.html";
+        {
+            CFileDialogAnswer answer(QString::fromStdString(page.string()));
+            window->findChild<QPushButton*>("report")->click();
+        }
+        const std::vector<unsigned char> bytes = test::ReadBytes(page);
+        const std::string html(bytes.begin(), bytes.end());
+        EXPECT_NE(html.find(verdict.startsWith("PASS") ? "id=\"verdict\">PASS" : "id=\"verdict\">FAIL"),
+                  std::string::npos)
+            << path;
+        EXPECT_NE(html.find("class=\"mask\""), std::string::npos);
         window->close();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
