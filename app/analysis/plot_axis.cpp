@@ -30,10 +30,12 @@ std::vector<CPlotAxis::CTick> CPlotAxis::Ticks(int most) const {
         return ticks;
     }
     if (m_eScale == EScale::Logarithmic) {
-        // Every 1 .. 9 times a power of ten; 1, 2 and 5 labelled (only 1 when those are too many).
+        // Every 1 .. 9 times a power of ten; 1, 2 and 5 labelled when a label fits between 1 and 2
+        // (the closest pair, log10 2 of a decade apart), otherwise only 1.
         const int firstDecade = static_cast<int>(std::floor(std::log10(m_dFrom)));
         const int lastDecade = static_cast<int>(std::ceil(std::log10(m_dTo)));
-        const bool dense = 3 * (lastDecade - firstDecade) <= most + 1;
+        const double labelsPerDecade = most / std::log10(m_dTo / m_dFrom);
+        const bool dense = labelsPerDecade * std::log10(2.0) >= 1.0;
         for (int decade = firstDecade; decade <= lastDecade; ++decade) {
             for (int multiple = 1; multiple <= 9; ++multiple) {
                 const double value = multiple * std::pow(10.0, decade);
@@ -187,8 +189,12 @@ QRectF DrawPlotFrame(QPainter& painter, const QRectF& area, const QPalette& pale
         painter.drawText(QRectF(area.left(), at - line / 2, labelWidth + 4, line),
                          Qt::AlignRight | Qt::AlignVCenter, yText(tick.m_dValue));
     }
+    // As many x labels as fit side by side, each as wide as the widest and half a line apart: the
+    // last on a linear axis, 2 of the last decade on a logarithmic one (its labels are 1, 2, 5).
+    const double widest = x.Logarithmic() ? 2.0 * std::pow(10.0, std::floor(std::log10(x.To()))) : x.To();
+    const double xLabelWidth = metrics.horizontalAdvance(xText(widest)) + line / 2;
     const std::vector<CPlotAxis::CTick> xTicks =
-        x.Ticks(std::max(2, static_cast<int>(data.width() / (4.0 * line))));
+        x.Ticks(std::max(2, static_cast<int>(data.width() / xLabelWidth)));
     for (const auto& tick : xTicks) {
         const double at = x.Pixel(tick.m_dValue, data.left(), data.right());
         painter.setPen(tick.m_bLabelled ? grid : QPen(palette.color(QPalette::Midlight), 0, Qt::DotLine));

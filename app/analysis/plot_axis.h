@@ -24,11 +24,13 @@ public:
 
     double From() const { return m_dFrom; }
     double To() const { return m_dTo; }
+    bool Logarithmic() const { return m_eScale == EScale::Logarithmic; }
     // The pixel of `value` on an axis drawn from pixel `first` (at From) to `last` (at To).
     double Pixel(double value, double first, double last) const;
     // The value at `pixel`, the inverse of Pixel.
     double Value(double pixel, double first, double last) const;
-    // Ticks within the range, at most about `most` of them labelled.
+    // Ticks within the range, at most about `most` of them labelled: `most` labels fit side by side
+    // over the axis's length.
     std::vector<CTick> Ticks(int most) const;
 
 private:

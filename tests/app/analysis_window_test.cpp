@@ -19,6 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#ifdef VORLANX_HAVE_SVG
+#include <QBuffer>
+#include <QPainter>
+#include <QSvgGenerator>
+#endif
 #include <nlohmann/json.hpp>
 
 #include "app/analysis/analysis_window.h"
@@ -412,3 +417,39 @@ TEST_F(AnalysisWindowTest, BadRecordingsGiveOneMessage) {
 }
 
 } // namespace
+
+#ifdef VORLANX_HAVE_SVG
+// The Response's frequency labels at 144 dpi (fonts half as large again in pixels): 2 and 5 of each
+// decade are labelled where they fit, only the decades where the plot is too narrow for them.
+TEST(ResponsePlotTest, MinorFrequencyLabelsWhereTheyFitAt144Dpi) {
+    const auto labels = [](int width) {
+        CResponsePlot plot;
+        QFont font = plot.font();
+        font.setPixelSize(static_cast<int>(std::lround(QFontInfo(font).pixelSize() * 1.5)));
+        plot.setFont(font);
+        plot.resize(width, 400);
+        std::vector<CResponsePlot::CPoint> points;
+        for (const double hz : {831.0, 1385.0, 4155.0, 19667.0}) {
+            points.push_back({hz, -10.0, 0.0, 0.0, NAN, 0.0});
+        }
+        plot.SetCurves({{QStringLiteral("dut.wav"), points, 0.0}}, 22050.0);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(plot.size());
+        QPainter painter(&svg);
+        plot.render(&painter);
+        painter.end();
+        return QString::fromUtf8(bytes);
+    };
+    const QString wide = labels(700); // the Response in the window at its usual size
+    for (const char* label : {">1k<", ">2k<", ">5k<", ">10k<", ">20k<"}) {
+        EXPECT_TRUE(wide.contains(QLatin1String(label))) << label;
+    }
+    const QString narrow = labels(260);
+    EXPECT_TRUE(narrow.contains(QLatin1String(">10k<")));
+    EXPECT_FALSE(narrow.contains(QLatin1String(">2k<"))) << "no room between 1k and 2k";
+}
+#endif
