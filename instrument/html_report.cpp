@@ -44,6 +44,19 @@ std::string Figure(const std::optional<double>& value, int decimals, const char*
     return value ? platform::FormatFigure(*value, decimals) + unit : "n/a";
 }
 
+// A level in dBFS also in the converter's unit where its full scale was given: " (4.08 dBu)".
+std::string Physical(const analysis::CAnalysisReport& report, double dbfs) {
+    if (!report.m_fullScale || !std::isfinite(dbfs)) {
+        return {};
+    }
+    const analysis::CFullScale& scale = *report.m_fullScale;
+    const double value = scale.From(dbfs);
+    return scale.m_eUnit == analysis::CFullScale::EUnit::Volt
+               ? " (" + platform::FormatFigure(value, 6) + " V)"
+               : " (" + platform::FormatFigure(value, 2) +
+                     (scale.m_eUnit == analysis::CFullScale::EUnit::Dbu ? " dBu)" : " dBV)");
+}
+
 // A plot's frame: a log-frequency axis across and a linear one up, in SVG user units.
 struct CAxes {
     double m_dLeftHz, m_dRightHz, m_dBottom, m_dTop;
@@ -310,6 +323,10 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
     meta("MD5", context.m_strChecksum);
     meta("Format", report.m_strFormat + ", " + std::to_string(report.m_nChannels) + " channel(s), " +
                        platform::FormatGeneral15(report.m_dSampleRateHz) + " Hz");
+    if (report.m_fullScale) {
+        const std::string zero = Physical(report, 0.0);
+        meta("Full scale", zero.substr(2, zero.size() - 3) + ", a full-scale sine's RMS");
+    }
     meta("Devices", context.m_strDevices);
     meta("Settings", context.m_strSettings);
     meta("Software", context.m_strVersion);
@@ -374,7 +391,9 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
             ? "The device's whole delay, from the stimulus's start on both channels."
             : "The left channel's delay behind the reference, within a quarter period of f0.");
     if (report.m_reference.m_bPresent) {
-        row("reference.level_dbfs", "Reference level", Figure(report.m_reference.m_dLevelDbfs, 2, " dBFS"),
+        row("reference.level_dbfs", "Reference level",
+            Figure(report.m_reference.m_dLevelDbfs, 2, " dBFS") +
+                Physical(report, report.m_reference.m_dLevelDbfs),
             "", false, "The reference tone's level; 0 dBFS is a full-scale sine.");
         row("reference.thd_n_db", "Reference THD+N", Figure(report.m_reference.m_dThdNoiseDb, 2, " dB"), "",
             false, "Everything from 20 Hz to 20 kHz but the reference tone, against it.");
@@ -389,11 +408,12 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
                                            (tone.m_eSide == analysis::ESide::Lower ? " (fc-f0)" : " (fc+f0)");
         html += "<tr><td>" + name + "</td><td class=\"num\">" +
                 platform::FormatFigure(tone.m_dFrequencyHz, 2) + " Hz</td><td class=\"num\">" +
-                platform::FormatFigure(tone.m_dLevelDbfs, 2) + " dBFS</td><td class=\"num\">" +
-                platform::FormatFigure(tone.m_dGainDb, 3, true) + " dB</td><td class=\"num\">" +
-                Figure(tone.m_dGainUncertaintyDb, 3, " dB") + "</td><td class=\"num\">" +
-                platform::FormatFigure(tone.m_dPhaseDeg, 2, true) + "&deg;</td><td class=\"num\">" +
-                Figure(tone.m_dPhaseUncertaintyDeg, 2, "&deg;") + "</td></tr>\n";
+                platform::FormatFigure(tone.m_dLevelDbfs, 2) + " dBFS" + Physical(report, tone.m_dLevelDbfs) +
+                "</td><td class=\"num\">" + platform::FormatFigure(tone.m_dGainDb, 3, true) +
+                " dB</td><td class=\"num\">" + Figure(tone.m_dGainUncertaintyDb, 3, " dB") +
+                "</td><td class=\"num\">" + platform::FormatFigure(tone.m_dPhaseDeg, 2, true) +
+                "&deg;</td><td class=\"num\">" + Figure(tone.m_dPhaseUncertaintyDeg, 2, "&deg;") +
+                "</td></tr>\n";
     }
     html += "</table></section>\n<section><h2>Warnings</h2>\n";
     if (report.m_aWarnings.empty()) {

@@ -361,6 +361,17 @@ TEST_F(VorlanxAnalyze, ReportIsAPageAPersonCanFile) {
     ASSERT_EQ(md5.m_nStatus, 0);
     EXPECT_NE(html.find("<td>MD5</td><td>" + md5.m_strOut.substr(0, 32) + "</td>"), std::string::npos);
 
+    // With the converter's full scale, levels read in dBu too: 18 dB above their dBFS.
+    const std::string scaledPage = (dir / "scaled.html").string();
+    const test::CRun scaled =
+        RunAnalyzer(dir, {"--json", "--full-scale", "18dBu", "--report", scaledPage, Stimulus()});
+    ASSERT_EQ(scaled.m_nStatus, 0) << scaled.m_strErr;
+    const double reference = nlohmann::json::parse(scaled.m_strOut)["reference"]["level_dbfs"].get<double>();
+    char dbu[64];
+    std::snprintf(dbu, sizeof dbu, "(%.2f dBu)", reference + 18.0);
+    EXPECT_NE(test::Slurp(scaledPage).find(dbu), std::string::npos) << dbu;
+    EXPECT_NE(test::Slurp(scaledPage).find("<td>Full scale</td><td>18.00 dBu"), std::string::npos);
+
     EXPECT_EQ(RunAnalyzer(dir, {"--report", "", Stimulus()}).m_nStatus, 2);
     const test::CRun nowhere =
         RunAnalyzer(dir, {"--report", (dir / "no/such/dir.html").string(), Stimulus()});
