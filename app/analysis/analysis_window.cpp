@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -175,6 +176,19 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
         m_pResponse->SetLower(on ? CResponsePlot::ELower::GroupDelay : CResponsePlot::ELower::Phase);
     });
     side->addWidget(groupDelay);
+    // The converter's full scale, so that levels also read in dBu, dBV or volts.
+    auto* fullScaleRow = new QHBoxLayout;
+    auto* fullScaleLabel = new QLabel(QStringLiteral("&Full scale"), this);
+    m_pFullScale = new QLineEdit(this);
+    m_pFullScale->setObjectName(QStringLiteral("fullScale"));
+    m_pFullScale->setPlaceholderText(QStringLiteral("e.g. 18dBu, -4.2dBV, 1.5V"));
+    m_pFullScale->setToolTip(
+        QStringLiteral("A full-scale sine's RMS at the converter: levels also read in that unit"));
+    fullScaleLabel->setBuddy(m_pFullScale);
+    fullScaleRow->addWidget(fullScaleLabel);
+    fullScaleRow->addWidget(m_pFullScale, 1);
+    side->addLayout(fullScaleRow);
+    connect(m_pFullScale, &QLineEdit::editingFinished, this, &CAnalysisWindow::OnFullScale);
     auto* progress = new QHBoxLayout;
     progress->addWidget(m_pProgress, 1);
     progress->addWidget(m_pCancel);
@@ -335,6 +349,7 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
                                  std::move(report));
     } else {
         m_report = std::move(report);
+        m_report->m_fullScale = m_fullScale;
         m_strSource = finished.m_strPath;
     }
     ShowReport();
@@ -411,7 +426,19 @@ void CAnalysisWindow::ShowReport() {
     const auto reference = [&](double value) {
         return report.m_reference.m_bPresent ? std::optional<double>(value) : std::nullopt;
     };
-    set("reference.level_dbfs", Figure(reference(report.m_reference.m_dLevelDbfs), 2, "dBFS"));
+    QString referenceLevel = Figure(reference(report.m_reference.m_dLevelDbfs), 2, "dBFS");
+    if (report.m_fullScale && report.m_reference.m_bPresent) {
+        const analysis::CFullScale& scale = *report.m_fullScale;
+        const double value = scale.From(report.m_reference.m_dLevelDbfs);
+        referenceLevel +=
+            scale.m_eUnit == analysis::CFullScale::EUnit::Volt
+                ? QStringLiteral(" (%1 V)").arg(QString::fromStdString(platform::FormatFigure(value, 4)))
+                : QStringLiteral(" (%1 %2)")
+                      .arg(QString::fromStdString(platform::FormatFigure(value, 2)),
+                           scale.m_eUnit == analysis::CFullScale::EUnit::Dbu ? QStringLiteral("dBu")
+                                                                             : QStringLiteral("dBV"));
+    }
+    set("reference.level_dbfs", referenceLevel);
     set("reference.thd_db", Figure(reference(report.m_reference.m_dThdDb), 2, "dB"));
     set("reference.thd_n_db", Figure(reference(report.m_reference.m_dThdNoiseDb), 2, "dB"));
     // The verdict, as text and in the palette's colours (the highlight for a pass, its turned hue for a
@@ -465,6 +492,22 @@ void CAnalysisWindow::ShowReport() {
 QString CAnalysisWindow::SummaryValue(const QString& key) const {
     const auto found = m_summary.find(key);
     return found != m_summary.end() ? found->second->text() : QString();
+}
+
+void CAnalysisWindow::OnFullScale() {
+    const QString text = m_pFullScale->text().trimmed();
+    const std::optional<analysis::CFullScale> scale =
+        text.isEmpty() ? std::nullopt : analysis::ParseFullScale(text.toStdString());
+    // A level that does not read keeps the field for correcting, in the palette's warning colour.
+    QPalette colours = m_pFullScale->palette();
+    colours.setColor(QPalette::Text, !text.isEmpty() && !scale ? TurnedHighlight(palette(), 180)
+                                                               : palette().color(QPalette::Text));
+    m_pFullScale->setPalette(colours);
+    m_fullScale = scale;
+    if (m_report) {
+        m_report->m_fullScale = m_fullScale;
+    }
+    ShowReport();
 }
 
 void CAnalysisWindow::OnLimits() {

@@ -14,6 +14,7 @@
 class CMeasuredSpectrumPlot;
 class CResponsePlot;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -60,6 +61,9 @@ public slots:
     void OnExport();
     // "Limits...": asks for a limits file and judges the report against it.
     void OnLimits();
+    // The full scale field was edited: levels also read in its unit (none for an empty field or a
+    // level that does not read, which is shown in the warning colour).
+    void OnFullScale();
 
 public:
     // Judges the report (and any later one) against the limits file at `path`: the verdict in the
@@ -112,7 +116,9 @@ private:
     QPushButton* m_pSaveImage = nullptr;
     QPushButton* m_pLimits = nullptr;
     QPushButton* m_pReport = nullptr;
-    std::optional<instrument::CLimits> m_limits; // judged against, once loaded
+    QLineEdit* m_pFullScale = nullptr;
+    std::optional<analysis::CFullScale> m_fullScale; // given in the window
+    std::optional<instrument::CLimits> m_limits;     // judged against, once loaded
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;
 };

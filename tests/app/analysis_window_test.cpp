@@ -366,6 +366,19 @@ TEST_F(AnalysisWindowTest, LimitsGiveAVerdictAndDrawTheirMasks) {
     }
     CAnalysisWindow* window = Drop(Default());
     ASSERT_TRUE(Done(window));
+    // The converter's full scale: the reference's level also in dBu, 18 dB above its dBFS; a level that
+    // does not read leaves only dBFS.
+    auto* fullScale = window->findChild<QLineEdit*>("fullScale");
+    ASSERT_NE(fullScale, nullptr);
+    const QString dbfs = window->SummaryValue("reference.level_dbfs");
+    fullScale->setText("18dBu");
+    emit fullScale->editingFinished();
+    const double level = dbfs.section(' ', 0, 0).toDouble();
+    EXPECT_EQ(window->SummaryValue("reference.level_dbfs"),
+              dbfs + QStringLiteral(" (%1 dBu)").arg(level + 18.0, 0, 'f', 2));
+    fullScale->setText("18 parsecs");
+    emit fullScale->editingFinished();
+    EXPECT_EQ(window->SummaryValue("reference.level_dbfs"), dbfs);
     test::CModalAnswerer answerer;
     EXPECT_FALSE(window->LoadLimits(QString::fromStdString((dir / "bad.toml").string())));
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
