@@ -299,7 +299,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
         "td.bad{color:#7f1d1d;font-weight:bold}svg.plot{width:100%;height:auto;font-size:11px}\n"
         ".meta td:first-child{width:9em;color:#444}\n"
         "@page{size:A4;margin:15mm}@media print{body{margin:0;max-width:none;font-size:11px}"
-        "section{break-inside:avoid}}\n"
+        "svg.plot{break-inside:avoid;max-height:66mm}h2{break-after:avoid}tr{break-inside:avoid}}\n"
         "</style>\n</head>\n<body>\n<h1>Measurement of " +
         Escaped(report.m_strRecording) + "</h1>\n";
     if (verdict != nullptr) {
