@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "generation/settings_fields.h"
+#include "platform/markup_text.h"
 #include "platform/md5.h"
 #include "platform/number_text.h"
 
@@ -16,29 +17,6 @@ namespace instrument {
 namespace {
 
 using platform::FormatDecimals;
-
-std::string Escaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
 
 std::string Figure(const std::optional<double>& value, int decimals, const char* unit) {
     return value ? platform::FormatFigure(*value, decimals) + unit : "n/a";
@@ -106,7 +84,7 @@ std::string Frame(const CAxes& axes, const std::string& yLabel, double yStep) {
     svg += "<text x=\"" + N((CAxes::kX0 + CAxes::kX1) / 2) + "\" y=\"" + N(CAxes::kY1 + 30) +
            "\" text-anchor=\"middle\">Frequency (Hz)</text>\n";
     svg += "<text transform=\"translate(14 " + N((CAxes::kY0 + CAxes::kY1) / 2) +
-           ") rotate(-90)\" text-anchor=\"middle\">" + Escaped(yLabel) + "</text>\n";
+           ") rotate(-90)\" text-anchor=\"middle\">" + platform::MarkupEscaped(yLabel) + "</text>\n";
     return svg;
 }
 
@@ -257,7 +235,7 @@ std::string SpectrumPlot(const analysis::CAnalysisReport& report) {
                " L" + N(x) + " " + N(y - 3) + " Z\" fill=\"#d35400\"/>\n";
         if (!spur.m_strName.empty()) {
             svg += "<text x=\"" + N(x + 5) + "\" y=\"" + N(y - 12) + "\" fill=\"#a04000\">" +
-                   Escaped(spur.m_strName) + "</text>\n";
+                   platform::MarkupEscaped(spur.m_strName) + "</text>\n";
         }
     }
     return svg + "</svg>\n";
@@ -282,7 +260,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         "<title>Measurement of " +
-        Escaped(report.m_strRecording) +
+        platform::MarkupEscaped(report.m_strRecording) +
         "</title>\n<style>\n"
         "body{font-family:sans-serif;color:#111;background:#fff;margin:2em "
         "auto;max-width:760px;font-size:14px}\n"
@@ -301,7 +279,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
         "@page{size:A4;margin:15mm}@media print{body{margin:0;max-width:none;font-size:11px}"
         "svg.plot{break-inside:avoid;max-height:66mm}h2{break-after:avoid}tr{break-inside:avoid}}\n"
         "</style>\n</head>\n<body>\n<h1>Measurement of " +
-        Escaped(report.m_strRecording) + "</h1>\n";
+        platform::MarkupEscaped(report.m_strRecording) + "</h1>\n";
     if (verdict != nullptr) {
         std::size_t failed = 0;
         for (const CJudgement& judged : verdict->m_aLimits) {
@@ -315,7 +293,8 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
     html += "<table class=\"meta\">\n";
     const auto meta = [&](const char* label, const std::string& value) {
         if (!value.empty()) {
-            html += std::string("<tr><td>") + label + "</td><td>" + Escaped(value) + "</td></tr>\n";
+            html += std::string("<tr><td>") + label + "</td><td>" + platform::MarkupEscaped(value) +
+                    "</td></tr>\n";
         }
     };
     meta("Measured", context.m_strWhen);
@@ -337,10 +316,10 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
                 "<th>Margin</th><th>Worst at</th><th>Result</th></tr>\n";
         for (const CJudgement& judged : verdict->m_aLimits) {
             html +=
-                "<tr><td>" + Escaped(judged.m_strName) + "</td><td class=\"num\">" +
-                platform::FormatFigure(judged.m_dValue, 3) + "</td><td>" + Escaped(judged.m_strLimit) +
-                "</td><td class=\"num\">" + platform::FormatFigure(judged.m_dMargin, 3, true) +
-                "</td><td class=\"num\">" +
+                "<tr><td>" + platform::MarkupEscaped(judged.m_strName) + "</td><td class=\"num\">" +
+                platform::FormatFigure(judged.m_dValue, 3) + "</td><td>" +
+                platform::MarkupEscaped(judged.m_strLimit) + "</td><td class=\"num\">" +
+                platform::FormatFigure(judged.m_dMargin, 3, true) + "</td><td class=\"num\">" +
                 (judged.m_dWorstHz ? platform::FormatFigure(*judged.m_dWorstHz, 1) + " Hz" : std::string()) +
                 "</td><td" + (judged.m_bPass ? ">pass" : " class=\"bad\">FAIL") +
                 (judged.m_bNoiseLimited ? " (noise-limited)" : "") + "</td></tr>\n";
@@ -363,11 +342,12 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
     const auto row = [&](const std::string& key, const std::string& label, const std::string& value,
                          const std::string& uncertainty, bool noiseLimited, const std::string& definition) {
         const CJudgement* judged = FindJudgement(verdict, key);
-        html += "<tr><td>" + Escaped(label) + "</td><td class=\"num" +
+        html += "<tr><td>" + platform::MarkupEscaped(label) + "</td><td class=\"num" +
                 (judged != nullptr && !judged->m_bPass ? std::string(" bad") : std::string()) + "\">" +
-                Escaped(value) + "</td><td>" + Escaped(noiseLimited ? "noise-limited" : uncertainty) +
-                "</td><td>" + (judged != nullptr ? Escaped(judged->m_strLimit) : std::string()) +
-                "</td><td>" + Escaped(definition) + "</td></tr>\n";
+                platform::MarkupEscaped(value) + "</td><td>" +
+                platform::MarkupEscaped(noiseLimited ? "noise-limited" : uncertainty) + "</td><td>" +
+                (judged != nullptr ? platform::MarkupEscaped(judged->m_strLimit) : std::string()) +
+                "</td><td>" + platform::MarkupEscaped(definition) + "</td></tr>\n";
     };
     const std::string half = platform::FormatGeneral15(report.m_dSampleRateHz / 2.0);
     row("distortion_noise_db", "Distortion + noise", Figure(report.m_dDistortionNoiseDb, 2, " dB"), "",
@@ -421,7 +401,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
     } else {
         html += "<ul>\n";
         for (const std::string& warning : report.m_aWarnings) {
-            html += "<li>" + Escaped(warning) + "</li>\n";
+            html += "<li>" + platform::MarkupEscaped(warning) + "</li>\n";
         }
         html += "</ul>\n";
     }

@@ -10,6 +10,7 @@
 #include <toml++/toml.h>
 
 #include "analysis/report_formats.h"
+#include "platform/markup_text.h"
 #include "platform/number_text.h"
 
 namespace instrument {
@@ -148,29 +149,6 @@ double ToneFigure(const analysis::CToneResult& tone, const std::string& figure) 
     return tone.m_dGroupDelayMs.value_or(kNaN);
 }
 
-std::string XmlEscaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 } // namespace
 
 std::optional<CLimits> ParseLimits(const std::string& text, const std::string& name, std::string& error) {
@@ -275,18 +253,29 @@ std::optional<CLimits> ParseLimits(const std::string& text, const std::string& n
     return limits;
 }
 
-std::optional<double> MaskOffset(const analysis::CAnalysisReport& report, const CMask& mask) {
-    if (!mask.m_dRelativeToHz) {
-        return 0.0;
-    }
+namespace {
+
+// The tones ascending in frequency, with the figure a mask bounds; tones without it left out.
+std::vector<std::pair<double, double>> ToneCurve(const analysis::CAnalysisReport& report,
+                                                 const std::string& figure) {
     std::vector<std::pair<double, double>> points;
     for (const analysis::CToneResult& tone : report.m_aTones) {
-        const double value = ToneFigure(tone, mask.m_strFigure);
+        const double value = ToneFigure(tone, figure);
         if (std::isfinite(value)) {
             points.emplace_back(tone.m_dFrequencyHz, value);
         }
     }
     std::sort(points.begin(), points.end());
+    return points;
+}
+
+} // namespace
+
+std::optional<double> MaskOffset(const analysis::CAnalysisReport& report, const CMask& mask) {
+    if (!mask.m_dRelativeToHz) {
+        return 0.0;
+    }
+    const std::vector<std::pair<double, double>> points = ToneCurve(report, mask.m_strFigure);
     return points.size() >= 2 ? CurveAt(points, *mask.m_dRelativeToHz) : std::nullopt;
 }
 
@@ -320,15 +309,7 @@ CVerdict Judge(const analysis::CAnalysisReport& report, const CLimits& limits) {
         verdict.m_aLimits.push_back(judged);
     }
     for (const CMask& mask : limits.m_aMasks) {
-        // The tones ascending in frequency, with the figure the mask bounds.
-        std::vector<std::pair<double, double>> points;
-        for (const analysis::CToneResult& tone : report.m_aTones) {
-            const double value = ToneFigure(tone, mask.m_strFigure);
-            if (std::isfinite(value)) {
-                points.emplace_back(tone.m_dFrequencyHz, value);
-            }
-        }
-        std::sort(points.begin(), points.end());
+        const std::vector<std::pair<double, double>> points = ToneCurve(report, mask.m_strFigure);
         const std::optional<double> at = MaskOffset(report, mask);
         const bool judgeable = !points.empty() && at.has_value();
         const double offset = at.value_or(0.0);
@@ -465,8 +446,8 @@ std::string VerdictJunit(const CVerdict& verdict, const std::string& recording) 
     std::size_t failures = 0;
     std::string cases;
     for (const CJudgement& each : verdict.m_aLimits) {
-        cases += "    <testcase name=\"" + XmlEscaped(each.m_strName) + "\" classname=\"" +
-                 XmlEscaped(recording) + "\" time=\"0\"";
+        cases += "    <testcase name=\"" + platform::MarkupEscaped(each.m_strName) + "\" classname=\"" +
+                 platform::MarkupEscaped(recording) + "\" time=\"0\"";
         if (each.m_bPass) {
             cases += "/>\n";
             continue;
@@ -477,7 +458,8 @@ std::string VerdictJunit(const CVerdict& verdict, const std::string& recording) 
             " against " + each.m_strLimit +
             (std::isfinite(each.m_dMargin) ? ": margin " + Number(each.m_dMargin) : std::string()) +
             (each.m_dWorstHz ? " at " + Number(*each.m_dWorstHz) + " Hz" : std::string());
-        cases += ">\n      <failure message=\"" + XmlEscaped(message) + "\"/>\n    </testcase>\n";
+        cases +=
+            ">\n      <failure message=\"" + platform::MarkupEscaped(message) + "\"/>\n    </testcase>\n";
     }
     const std::string counts = "tests=\"" + std::to_string(verdict.m_aLimits.size()) + "\" failures=\"" +
                                std::to_string(failures) + "\"";
