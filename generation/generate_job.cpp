@@ -203,6 +203,7 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
     CReaderWait readerWait(feedback);
     const bool opened = file.Open(settings.m_strFileName, &readerWait);
     result.m_bStream = file.Mode() == platform::COutputFile::EMode::Stream;
+    const bool replacing = file.Replacing(); // what a failed write leaves, said in its message
     if (!opened) {
         if (file.Cancelled()) {
             return end(CJobOutcome::EEnd::Cancelled); // the wait ends as the scope does
@@ -255,7 +256,11 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         }
         result.m_nError = error.Error();
         wait.End();
-        feedback.ShowMessage(std::string("File write failed! ") + error.what(), MB_ICONEXCLAMATION);
+        // The reason, then what became of the target: the user must know whether anything was lost.
+        const std::string what = result.m_bStream ? std::string()
+                                 : replacing      ? " (" + settings.m_strFileName + " is unchanged)"
+                                                  : " (nothing was left at " + settings.m_strFileName + ")";
+        feedback.ShowMessage(std::string("File write failed! ") + error.what() + what, MB_ICONEXCLAMATION);
         return end(CJobOutcome::EEnd::WriteFailed);
     } catch (const CJobCancelled&) {
         result.m_nBytesSent = file.BytesWritten();

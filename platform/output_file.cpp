@@ -177,7 +177,14 @@ bool COutputFile::Open(const std::string& path, COpenWait* wait) {
             m_eMode = EMode::CopyInPlace;
         }
     }
-    if (!CreateTemporary(m_eMode == EMode::CopyInPlace ? TemporaryFolder() : folder, name)) {
+    const std::string scratch = m_eMode == EMode::CopyInPlace ? TemporaryFolder() : folder;
+    if (!CreateTemporary(scratch, name)) {
+        if (exists) { // the system's reason alone ("No such file") would deny a file that is there
+            m_strOpenError = "it exists, but the file that is written first and then replaces it cannot be "
+                             "created in " +
+                             (scratch.empty() ? std::string("the current folder") : scratch) + ": " +
+                             m_strOpenError;
+        }
         return false;
     }
     m_strTarget = *target;

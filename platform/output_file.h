@@ -79,6 +79,8 @@ public:
     const std::string& OpenError() const { return m_strOpenError; }
     // Its number (errno): ENOENT, EACCES, ...; EINTR for a cancelled wait; 0 after a successful Open.
     int OpenErrorNumber() const { return m_nOpenError; }
+    // The target existed when opened: a failed or discarded write leaves it as it was.
+    bool Replacing() const { return m_bReplacing; }
     // The last Open gave up waiting for a FIFO's reader.
     bool Cancelled() const { return m_bCancelled; }
     EMode Mode() const { return m_eMode; }

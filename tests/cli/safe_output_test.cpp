@@ -93,7 +93,9 @@ TEST(VorlanxGenSafeOutput, FileSizeLimitIsAFailedWriteThatLeavesTheFile) {
         const test::CRun run = test::RunGenerator(
             out.m_dir, {"-o", out.m_file.string(), "--container", container}, "ulimit -f 100;");
         EXPECT_EQ(run.m_nStatus, 1) << container;
-        EXPECT_EQ(run.m_strErr, "vorlanx-gen: File write failed! File too large\n") << container;
+        EXPECT_EQ(run.m_strErr, "vorlanx-gen: File write failed! File too large (" + out.m_file.string() +
+                                    " is unchanged)\n")
+            << container;
         EXPECT_EQ(test::ReadBytes(out.m_file), out.m_aOld);
         EXPECT_EQ(Names(out.m_folder), std::vector<std::string>{"old.wav"});
     }
@@ -165,3 +167,22 @@ TEST(VorlanxGenConcurrentWriters, AHardLinkedFileEndsAsOneWholeFile) {
 }
 
 } // namespace
+
+// A file that exists in a folder where nothing can be created (procfs) is not called missing, and a
+// failed write says what became of the target.
+TEST(VorlanxGenSafeOutput, MessagesSayWhatBecameOfTheTarget) {
+    COutputFolder out;
+    const test::CRun proc = test::RunGenerator(out.m_dir, {"-o", "/proc/version", "--duration", "0.1"});
+    EXPECT_EQ(proc.m_nStatus, 1);
+    EXPECT_NE(
+        proc.m_strErr.find("/proc/version: it exists, but the file that is written first and then replaces "
+                           "it cannot be created in /proc/: "),
+        std::string::npos)
+        << proc.m_strErr;
+    const std::filesystem::path fresh = out.m_folder / "new.wav";
+    const test::CRun full = test::RunGenerator(out.m_dir, {"-o", fresh.string()}, "ulimit -f 100;");
+    EXPECT_EQ(full.m_nStatus, 1);
+    EXPECT_EQ(full.m_strErr, "vorlanx-gen: File write failed! File too large (nothing was left at " +
+                                 fresh.string() + ")\n");
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+}
