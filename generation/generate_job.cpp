@@ -256,10 +256,10 @@ bool GenerateTestFile(const CGenerationSettings& settings, CGenerationFeedback& 
         }
         result.m_nError = error.Error();
         wait.End();
-        // The reason, then what became of the target: the user must know whether anything was lost.
-        const std::string what = result.m_bStream ? std::string()
-                                 : replacing      ? " (" + settings.m_strFileName + " is unchanged)"
-                                                  : " (nothing was left at " + settings.m_strFileName + ")";
+        // The reason, then what became of the target (a copy over it that failed says so itself).
+        const std::string what = result.m_bStream || file.TargetChanged() ? std::string()
+                                 : replacing ? " (" + settings.m_strFileName + " is unchanged)"
+                                             : " (nothing was left at " + settings.m_strFileName + ")";
         feedback.ShowMessage(std::string("File write failed! ") + error.what() + what, MB_ICONEXCLAMATION);
         return end(CJobOutcome::EEnd::WriteFailed);
     } catch (const CJobCancelled&) {

@@ -352,6 +352,7 @@ void COutputFile::CopyOverTarget() {
                                   " bytes: it is incomplete",
                               error);
     };
+    m_bTargetChanged = true; // from here on a failure leaves the target incomplete
     std::vector<unsigned char> block(kBufferBytes);
     std::uint64_t copied = 0;
     while (copied < m_nEnd) {

@@ -79,8 +79,10 @@ public:
     const std::string& OpenError() const { return m_strOpenError; }
     // Its number (errno): ENOENT, EACCES, ...; EINTR for a cancelled wait; 0 after a successful Open.
     int OpenErrorNumber() const { return m_nOpenError; }
-    // The target existed when opened: a failed or discarded write leaves it as it was.
+    // The target existed when opened: a failed or discarded write leaves it as it was, unless
+    // TargetChanged() (a copy over it had begun and failed: its message says it is incomplete).
     bool Replacing() const { return m_bReplacing; }
+    bool TargetChanged() const { return m_bTargetChanged; }
     // The last Open gave up waiting for a FIFO's reader.
     bool Cancelled() const { return m_bCancelled; }
     EMode Mode() const { return m_eMode; }
@@ -118,10 +120,11 @@ private:
 
     int m_hFile = -1;
     EMode m_eMode = EMode::Replace;
-    std::string m_strTemporary; // empty when writing a stream
-    std::string m_strTarget;    // the final target the temporary replaces or is copied over
-    bool m_bReplacing = false;  // the target exists: sync it and keep what it is
-    unsigned m_nMode = 0;       // the target's permission bits, owner and group, when replacing
+    std::string m_strTemporary;    // empty when writing a stream
+    std::string m_strTarget;       // the final target the temporary replaces or is copied over
+    bool m_bReplacing = false;     // the target exists: sync it and keep what it is
+    bool m_bTargetChanged = false; // a copy over the target has begun
+    unsigned m_nMode = 0;          // the target's permission bits, owner and group, when replacing
     unsigned m_nOwner = 0;
     unsigned m_nGroup = 0;
     std::uint64_t m_nPosition = 0; // where the system's next bytes go
