@@ -146,6 +146,17 @@ COutcome AnalyseFile(const CGenerationSettings& settings, const std::string& pat
         return outcome;
     }
     COutcome outcome = AnalyseRecording(settings, *recording, options, progress, rateGiven);
+    if (outcome.m_eProblem == EProblem::Refused && recording->Truncated()) {
+        // The refusal's likely cause: say it, or "no frames are left" reads like a wrong option.
+        const std::string cause =
+            "; the file is cut short: its header promises more audio than the " +
+            platform::FormatDecimals(static_cast<double>(recording->Frames()) / recording->SampleRate(), 3) +
+            " s it holds";
+        outcome.m_strReason += cause;
+        if (outcome.m_refused && outcome.m_refused->m_strRefusal) {
+            *outcome.m_refused->m_strRefusal += cause;
+        }
+    }
     if (outcome.m_report && recording->Truncated()) {
         outcome.m_report->m_aWarnings.push_back(
             "The file is truncated: its header promises more audio than it holds; it was analysed up to its "

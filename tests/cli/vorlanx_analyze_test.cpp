@@ -154,6 +154,16 @@ TEST_F(VorlanxAnalyze, BadRecordingsExitWithOne) {
     EXPECT_NE(cut.m_strOut.find("The file is truncated: its header promises more audio than it holds"),
               std::string::npos)
         << cut.m_strOut;
+    // Cut within its first tenth of a second, a refusal names the cause, not only the skip.
+    auto stub = test::ReadBytes(Stimulus());
+    stub.resize(1000);
+    test::WriteBytes(dir / "stub.wav", stub);
+    const test::CRun stubbed = RunAnalyzer(dir, {(dir / "stub.wav").string()});
+    EXPECT_EQ(stubbed.m_nStatus, 1);
+    EXPECT_NE(stubbed.m_strErr.find(
+                  "; the file is cut short: its header promises more audio than the 0.005 s it holds"),
+              std::string::npos)
+        << stubbed.m_strErr;
     // With the channels chosen, the three-channel file is read (and found to hold no stimulus).
     const test::CRun chosen = RunAnalyzer(dir, {"--left", "3", "--right", "1", (dir / "three.wav").string()});
     EXPECT_EQ(chosen.m_nStatus, 1) << chosen.m_strErr;
