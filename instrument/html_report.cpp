@@ -156,12 +156,12 @@ std::string ResponsePlot(const analysis::CAnalysisReport& report, const CLimits*
     for (const auto& [mask, offset] : masks) {
         for (const auto* curve : {&mask->m_aUpper, &mask->m_aLower}) {
             std::vector<std::pair<double, double>> points;
-            for (const auto& [hz, value] : *curve) {
-                const double shown = std::clamp(hz, axes.m_dLeftHz, axes.m_dRightHz);
+            // Each point, those beyond the axis moved onto its end with the curve's value there.
+            for (const auto& point : *curve) {
+                const double shown = std::clamp(point.first, axes.m_dLeftHz, axes.m_dRightHz);
                 if (const std::optional<double> at = MaskCurveAt(*curve, shown)) {
                     points.emplace_back(axes.X(shown), axes.Y(*at + offset));
                 }
-                (void)value;
             }
             svg += Polyline(points, "class=\"mask\" stroke=\"#c0392b\" stroke-width=\"1.5\" "
                                     "stroke-dasharray=\"6 4\"");
