@@ -228,6 +228,7 @@ os.rename("played.raw", "played_once.raw")
 m = vorlanx.measure(s, output="test_out", input="test_in")
 out["gains"] = [t["gain_db"] for t in m["tones"]]
 out["devices"] = [m["output_device"], m["input_device"]]
+vorlanx.report(m, "live.html")
 try:
     vorlanx.measure(s, output="no-such-device", input="test_in")
 except RuntimeError as error:
@@ -252,6 +253,8 @@ print(json.dumps(out))
     assert np.array_equal(played[start:start + len(stimulus)], stimulus) and not played[start + len(stimulus):].any()
     assert len(out["gains"]) == 37 and max(abs(g) for g in out["gains"]) < 0.01
     assert [d.split(" ")[0] for d in out["devices"]] == ["test_out", "test_in"]
+    page = (tmp_path / "live.html").read_text()
+    assert f"<td>Devices</td><td>output {out['devices'][0]}, input {out['devices'][1]}</td>" in page
     assert "no-such-device" in out["unknown"]
     assert "recorded silence" in out["silent"]
 
