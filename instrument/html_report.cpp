@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <sys/stat.h>
 
 #include "generation/settings_fields.h"
 #include "platform/markup_text.h"
@@ -434,6 +435,11 @@ CReportContext MakeReportContext(const CGenerationSettings& settings, const std:
 }
 
 std::string FileMd5(const std::string& path) {
+    // Regular files only: a FIFO or a device would be read again, or wait for a writer that is gone.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return {};

@@ -31,8 +31,8 @@ CReportContext MakeReportContext(const CGenerationSettings& settings, const std:
 std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* verdict,
                        const CLimits* limits, const CReportContext& context);
 
-// The MD5 of a file's bytes as 32 lower-case hex digits (what md5sum prints); empty where it cannot be read
-// (a pipe that is gone, a file removed meanwhile).
+// The MD5 of a regular file's bytes as 32 lower-case hex digits (what md5sum prints); empty for
+// anything else (a FIFO, a device) and where it cannot be read (a file removed meanwhile).
 std::string FileMd5(const std::string& path);
 
 } // namespace instrument

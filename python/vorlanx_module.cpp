@@ -293,7 +293,8 @@ struct CKeptMeasurement {
     std::optional<analysis::CAnalysisReport> m_report;
     std::optional<instrument::CVerdict> m_verdict;
     std::optional<instrument::CLimits> m_limits;
-    instrument::CReportContext m_context;
+    instrument::CReportContext m_context; // its MD5 is taken when a report asks for it
+    std::string m_strRecording;           // the file analysed, for that MD5; empty for an array
 };
 
 // The type analyze() and measure() return: a dict with the report's keys, which also keeps the
@@ -427,7 +428,8 @@ py::object Analyze(const py::object& recordingArgument, const CGenerationSetting
             kept.m_verdict = instrument::Judge(*outcome.m_report, *limits);
             report["verdict"] = FromJson(instrument::VerdictJson(*kept.m_verdict));
         }
-        kept.m_context = instrument::MakeReportContext(settings, checksummed, "", "vorlanx " VORLANX_VERSION);
+        kept.m_context = instrument::MakeReportContext(settings, "", "", "vorlanx " VORLANX_VERSION);
+        kept.m_strRecording = checksummed;
         return KeepWithResult(report, std::move(kept));
     };
     std::unique_ptr<analysis::CRecording> recording;
@@ -531,8 +533,9 @@ py::object Measure(const CGenerationSettings& settings, const std::string& outpu
     CKeptMeasurement kept;
     kept.m_report = outcome.m_report;
     kept.m_context = instrument::MakeReportContext(
-        settings, saveRecording, "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName,
+        settings, "", "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName,
         "vorlanx " VORLANX_VERSION);
+    kept.m_strRecording = saveRecording;
     return KeepWithResult(result, std::move(kept));
 }
 
@@ -550,9 +553,14 @@ void Report(const py::object& result, const py::object& pathArgument) {
         throw py::value_error("this result was pickled and has lost its measurement: analyse the recording "
                               "again to report it");
     }
+    instrument::CReportContext context = kept->m_context;
+    if (!kept->m_strRecording.empty()) {
+        const py::gil_scoped_release unlocked; // a large recording takes a while to read
+        context.m_strChecksum = instrument::FileMd5(kept->m_strRecording);
+    }
     const std::string html =
         instrument::ReportHtml(*kept->m_report, kept->m_verdict ? &*kept->m_verdict : nullptr,
-                               kept->m_limits ? &*kept->m_limits : nullptr, kept->m_context);
+                               kept->m_limits ? &*kept->m_limits : nullptr, context);
     platform::COutputFile page;
     if (!page.Open(path)) {
         RaiseOsError(page.OpenErrorNumber(), page.OpenError(), shown);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -381,6 +382,16 @@ TEST_F(VorlanxAnalyze, ReportIsAPageAPersonCanFile) {
     std::snprintf(dbu, sizeof dbu, "(%.2f dBu)", reference + 18.0);
     EXPECT_NE(test::Slurp(scaledPage).find(dbu), std::string::npos) << dbu;
     EXPECT_NE(test::Slurp(scaledPage).find("<td>Full scale</td><td>18.00 dBu"), std::string::npos);
+
+    // A recording read from a FIFO has no MD5 to give, and asking for one must not wait for a writer.
+    const std::filesystem::path fifo = dir / "fifo.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string feed =
+        "cat " + test::Quote(Stimulus()) + " > " + test::Quote(fifo.string()) + " & timeout 60";
+    const std::string fifoPage = (dir / "fifo.html").string();
+    const test::CRun fed = RunAnalyzer(dir, {"--report", fifoPage, fifo.string()}, feed.c_str());
+    EXPECT_EQ(fed.m_nStatus, 0) << fed.m_strErr;
+    EXPECT_EQ(test::Slurp(fifoPage).find("<td>MD5</td>"), std::string::npos);
 
     EXPECT_EQ(RunAnalyzer(dir, {"--report", "", Stimulus()}).m_nStatus, 2);
     const test::CRun nowhere =
