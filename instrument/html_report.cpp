@@ -308,6 +308,13 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
         meta("Full scale", zero.substr(2, zero.size() - 3) + ", a full-scale sine's RMS");
     }
     meta("Devices", context.m_strDevices);
+    if (report.m_nLatencyFrames && report.m_dSampleRateHz > 0.0) {
+        meta("Latency",
+             FormatDecimals(static_cast<double>(*report.m_nLatencyFrames) / report.m_dSampleRateHz * 1000.0,
+                            2) +
+                 " ms (" + std::to_string(*report.m_nLatencyFrames) +
+                 " frames, first played to the stimulus's start)");
+    }
     meta("Settings", context.m_strSettings);
     meta("Software", context.m_strVersion);
     html += "</table>\n";

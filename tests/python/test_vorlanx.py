@@ -255,6 +255,7 @@ print(json.dumps(out))
     assert [d.split(" ")[0] for d in out["devices"]] == ["test_out", "test_in"]
     page = (tmp_path / "live.html").read_text()
     assert f"<td>Devices</td><td>output {out['devices'][0]}, input {out['devices'][1]}</td>" in page
+    assert "<td>Latency</td><td>" in page
     assert "no-such-device" in out["unknown"]
     assert "recorded silence" in out["silent"]
 
