@@ -89,7 +89,9 @@ void AddSegments(CChannelSums& sums, CSegmentSpectrum& spectrum, const double* s
             CCoherentLine& line = sums.m_aLines[j];
             if (line.m_bMeasurable) {
                 const double turns = std::fmod(line.m_dFrequencyHz * fromReference, 1.0);
-                const std::complex<double> tone = spectrum.ToneAt(line.m_dBin);
+                const std::complex<double> tone = line.m_weights
+                                                      ? spectrum.WeightedToneAt(line.m_dBin, *line.m_weights)
+                                                      : spectrum.ToneAt(line.m_dBin);
                 line.m_sum += tone * std::polar(1.0, -2.0 * kPi * turns);
                 line.m_dSumNorm += std::norm(tone);
                 if (j == sums.m_nTracked && !sums.m_aTrackedLevels.empty()) {
@@ -462,8 +464,14 @@ CSums SumSegments(const CAnalysisPlan& plan, bool hasReference, const CSegmentat
     CSums sums;
     CChannelSums& leftSums = sums.m_left;
     CChannelSums& rightSums = sums.m_right;
+    const auto weighted = [&](CCoherentLine line) {
+        if (line.m_bMeasurable) {
+            line.m_weights = spectrum.ToneWeights(line.m_dBin);
+        }
+        return line;
+    };
     for (const CStimulusTone& tone : plan.m_aTones) {
-        leftSums.m_aLines.push_back(lineAt(tone.m_dFrequencyHz));
+        leftSums.m_aLines.push_back(weighted(lineAt(tone.m_dFrequencyHz)));
     }
     for (const CDetectionLine& detection : plan.m_aLines) {
         leftSums.m_aLines.push_back(lineAt(detection.m_dFrequencyHz));
@@ -471,7 +479,7 @@ CSums SumSegments(const CAnalysisPlan& plan, bool hasReference, const CSegmentat
     const double f0 = plan.m_dFundamentalHz;
     const double audioTop = std::min(kAudioHighHz, rateHz / 2.0);
     for (unsigned n = 1; hasReference && n * f0 * scale <= audioTop; ++n) {
-        rightSums.m_aLines.push_back(lineAt(n * f0));
+        rightSums.m_aLines.push_back(n == 1 ? weighted(lineAt(f0)) : lineAt(n * f0));
     }
     leftSums.m_aPower.assign(bins, 0.0);
     rightSums.m_aPower.assign(hasReference ? bins : 0, 0.0);

@@ -86,6 +86,9 @@ struct CCoherentLine {
     double m_dFrequencyHz = 0.0;
     double m_dBin = 0.0;
     bool m_bMeasurable = false;
+    // A stimulus tone is taken by its least-noise weights; a detection line, which may hold nothing
+    // but must never take in a strong neighbour's leakage, by the plain main-lobe sum.
+    std::optional<CSegmentSpectrum::CToneWeights> m_weights;
     std::complex<double> m_sum;
     double m_dSumNorm = 0.0; // the sum of the segments' |value|^2, for the scatter
 };

@@ -1,5 +1,6 @@
 #include "analysis/segment_spectrum.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -38,6 +39,84 @@ CSegmentSpectrum::CSegmentSpectrum(std::size_t frames)
     }
     m_dPowerScale = 2.0 / (static_cast<double>(frames) * sumSquares);
     m_dNoiseBandwidth = static_cast<double>(frames) * sumSquares / (m_dWindowSum * m_dWindowSum);
+    // Q(l) from the transform of w^2: bin l is (-1)^l Q(l), the window being centred on M/2.
+    for (std::size_t n = 0; n < frames; ++n) {
+        m_aWindowed[n] = m_aWindow[n] * m_aWindow[n];
+    }
+    m_fft.Transform(m_aWindowed.data(), m_aBins.data());
+    for (std::size_t l = 0; l < m_aNoiseCorrelation.size(); ++l) {
+        m_aNoiseCorrelation[l] = (l % 2 == 0 ? 1.0 : -1.0) * m_aBins[l].real();
+    }
+    std::fill(m_aBins.begin(), m_aBins.end(), std::complex<double>());
+}
+
+double CSegmentSpectrum::WindowTransform(double offsetBins) const {
+    // The continuous window I0(beta sqrt(1 - (t/T)^2)) / I0(beta) over |t| <= T = M/2 has the
+    // transform (M / I0(beta)) sinh(s) / s, s = sqrt(beta^2 - (pi d)^2) (sin(|s|) / |s| past the
+    // main lobe), d in bins; the sampled window's sum matches it as the trapezoidal rule does a
+    // smooth function that vanishes at its ends.
+    const double x =
+        kKaiserBeta * kKaiserBeta - std::numbers::pi * std::numbers::pi * offsetBins * offsetBins;
+    double shape = 1.0;
+    if (x > 1e-12) {
+        shape = std::sinh(std::sqrt(x)) / std::sqrt(x);
+    } else if (x < -1e-12) {
+        shape = std::sin(std::sqrt(-x)) / std::sqrt(-x);
+    }
+    return static_cast<double>(m_nFrames) * shape / BesselI0(kKaiserBeta);
+}
+
+CSegmentSpectrum::CToneWeights CSegmentSpectrum::ToneWeights(double bin) const {
+    constexpr std::size_t n = 2 * kMainLobeBins + 1;
+    const double nearest = std::round(bin);
+    std::array<double, n> h{};
+    for (std::size_t k = 0; k < n; ++k) {
+        h[k] = WindowTransform(nearest - kMainLobeBins + static_cast<double>(k) - bin);
+    }
+    // R = Q + lambda Q(0) I is symmetric positive definite: solve R x = h by Cholesky.
+    std::array<std::array<double, n>, n> chol{};
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j <= i; ++j) {
+            double sum = m_aNoiseCorrelation[i - j] + (i == j ? 1e-4 * m_aNoiseCorrelation[0] : 0.0);
+            for (std::size_t k = 0; k < j; ++k) {
+                sum -= chol[i][k] * chol[j][k];
+            }
+            chol[i][j] = i == j ? std::sqrt(sum) : sum / chol[j][j];
+        }
+    }
+    CToneWeights x{};
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = h[i];
+        for (std::size_t k = 0; k < i; ++k) {
+            sum -= chol[i][k] * x[k];
+        }
+        x[i] = sum / chol[i][i];
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        double sum = x[i];
+        for (std::size_t k = i + 1; k < n; ++k) {
+            sum -= chol[k][i] * x[k];
+        }
+        x[i] = sum / chol[i][i];
+    }
+    double gain = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        gain += x[k] * h[k];
+    }
+    for (double& c : x) {
+        c /= gain;
+    }
+    return x;
+}
+
+std::complex<double> CSegmentSpectrum::WeightedToneAt(double bin, const CToneWeights& weights) const {
+    const auto first = static_cast<std::ptrdiff_t>(std::lround(bin)) - kMainLobeBins;
+    std::complex<double> sum;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const auto k = first + static_cast<std::ptrdiff_t>(i);
+        sum += ((k % 2 == 0 ? 2.0 : -2.0) * weights[i]) * m_aBins[static_cast<std::size_t>(k)];
+    }
+    return sum;
 }
 
 void CSegmentSpectrum::Transform(const double* samples, std::size_t stride) {

@@ -2,6 +2,7 @@
 // another way (a whole-sample delay, a tone added at a known level, silence around the stimulus),
 // and checked against that truth: the formulas in each case, never the analyser's own output.
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -130,14 +131,17 @@ TEST(Captures, HumIsCountedListedAndNamed) {
 
 // White noise of a known RMS on the left: the noise floor reads it, distortion + noise is it against
 // the stimulus, the empty lines are noise-limited; the uncertainties the report gives match the
-// gains' scatter over many noise seeds.
+// gains' scatter over many noise seeds, and that scatter is near the least-squares bound: a tone of
+// amplitude a fitted by least squares over N samples of white noise sigma has a standard deviation
+// of sigma sqrt(2 / N) in amplitude and sigma sqrt(2 / N) / a in phase (radians).
 TEST(Captures, NoiseIsMeasuredAndTheUncertaintiesAreHonest) {
     const CGenerationSettings settings = Seconds(3.0);
     const std::vector<double> stimulus = Stimulus(settings);
     const double sigma = std::pow(10.0, -80.0 / 20.0) / std::sqrt(2.0); // -80 dBFS: against a full-scale sine
     constexpr int kSeeds = 40;
-    std::vector<std::vector<double>> gains;
-    double meanUncertainty = 0.0;
+    std::vector<std::vector<double>> gains, phases;
+    std::vector<double> amplitudes;
+    double meanUncertainty = 0.0, frames = 0.0;
     for (int seed = 0; seed < kSeeds; ++seed) {
         std::mt19937_64 random(static_cast<std::uint64_t>(seed));
         std::normal_distribution<double> gauss(0.0, sigma);
@@ -151,24 +155,47 @@ TEST(Captures, NoiseIsMeasuredAndTheUncertaintiesAreHonest) {
                         10.0 * std::log10(sigma * sigma / StimulusPower(settings)), 0.3);
             EXPECT_TRUE(report.m_bEvenOrderNoiseLimited);
             EXPECT_TRUE(report.m_bDistortionNoiseNoiseLimited);
+            frames = static_cast<double>(report.m_nFramesAnalyzed);
         }
         gains.emplace_back();
+        phases.emplace_back();
+        amplitudes.clear();
         for (const auto& tone : report.m_aTones) {
-            gains.back().push_back(tone.m_dGainDb);
+            if (tone.m_eKind == analysis::EToneKind::Harmonic) {
+                gains.back().push_back(tone.m_dGainDb);
+                phases.back().push_back(tone.m_dPhaseDeg);
+                amplitudes.push_back(std::pow(10.0, tone.m_dStimulusDbfs / 20.0));
+            }
         }
         meanUncertainty += *report.m_aTones.back().m_dGainUncertaintyDb / kSeeds;
     }
+    const auto scatterOf = [&](const std::vector<std::vector<double>>& values, std::size_t j) {
+        double mean = 0.0, square = 0.0;
+        for (const auto& each : values) {
+            mean += each[j] / kSeeds;
+        }
+        for (const auto& each : values) {
+            square += (each[j] - mean) * (each[j] - mean) / (kSeeds - 1);
+        }
+        return std::sqrt(square);
+    };
     // The highest harmonic (the weakest, at -37.5 dBFS): the scatter of its gain over the seeds.
-    double mean = 0.0, square = 0.0;
-    for (const auto& each : gains) {
-        mean += each.back() / kSeeds;
-    }
-    for (const auto& each : gains) {
-        square += (each.back() - mean) * (each.back() - mean) / (kSeeds - 1);
-    }
-    const double scatter = std::sqrt(square);
+    const double scatter = scatterOf(gains, gains[0].size() - 1);
     EXPECT_GT(meanUncertainty, 0.7 * scatter) << meanUncertainty << " against " << scatter;
     EXPECT_LT(meanUncertainty, 1.4 * scatter) << meanUncertainty << " against " << scatter;
+    // Every harmonic against the bound, pooled (40 seeds x 35 harmonics: the ratio is known to 3 %).
+    double gainRatio = 0.0, phaseRatio = 0.0;
+    for (std::size_t j = 0; j < amplitudes.size(); ++j) {
+        const double bound = sigma * std::sqrt(2.0 / frames) / amplitudes[j];
+        gainRatio += std::pow(scatterOf(gains, j) / (20.0 / std::log(10.0) * bound), 2) / amplitudes.size();
+        phaseRatio += std::pow(scatterOf(phases, j) * kPi / 180.0 / bound, 2) / amplitudes.size();
+    }
+    EXPECT_LT(std::sqrt(gainRatio), 1.5);
+    EXPECT_LT(std::sqrt(phaseRatio), 1.5);
+    EXPECT_GT(std::sqrt(gainRatio), 0.9); // below the bound would mean the noise was not what was added
+    EXPECT_GT(std::sqrt(phaseRatio), 0.9);
+    std::printf("scatter against the least-squares bound: gain %.3f, phase %.3f\n", std::sqrt(gainRatio),
+                std::sqrt(phaseRatio));
 }
 
 TEST(Captures, FadesAreLeftOutAndALevelChangeIsNamed) {
