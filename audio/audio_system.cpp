@@ -1,11 +1,16 @@
 #include "audio/audio_system.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <portaudio.h>
+#include <thread>
 #include <unistd.h>
 
 #include "audio/audio_error.h"
@@ -76,9 +81,62 @@ CQuietStandardError::~CQuietStandardError() {
     }
 }
 
-CAudioSystem::CAudioSystem() {
+namespace {
+
+// A start that never returned: PortAudio's state is its, for good.
+std::atomic<bool> g_bStartStuck{false};
+
+} // namespace
+
+CAudioSystem::CAudioSystem(const std::function<bool()>& keepWaiting) {
+    const std::string stuck = "The audio system did not start within " +
+                              platform::FormatDecimals(kStartLimitSeconds, 0) +
+                              " s: a device did not answer (an ALSA device reading from a FIFO that nobody "
+                              "writes, or a sound server that hangs)";
+    if (g_bStartStuck.load()) {
+        throw CAudioError(stuck);
+    }
+    // Pa_Initialize probes every device and can block in one of them; it runs on a thread of its own
+    // so that this one can give up. Standard error is quiet while it runs and restored here either way.
+    struct CStart {
+        std::mutex m_mutex;
+        std::condition_variable m_done;
+        bool m_bDone = false;
+        PaError m_error = paNoError;
+    };
+    auto start = std::make_shared<CStart>();
     PaError error = paNoError;
-    WithQuietStandardError([](void* result) { *static_cast<PaError*>(result) = Pa_Initialize(); }, &error);
+    {
+        const CQuietStandardError quiet;
+        std::thread([start] {
+            const PaError result = Pa_Initialize();
+            const std::lock_guard lock(start->m_mutex);
+            start->m_error = result;
+            start->m_bDone = true;
+            start->m_done.notify_all();
+        }).detach();
+        std::unique_lock lock(start->m_mutex);
+        const auto limit =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(kStartLimitSeconds);
+        while (!start->m_bDone) {
+            if (std::chrono::steady_clock::now() >= limit) {
+                g_bStartStuck = true;
+                throw CAudioError(stuck);
+            }
+            if (keepWaiting && !keepWaiting()) {
+                g_bStartStuck = true;
+                throw CAudioError("Stopped while the audio system was starting");
+            }
+            start->m_done.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        error = start->m_error;
+    }
+    if (keepWaiting && !keepWaiting()) { // a signal may also have cut a device's wait short
+        if (error == paNoError) {
+            Pa_Terminate();
+        }
+        throw CAudioError("Stopped while the audio system was starting");
+    }
     if (error != paNoError) {
         throw CAudioError(std::string("The audio system cannot start: ") + Pa_GetErrorText(error));
     }

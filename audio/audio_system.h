@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,15 @@ struct CDeviceInfo {
 // as an error with its reason. Construct and use on one thread at a time.
 class CAudioSystem {
 public:
-    // Throws CAudioError when PortAudio cannot start.
-    CAudioSystem();
+    // How long the devices may take to answer while PortAudio starts (an ALSA device reading a FIFO
+    // that nobody writes, or a hung sound server, never answers).
+    static constexpr double kStartLimitSeconds = 5.0;
+
+    // Throws CAudioError when PortAudio cannot start, or has not started within kStartLimitSeconds
+    // (a start that never returns is left behind, and every later CAudioSystem is refused at once,
+    // since PortAudio cannot start twice at the same time), or when `keepWaiting` (called every
+    // 50 ms from this thread while it waits; empty: always) returns false.
+    explicit CAudioSystem(const std::function<bool()>& keepWaiting = {});
     ~CAudioSystem();
     CAudioSystem(const CAudioSystem&) = delete;
     CAudioSystem& operator=(const CAudioSystem&) = delete;

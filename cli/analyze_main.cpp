@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (line.m_bListDevices) {
-            std::cout << audio::CAudioSystem().ListText();
+            std::cout << audio::CAudioSystem([] { return InterruptSignal() == 0; }).ListText();
             return 0;
         }
         instrument::COutcome outcome;
@@ -258,6 +258,10 @@ int main(int argc, char** argv) {
     } catch (const platform::CFileException& error) {
         return Fail(line.m_strOutput + ": " + error.what());
     } catch (const std::exception& error) {
+        if (InterruptSignal() != 0) {
+            std::cerr << "vorlanx-analyze: interrupted\n";
+            return 128 + InterruptSignal();
+        }
         return Fail(error.what());
     }
 }

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
             return PrintPlan(line);
         }
         if (line.m_bListDevices) {
-            std::cout << audio::CAudioSystem().ListText();
+            std::cout << audio::CAudioSystem([] { return InterruptSignal() == 0; }).ListText();
             return 0;
         }
         if (line.m_bPlay) {
@@ -136,6 +136,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     } catch (const std::exception& error) {
+        if (InterruptSignal() != 0) {
+            std::cerr << kProgram << ": interrupted\n";
+            return 128 + InterruptSignal();
+        }
         std::cerr << kProgram << ": " << error.what() << '\n';
         return 1;
     }

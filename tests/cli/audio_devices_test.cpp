@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -272,4 +273,37 @@ TEST_F(AudioDevicesTest, MeasureReportsTheDeviceLikeTheFile) {
     EXPECT_EQ(unwritable.m_nStatus, 1);
     EXPECT_EQ(unwritable.m_strErr, "vorlanx-analyze: The recording " + (m_dir / "no" / "r.wav").string() +
                                        " could not be written: No such file or directory\n");
+}
+
+// A device whose input is a FIFO that nobody writes never answers while PortAudio starts: listing
+// the devices gives up after the start's time limit with one message, and a SIGTERM during that
+// wait ends the program with SIGTERM's status instead of a list.
+TEST_F(AudioDevicesTest, ADeviceThatNeverAnswersIsGivenUpOn) {
+    const fs::path fifo = m_dir / "never.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::WriteText(m_dir / ".asoundrc",
+                    "pcm.stuck_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n "
+                    "infile \"" +
+                        fifo.string() + "\"\n format \"raw\"\n}\n");
+    const auto started = std::chrono::steady_clock::now();
+    const test::CRun listed = Analyze({"--list-devices"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(listed.m_nStatus, 1);
+    EXPECT_EQ(listed.m_strErr.rfind("vorlanx-analyze: The audio system did not start within 5 s", 0), 0u)
+        << listed.m_strErr;
+    EXPECT_LT(seconds, 5.0 + 3.0);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string command = "exec env " + m_strEnv + " " + test::Quote(VORLANX_GEN_PATH) +
+                                    " --list-devices >/dev/null 2>" + test::Quote((m_dir / "err").string());
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
+    EXPECT_EQ(test::Slurp(m_dir / "err"), "vorlanx-gen: interrupted\n");
 }
