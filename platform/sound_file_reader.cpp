@@ -1,5 +1,7 @@
 #include "platform/sound_file_reader.h"
 
+#include "platform/number_text.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -83,13 +85,17 @@ bool LogShowsTruncation(SNDFILE* file) {
     return false;
 }
 
-// Why libsndfile could not open a file, in a sentence that says what that means.
+// Why libsndfile could not open a file, in this program's words: bytes of no format it knows, or a
+// known format whose header does not hold together.
 std::string NotAudio() {
-    std::string reason = sf_strerror(nullptr);
-    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n')) {
-        reason.pop_back();
+    const std::string reason = sf_strerror(nullptr);
+    if (reason.find("not recognised") != std::string::npos ||
+        reason.find("unknown format") != std::string::npos ||
+        reason.find("not supported") != std::string::npos) {
+        return "not a sound file that can be read: its bytes are in no sound format this program knows "
+               "(WAV, RF64, W64, FLAC, AIFF, CAF, ...)";
     }
-    return "not a sound file that can be read (" + reason + ")";
+    return "not a sound file that can be read: its header is damaged or cut short";
 }
 
 } // namespace
@@ -99,6 +105,7 @@ struct CSoundFileReader::CState {
     SNDFILE* m_pFile = nullptr;
     std::vector<unsigned char> m_aBytes;
     sf_count_t m_nPosition = 0;
+    std::uint64_t m_nFrame = 0; // the next frame Read gives
     ~CState() {
         if (m_pFile != nullptr) {
             sf_close(m_pFile);
@@ -212,10 +219,17 @@ bool CSoundFileReader::Finish(const std::string& name) {
 
 void CSoundFileReader::Seek(std::uint64_t frame) {
     if (!m_pState || sf_seek(m_pState->m_pFile, static_cast<sf_count_t>(frame), SEEK_SET) < 0) {
-        throw CReadException(m_strName + ": the file is damaged or cut short: frame " +
-                             std::to_string(frame) + " cannot be reached (" +
-                             (m_pState ? sf_strerror(m_pState->m_pFile) : "not open") + ")");
+        throw CReadException(
+            m_strName + ": the file is damaged or cut short: its audio cannot be decoded as " +
+            "far as frame " + std::to_string(frame) + " (" + SecondsText(frame) + " into the file)");
     }
+    m_pState->m_nFrame = frame;
+}
+
+std::string CSoundFileReader::SecondsText(std::uint64_t frame) const {
+    return m_info.m_nSampleRate > 0
+               ? platform::FormatDecimals(static_cast<double>(frame) / m_info.m_nSampleRate, 3) + " s"
+               : "frame " + std::to_string(frame);
 }
 
 std::size_t CSoundFileReader::Read(double* out, std::size_t frames) {
@@ -225,9 +239,12 @@ std::size_t CSoundFileReader::Read(double* out, std::size_t frames) {
     SNDFILE* file = m_pState->m_pFile;
     const sf_count_t read = sf_readf_double(file, out, static_cast<sf_count_t>(frames));
     if (read < 0 || sf_error(file) != SF_ERR_NO_ERROR) {
-        throw CReadException(m_strName + ": the file is damaged or cut short: its audio cannot be decoded (" +
-                             sf_strerror(file) + ")");
+        const std::uint64_t from = m_pState->m_nFrame, to = from + frames;
+        throw CReadException(m_strName + ": the file is damaged or cut short: its audio cannot be decoded " +
+                             "somewhere in frames " + std::to_string(from) + " to " + std::to_string(to) +
+                             " (" + SecondsText(from) + " to " + SecondsText(to) + " into the file)");
     }
+    m_pState->m_nFrame += static_cast<std::uint64_t>(read);
     const std::size_t values = static_cast<std::size_t>(read) * static_cast<std::size_t>(m_info.m_nChannels);
     if (m_dScale != 1.0) {
         for (std::size_t i = 0; i < values; ++i) {

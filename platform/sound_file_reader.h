@@ -56,6 +56,7 @@ public:
 private:
     struct CState;
     bool Finish(const std::string& name);
+    std::string SecondsText(std::uint64_t frame) const; // "1.234 s"
     std::unique_ptr<CState> m_pState;
     CSoundFileInfo m_info;
     std::string m_strName;

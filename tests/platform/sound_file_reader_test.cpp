@@ -1,5 +1,6 @@
 // The recording reader: each format's full scale reads 1.0, and files that cannot be read as audio
 // are refused with the reason.
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -54,7 +55,8 @@ TEST(SoundFileReader, RefusesWhatIsNotAudioWithTheReason) {
     test::WriteBytes(dir / "truncated.wav", bytes);
     std::filesystem::create_directory(dir / "folder.wav");
     const std::pair<const char*, const char*> cases[] = {
-        {"text.wav", "not a sound file that can be read (Format not recognised)"},
+        {"text.wav",
+         "not a sound file that can be read: its bytes are in no sound format this program knows"},
         {"empty.wav", "the file is empty"},
         {"folder.wav", "Is a directory"},
         {"missing.wav", "No such file or directory"}};
@@ -102,6 +104,51 @@ TEST(SoundFileReader, CutContainersSayTheyAreTruncated) {
         EXPECT_TRUE(cut.Info().m_bTruncated) << format;
         EXPECT_LT(cut.Info().m_nFrames, 44100u / 2 + 1) << format;
         EXPECT_GT(cut.Info().m_nFrames, 44100u / 2 - 100) << format;
+    }
+}
+
+// A FLAC cut in its audio, one with its frames overwritten, and one whose header is overwritten:
+// each read fails with the file's name and what is wrong in this program's words, never the
+// decoder's own ("Error : flac decoder lost sync.", "Internal psf_fseek() failed.").
+TEST(SoundFileReader, DamagedFlacIsDescribedInOurWords) {
+    test::CTempDir dir;
+    std::vector<double> samples(2 * 88200);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] =
+            0.5 * std::sin(0.01 * static_cast<double>(i)) + 0.1 * std::sin(0.37 * static_cast<double>(i));
+    }
+    ASSERT_TRUE(
+        test::WriteSoundFile(dir / "whole.flac", samples, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    const auto whole = test::ReadBytes(dir / "whole.flac");
+    ASSERT_GT(whole.size(), 40000u);
+    auto cut = whole, scrambled = whole, header = whole;
+    cut.resize(whole.size() / 3);
+    for (std::size_t i = whole.size() / 4; i < whole.size() / 2; i += 7) {
+        scrambled[i] ^= 0x55;
+    }
+    std::fill(header.begin() + 8, header.begin() + 20, 0xFF);
+    const std::pair<const char*, std::vector<unsigned char>> cases[] = {
+        {"cut.flac", cut}, {"scrambled.flac", scrambled}, {"header.flac", header}};
+    for (const auto& [name, bytes] : cases) {
+        test::WriteBytes(dir / name, bytes);
+        platform::CSoundFileReader reader;
+        std::string message;
+        if (!reader.Open((dir / name).string())) {
+            message = reader.OpenError();
+        } else {
+            try {
+                reader.Seek(4410);
+                std::vector<double> out(2 * 44100);
+                while (reader.Read(out.data(), 44100) > 0) {
+                }
+            } catch (const platform::CReadException& error) {
+                message = error.what();
+            }
+        }
+        EXPECT_NE(message.find("damaged or cut short"), std::string::npos) << name << ": " << message;
+        EXPECT_EQ(message.find("rror"), std::string::npos) << name << ": " << message;
+        EXPECT_EQ(message.find("psf_"), std::string::npos) << name << ": " << message;
+        EXPECT_EQ(message.find("decoder"), std::string::npos) << name << ": " << message;
     }
 }
 
