@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -174,8 +175,10 @@ public:
         m_report.m_nInputChannels = input != nullptr ? std::min(input->m_nInputChannels, 2) : 0;
     }
 
-    // Opens the stream; for a recording also sizes it and opens the file.
-    void Open(const std::string* recordingPath) {
+    // Opens the stream; for a recording also sizes it and opens the file; for a continuous recording
+    // (`sink`) sizes its block instead.
+    void Open(const std::string* recordingPath, CBlockSink* sink = nullptr, std::uint64_t skipFrames = 0,
+              std::size_t blockFrames = 0) {
         PaStreamParameters out{};
         out.device = m_output.m_nIndex;
         out.channelCount = 2;
@@ -215,10 +218,23 @@ public:
         }
         const PaStreamInfo* info = Pa_GetStreamInfo(m_stream.Handle());
         m_report.m_dLatencyS = info != nullptr ? info->outputLatency + info->inputLatency : 0.0;
+        const double rate = m_plan.m_nSampleRate;
+        if (sink != nullptr) {
+            m_pSink = sink;
+            m_nSkipFrames = skipFrames;
+            m_state.m_nRecordFrames = std::numeric_limits<std::uint64_t>::max();
+            m_state.m_nRecordFrameBytes = 4 * static_cast<std::size_t>(m_report.m_nInputChannels);
+            m_pRecordRing = std::make_unique<CByteRing>(static_cast<std::size_t>(kRecordRingSeconds * rate) *
+                                                        m_state.m_nRecordFrameBytes);
+            m_state.m_pRecord = m_pRecordRing.get();
+            m_aDrain.resize(m_pRecordRing->Capacity());
+            m_aBlock.assign(blockFrames * static_cast<std::size_t>(m_report.m_nInputChannels), 0.0f);
+            m_nBlockFrames = blockFrames;
+            return;
+        }
         if (recordingPath == nullptr) {
             return;
         }
-        const double rate = m_plan.m_nSampleRate;
         m_state.m_nRecordFrames =
             m_plan.m_nFrames +
             static_cast<std::uint64_t>(std::ceil((m_report.m_dLatencyS + kRecordTailSeconds) * rate));
@@ -275,10 +291,19 @@ public:
             const bool recording = m_state.m_pRecord != nullptr;
             const std::uint64_t done = recording ? m_state.m_nRecorded.load(std::memory_order_acquire)
                                                  : m_state.m_nPlayed.load(std::memory_order_acquire);
-            feedback.ReportProgress(done, recording ? m_state.m_nRecordFrames : m_state.m_nPlayFrames);
+            feedback.ReportProgress(done, m_pSink != nullptr ? 0
+                                          : recording        ? m_state.m_nRecordFrames
+                                                             : m_state.m_nPlayFrames);
             if (feedback.CancelRequested()) {
                 m_report.m_bCancelled = true;
                 break;
+            }
+            if (m_bSinkDone) {
+                break;
+            }
+            if (m_pSink != nullptr && m_state.m_nLostFrames.load() > 0) {
+                throw CAudioError("The recording lost samples: the input device " + Quoted(*m_pInput) +
+                                  " gave them faster than they could be analysed.");
             }
             m_feed.ThrowIfFailed();
             const PaError active = Pa_IsStreamActive(m_stream.Handle());
@@ -308,6 +333,17 @@ public:
             throw CAudioError("The output device " + Quoted(m_output) + " stopped after " +
                               std::to_string(m_report.m_nFramesPlayed) + " of " +
                               std::to_string(m_state.m_nPlayFrames) + " frames: it failed, or went away.");
+        }
+        m_report.m_nUnderruns = m_state.m_nUnderruns.load();
+        m_report.m_nOverruns = m_state.m_nOverruns.load();
+        if (m_pSink != nullptr) {
+            if (!m_report.m_bCancelled && !m_bSinkDone) {
+                throw CAudioError("The devices " + Quoted(m_output) + " and " + Quoted(*m_pInput) +
+                                  " stopped after " + std::to_string(m_report.m_nFramesPlayed) +
+                                  " frames of the loop: they failed, or went away.");
+            }
+            m_report.m_nFramesRecorded = m_nKept;
+            return m_report;
         }
         if (playing && !m_report.m_bCancelled && m_state.m_nPlayFrames == 0) { // a loop ends only on a cancel
             throw CAudioError("The output device " + Quoted(m_output) + " stopped after " +
@@ -343,6 +379,10 @@ private:
         const std::size_t bytes =
             m_pRecordRing->Read(m_aDrain.data(), m_pRecordRing->Readable() / frameBytes * frameBytes);
         const int channels = m_report.m_nInputChannels;
+        if (m_pSink != nullptr) {
+            ToBlocks(bytes / frameBytes);
+            return;
+        }
         for (std::size_t at = 0; at < bytes; at += 4) {
             float sample = 0.0f;
             std::memcpy(&sample, m_aDrain.data() + at, 4);
@@ -359,6 +399,41 @@ private:
         m_nKept += bytes / frameBytes;
     }
 
+    // Continuous: moves `frames` drained frames into the block, past the skip, handing each full block
+    // to the sink with its own peaks.
+    void ToBlocks(std::size_t frames) {
+        const auto channels = static_cast<std::size_t>(m_report.m_nInputChannels);
+        for (std::size_t frame = 0; frame < frames && !m_bSinkDone; ++frame, ++m_nKept) {
+            if (m_nKept < m_nSkipFrames) {
+                continue;
+            }
+            for (std::size_t channel = 0; channel < channels; ++channel) {
+                float sample = 0.0f;
+                std::memcpy(&sample, m_aDrain.data() + 4 * (frame * channels + channel), 4);
+                m_aBlock[m_nInBlock * channels + channel] = sample;
+                const double magnitude = std::fabs(static_cast<double>(sample));
+                if (!std::isfinite(magnitude)) {
+                    ++m_report.m_nNotFinite;
+                    continue;
+                }
+                m_report.m_aPeak[channel] = std::max(m_report.m_aPeak[channel], magnitude);
+                m_report.m_aClipped[channel] += magnitude >= kClipLevel;
+            }
+            if (++m_nInBlock == m_nBlockFrames) {
+                m_report.m_nUnderruns = m_state.m_nUnderruns.load();
+                m_report.m_nOverruns = m_state.m_nOverruns.load();
+                m_report.m_nFramesPlayed = m_state.m_nPlayed.load(std::memory_order_acquire);
+                m_report.m_nFramesRecorded = m_nKept + 1;
+                m_bSinkDone =
+                    !m_pSink->Block(m_aBlock.data(), m_nBlockFrames, m_report.m_nInputChannels, m_report);
+                m_nInBlock = 0;
+                m_report.m_aPeak = {};
+                m_report.m_aClipped = {};
+                m_report.m_nNotFinite = 0;
+            }
+        }
+    }
+
     CGenerationSettings m_settings;
     CJobPlan m_plan;
     const CDeviceInfo& m_output;
@@ -369,6 +444,12 @@ private:
     std::vector<unsigned char> m_aDrain;
     platform::COutputFile m_recording;
     std::uint64_t m_nKept = 0;
+    CBlockSink* m_pSink = nullptr; // continuous: where the blocks go
+    std::uint64_t m_nSkipFrames = 0;
+    std::size_t m_nBlockFrames = 0;
+    std::vector<float> m_aBlock;
+    std::size_t m_nInBlock = 0;
+    bool m_bSinkDone = false;
     CCallbackState m_state;
     CSessionReport m_report;
     CStream m_stream; // last: aborted and closed before the rest goes
@@ -409,6 +490,17 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
     const CSessionGuard guard;
     CSession session(settings, output, &input, false);
     session.Open(&recordingPath);
+    return session.Run(feedback);
+}
+
+CSessionReport RecordContinuously(const CAudioSystem& system, const CDeviceInfo& output,
+                                  const CDeviceInfo& input, const CGenerationSettings& settings,
+                                  std::uint64_t skipFrames, std::size_t blockFrames, CBlockSink& sink,
+                                  platform::CProgress& feedback) {
+    (void)system;
+    const CSessionGuard guard;
+    CSession session(settings, output, &input, true);
+    session.Open(nullptr, &sink, skipFrames, std::max<std::size_t>(1, blockFrames));
     return session.Run(feedback);
 }
 

@@ -57,6 +57,28 @@ CSessionReport RecordResponse(const CAudioSystem& system, const CDeviceInfo& out
                               const CGenerationSettings& settings, const std::string& recordingPath,
                               platform::CProgress& feedback);
 
+// Takes the recording of RecordContinuously a block at a time, on the thread that runs the session.
+class CBlockSink {
+public:
+    virtual ~CBlockSink() = default;
+    // `samples`: `frames` frames of `channels` (1 or 2) 32-bit floats, interleaved, valid for the call
+    // only. `session`: the counts so far (underruns, overruns), with the peaks, clipped samples and
+    // non-finite samples of this block alone. Returns false to end the session. It may take a while
+    // (an analysis): the rings hold two seconds.
+    virtual bool Block(const float* samples, std::size_t frames, int channels,
+                       const CSessionReport& session) = 0;
+};
+
+// Plays the stimulus of `settings` in a gapless loop on `output` while recording `input` in one
+// stream, as RecordResponse does, but keeps nothing: after the first `skipFrames` recorded frames,
+// every `blockFrames` consecutive frames go to `sink`. Ends when the sink returns false or
+// `feedback` cancels (the report then says m_bCancelled); memory is the rings' and one block's,
+// however long it runs. Throws as RecordResponse (but never platform::CFileException).
+CSessionReport RecordContinuously(const CAudioSystem& system, const CDeviceInfo& output,
+                                  const CDeviceInfo& input, const CGenerationSettings& settings,
+                                  std::uint64_t skipFrames, std::size_t blockFrames, CBlockSink& sink,
+                                  platform::CProgress& feedback);
+
 // Why a recording of RecordResponse cannot be measured, in one sentence that names `input`: samples
 // that are not numbers, every channel silent, or samples at full scale (clipped); nullopt when it can
 // be.

@@ -107,6 +107,41 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
                            return std::nullopt;
                        }});
     options.push_back(flag("--measure", "", [&] { line.m_bMeasure = true; }));
+    options.push_back(flag("--continuous", "", [&] { line.m_bContinuous = true; }));
+    options.push_back({"--update", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           const auto value = platform::ParseDouble(text);
+                           if (!value || !(*value >= 0.05 && *value <= 3600.0)) {
+                               return "expects seconds between updates, from 0.05 to 3600, not '" + text +
+                                      "'";
+                           }
+                           line.m_continuous.m_dUpdateS = *value;
+                           return std::nullopt;
+                       }});
+    options.push_back({"--average", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           const auto value = platform::ParseUnsigned32(text);
+                           if (!value || *value < 1 || *value > instrument::kMaxAverage) {
+                               return "expects how many blocks to average, 1 to " +
+                                      std::to_string(instrument::kMaxAverage) + ", not '" + text + "'";
+                           }
+                           line.m_continuous.m_nAverage = *value;
+                           return std::nullopt;
+                       }});
+    options.push_back({"--count", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           const auto value = platform::ParseUnsigned32(text);
+                           if (!value || *value < 1) {
+                               return "expects how many updates, 1 or more, not '" + text + "'";
+                           }
+                           line.m_continuous.m_nCount = *value;
+                           return std::nullopt;
+                       }});
+    options.push_back({"--gain-at", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           const auto value = platform::ParseDouble(text);
+                           if (!value || !(*value > 0.0) || !std::isfinite(*value)) {
+                               return "expects a frequency in Hz above 0, not '" + text + "'";
+                           }
+                           line.m_dGainAtHz = *value;
+                           return std::nullopt;
+                       }});
     options.push_back(flag("--list-devices", "", [&] { line.m_bListDevices = true; }));
     options.push_back({"--output-device", "", true, device(line.m_strOutputDevice)});
     options.push_back({"--input-device", "", true, device(line.m_strInputDevice)});
@@ -162,6 +197,30 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     }
     const bool live =
         !line.m_strOutputDevice.empty() || !line.m_strInputDevice.empty() || !line.m_strSaveRecording.empty();
+    std::string continuousOnly;
+    for (const std::string& argument : arguments) {
+        if (argument == "--") {
+            break;
+        }
+        for (const char* name : {"--update", "--average", "--count", "--gain-at"}) {
+            if (argument == name || argument.rfind(std::string(name) + "=", 0) == 0) {
+                continuousOnly = name;
+            }
+        }
+    }
+    if (!continuousOnly.empty() && !line.m_bContinuous) {
+        return bad(continuousOnly + " goes with --measure --continuous");
+    }
+    if (line.m_bContinuous) {
+        if (!line.m_bMeasure) {
+            return bad("--continuous measures live: it goes with --measure");
+        }
+        if (line.m_eFormat == A::EFormat::Csv || !line.m_strOutput.empty() || !line.m_strReport.empty() ||
+            !line.m_strJunit.empty() || !line.m_strSaveRecording.empty()) {
+            return bad("--continuous prints a line per update (--json: a JSON object per line) on standard "
+                       "output: -o, --csv, --report, --junit and --save-recording do not go with it");
+        }
+    }
     if (line.m_bMeasure) {
         return positional.empty() ? line
                                   : bad("--measure records its own recording: no RECORDING goes with it");
@@ -230,6 +289,14 @@ std::string AnalyzeUsageText() {
            UsageLine("", "channel 2 the reference (default: the default); also --input") +
            UsageLine("    --save-recording FILE", "keep the recording (32-bit float WAV)") +
            UsageLine("    --format s16|s24|f32", "the stimulus's samples as played (default s16)") +
+           UsageLine("    --continuous", "with --measure: loop the stimulus and analyse the newest") +
+           UsageLine("", "block of whole periods again and again, a line per update") +
+           UsageLine("", "(--json: a JSON object per line) until Ctrl-C or --count") +
+           UsageLine("    --update SEC", "seconds of recording per update (default 1)") +
+           UsageLine("    --average N", "average the newest N blocks coherently: the noise floor") +
+           UsageLine("", "falls by 10 log10 N dB (default 1)") +
+           UsageLine("    --count N", "stop after N updates (default: at Ctrl-C)") +
+           UsageLine("    --gain-at HZ", "the tone whose gain each line shows (default: the first)") +
            UsageLine("    --list-devices", "list the sound devices and their channels, and exit") +
            UsageLine("-q, --quiet", "no progress line") + UsageLine("-h, --help", "show this text") +
            UsageLine("    --version", "show the version") +

@@ -6,6 +6,7 @@
 
 #include "analysis/analyzer.h"
 #include "generation/settings.h"
+#include "instrument/measure_continuous.h"
 
 // What vorlanx-analyze's command line asks for.
 struct CAnalyzeCommandLine {
@@ -33,7 +34,11 @@ struct CAnalyzeCommandLine {
     std::string m_strOutputDevice;  // the device that plays the stimulus (empty: the default)
     std::string m_strInputDevice;   // the device that records the answer (empty: the default)
     std::string m_strSaveRecording; // keep the measured recording here (empty: a temporary file)
-    std::string m_strError;         // with BadUsage
+    // --continuous: measure live again and again, a line (or JSON object) per update.
+    bool m_bContinuous = false;
+    instrument::CContinuousOptions m_continuous; // --update, --average, --count
+    std::optional<double> m_dGainAtHz;           // --gain-at: the tone whose gain each line shows
+    std::string m_strError;                      // with BadUsage
 };
 
 // Parses the arguments after the program name: the signal options exactly as vorlanx-gen reads

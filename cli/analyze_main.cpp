@@ -22,6 +22,7 @@
 #include "cli/console_progress.h"
 #include "cli/interrupt.h"
 #include "instrument/analyse_file.h"
+#include "instrument/continuous_formats.h"
 #include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
@@ -61,6 +62,42 @@ instrument::CLiveOutcome Measure(const CAnalyzeCommandLine& line) {
     return instrument::MeasureLive(line.m_settings,
                                    {line.m_strOutputDevice, line.m_strInputDevice, line.m_strSaveRecording},
                                    line.m_options, &progress, [&] { progress.SetPasses(2); });
+}
+
+// Measures again and again until --count or Ctrl-C: a line (or a JSON object) per update on standard
+// output, as soon as it is measured. The status is the last update's: 0 measured, 1 not measured,
+// 3 a limit failed; 128 + N for signal N.
+int MeasureContinuously(const CAnalyzeCommandLine& line, const std::optional<instrument::CLimits>& limits) {
+    const audio::CQuietStandardError quiet;
+    CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, true,
+                              quiet.SavedDescriptor());
+    const instrument::CContinuousPlan plan = instrument::PlanContinuous(line.m_settings, line.m_continuous);
+    int status = 0;
+    bool failedWrite = false;
+    const audio::CSessionReport session = instrument::MeasureContinuously(
+        line.m_settings, {line.m_strOutputDevice, line.m_strInputDevice, ""}, line.m_options,
+        line.m_continuous, &progress, [&](const instrument::CContinuousUpdate& update) {
+            std::optional<instrument::CVerdict> verdict;
+            if (limits && update.m_outcome.m_report) {
+                verdict = instrument::Judge(*update.m_outcome.m_report, *limits);
+            }
+            const instrument::CVerdict* judged = verdict ? &*verdict : nullptr;
+            std::cout << (line.m_eFormat == CAnalyzeCommandLine::EFormat::Json
+                              ? instrument::ContinuousJson(update, plan.m_dBlockS, judged)
+                              : instrument::ContinuousLine(update, line.m_continuous.m_nAverage,
+                                                           line.m_dGainAtHz, judged))
+                      << std::endl;
+            status = !update.m_outcome.m_report ? 1 : (verdict && !verdict->m_bPass ? 3 : 0);
+            failedWrite = !std::cout;
+            return !failedWrite && InterruptSignal() == 0;
+        });
+    if (failedWrite) {
+        return Fail("standard output: the updates could not be written");
+    }
+    if (session.m_bCancelled || InterruptSignal() != 0) {
+        return 128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT);
+    }
+    return status;
 }
 
 } // namespace
@@ -149,6 +186,9 @@ int main(int argc, char** argv) {
         if (line.m_bListDevices) {
             std::cout << audio::CAudioSystem([] { return InterruptSignal() == 0; }).ListText();
             return 0;
+        }
+        if (line.m_bContinuous) {
+            return MeasureContinuously(line, limits);
         }
         instrument::COutcome outcome;
         std::string devices; // a live measurement's, as found

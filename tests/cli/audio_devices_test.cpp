@@ -2,12 +2,17 @@
 // own holds an .asoundrc whose PCMs write what is played to a file and give a file's bytes as what
 // is recorded. The played bytes are the generator's file's data; a measurement through a recording
 // that SoX made reports what vorlanx-analyze reports on that file.
+#include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -306,4 +311,70 @@ TEST_F(AudioDevicesTest, ADeviceThatNeverAnswersIsGivenUpOn) {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
     EXPECT_EQ(test::Slurp(m_dir / "err"), "vorlanx-gen: interrupted\n");
+}
+
+// --continuous through the file plugin, paced by the test: the input device reads a FIFO that the
+// test fills with the stimulus (its one-second period, repeated) plus fresh white noise on the left,
+// at about four times real time (the plugin alone would run as fast as it can, and the measurement
+// rightly refuses a recording that outruns it). Each update is one JSON line; the wire's gains read
+// 0 dB; averaging 8 blocks lowers the noise floor by 10 log10 8 dB, within 0.5 dB.
+TEST_F(AudioDevicesTest, ContinuousUpdatesAverageTheNoiseDown) {
+    const fs::path fifo = m_dir / "live.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::WriteText(
+        m_dir / ".asoundrc",
+        "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
+        "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
+            fifo.string() + "\"\n format \"raw\"\n}\n");
+    CGenerationSettings settings;
+    settings.m_dDuration = 1.0; // f0 277 Hz at 44.1 kHz: every tone makes whole periods in 1 s
+    const std::vector<double> period = test::FloatStimulus(settings);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        // Read and write ends held here: opening never waits, and the reader may come and go.
+        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        std::mt19937_64 random(7);
+        std::normal_distribution<double> noise(0.0, 1e-4);
+        std::vector<float> chunk(2 * 512); // 4096 bytes: a pipe writes it whole or not at all
+        std::size_t at = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (fd >= 0 && !stop && std::chrono::steady_clock::now() < deadline) {
+            for (std::size_t i = 0; i < chunk.size(); i += 2, at = (at + 2) % period.size()) {
+                chunk[i] = static_cast<float>(period[at] + noise(random));
+                chunk[i + 1] = static_cast<float>(period[at + 1]);
+            }
+            while (::write(fd, chunk.data(), chunk.size() * 4) < 0 && !stop &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(2900)); // 512 frames: 11.6 ms of audio
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    });
+    const test::CRun run =
+        Analyze({"--measure", "--continuous", "--json", "--count", "10", "--average", "8", "--duration", "2",
+                 "--format", "f32", "--output-device", "test_out", "--input", "test_in"});
+    stop = true;
+    writer.join();
+    ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    std::vector<nlohmann::json> updates;
+    std::istringstream lines(run.m_strOut);
+    for (std::string text; std::getline(lines, text);) {
+        updates.push_back(nlohmann::json::parse(text));
+    }
+    ASSERT_EQ(updates.size(), 10u) << run.m_strOut;
+    for (std::size_t i = 0; i < updates.size(); ++i) {
+        const auto& update = updates[i];
+        ASSERT_TRUE(update["refusal"].is_null()) << update["refusal"];
+        EXPECT_EQ(update["update"], i + 1);
+        EXPECT_EQ(update["averaged"], std::min<std::size_t>(i + 1, 8));
+        EXPECT_NEAR(update["block_s"].get<double>(), 1.0, 1e-12);
+        EXPECT_NEAR(update["tones"][0]["gain_db"].get<double>(), 0.0, 0.01);
+    }
+    const double single = updates[0]["noise_floor_dbfs"].get<double>();
+    for (std::size_t i = 7; i < updates.size(); ++i) {
+        EXPECT_NEAR(single - updates[i]["noise_floor_dbfs"].get<double>(), 10.0 * std::log10(8.0), 0.5) << i;
+    }
 }

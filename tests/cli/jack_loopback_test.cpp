@@ -6,30 +6,29 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/cli/run_generator.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-TEST(JackLoopback, ALateConnectionIsFoundAndTheWireReadsZeroDecibels) {
-    if (std::system("command -v jackd >/dev/null && command -v jack_connect >/dev/null") != 0) {
-        GTEST_SKIP() << "needs jackd2";
-    }
-    test::CTempDir dir;
+// Starts a JACK dummy server at 48 kHz, runs vorlanx-analyze with `arguments` (its output into
+// out.json, its errors into err.txt in `dir`), connects the loopback a quarter second after its ports
+// appear, and returns the analyser's exit status. Every wait has a limit; the server goes with the
+// script.
+int RunThroughLoopback(const test::CTempDir& dir, const std::string& arguments) {
     const std::string server = "vorlanx-test-" + std::to_string(::getpid());
-    // Every wait has a limit; the server goes with the script.
     const std::string script =
         "export JACK_DEFAULT_SERVER=" + server + " HOME=" + test::Quote(dir.Path().string()) + "\n" +
         "jackd -n " + server +
         " -d dummy -r 48000 >/dev/null 2>&1 & server=$!\n"
         "trap 'kill $server 2>/dev/null; wait $server 2>/dev/null' EXIT\n"
         "for i in $(seq 200); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done\n" +
-        test::Quote(VORLANX_ANALYZE_PATH) +
-        " --measure --json --quiet --duration 3 --sample-rate 48000 --output-device system --input-device "
-        "system"
-        " >out.json 2>err.txt & measure=$!\n"
+        test::Quote(VORLANX_ANALYZE_PATH) + " " + arguments +
+        " --sample-rate 48000 --output-device system --input-device system >out.json 2>err.txt & measure=$!\n"
         "for i in $(seq 200); do jack_lsp 2>/dev/null | grep -q 'PortAudio:in_1' && break; sleep 0.05; done\n"
         "sleep 0.25\n"
         "jack_connect PortAudio:out_0 PortAudio:in_0 && jack_connect PortAudio:out_1 PortAudio:in_1\n"
@@ -37,8 +36,20 @@ TEST(JackLoopback, ALateConnectionIsFoundAndTheWireReadsZeroDecibels) {
     test::WriteText(dir / "loopback.sh", script);
     const std::string command =
         "cd " + test::Quote(dir.Path().string()) + " && timeout 60 bash loopback.sh >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_EQ(WEXITSTATUS(status), 0) << test::Slurp(dir / "err.txt");
+    return WEXITSTATUS(std::system(command.c_str()));
+}
+
+bool HaveJack() {
+    return std::system("command -v jackd >/dev/null && command -v jack_connect >/dev/null") == 0;
+}
+
+TEST(JackLoopback, ALateConnectionIsFoundAndTheWireReadsZeroDecibels) {
+    if (!HaveJack()) {
+        GTEST_SKIP() << "needs jackd2";
+    }
+    test::CTempDir dir;
+    ASSERT_EQ(RunThroughLoopback(dir, "--measure --json --quiet --duration 3"), 0)
+        << test::Slurp(dir / "err.txt");
     const auto report = nlohmann::json::parse(test::Slurp(dir / "out.json"));
     ASSERT_TRUE(report["refusal"].is_null()) << report["refusal"];
     // The stimulus arrived at least the quarter second after it started playing.
@@ -49,6 +60,35 @@ TEST(JackLoopback, ALateConnectionIsFoundAndTheWireReadsZeroDecibels) {
         EXPECT_NEAR(tone["gain_db"].get<double>(), 0.0, 0.005) << tone["frequency_hz"];
     }
     EXPECT_LT(report["distortion_noise_db"].get<double>(), -85.0) << "the 16-bit stimulus's own quantization";
+}
+
+// The continuous mode on a paced loopback: one JSON object per update, a block of whole periods
+// (1 s: f0 277 Hz at 48 kHz), the wire at 0 dB in every update and the same figures from one update
+// to the next; the device stays open between them.
+TEST(JackLoopback, ContinuousUpdatesStayOnTheWire) {
+    if (!HaveJack()) {
+        GTEST_SKIP() << "needs jackd2";
+    }
+    test::CTempDir dir;
+    ASSERT_EQ(RunThroughLoopback(dir, "--measure --continuous --json --count 3 --average 2 --format f32"), 0)
+        << test::Slurp(dir / "err.txt");
+    std::istringstream lines(test::Slurp(dir / "out.json"));
+    std::vector<nlohmann::json> updates;
+    for (std::string text; std::getline(lines, text);) {
+        updates.push_back(nlohmann::json::parse(text));
+    }
+    ASSERT_EQ(updates.size(), 3u);
+    for (const auto& update : updates) {
+        ASSERT_TRUE(update["refusal"].is_null()) << update["refusal"];
+        EXPECT_NEAR(update["block_s"].get<double>(), 1.0, 1e-12);
+        ASSERT_EQ(update["tones"].size(), 40u);
+        for (const auto& tone : update["tones"]) {
+            EXPECT_NEAR(tone["gain_db"].get<double>(), 0.0, 0.001) << tone["frequency_hz"];
+        }
+        EXPECT_LT(update["distortion_noise_db"].get<double>(), -140.0) << "a float wire adds nothing";
+        EXPECT_EQ(update["underruns"], 0);
+    }
+    EXPECT_EQ(updates[2]["averaged"], 2);
 }
 
 } // namespace
