@@ -102,13 +102,31 @@ def measure(
     skip: float = 0.1,
     length: Optional[float] = None,
     progress: Optional[Callable[[float], Any]] = None,
-) -> Result:
+    continuous: bool = False,
+    update: float = 1.0,
+    average: int = 1,
+    count: Optional[int] = None,
+) -> Any:
     """Plays the stimulus on `output`, records `input` (device names or parts of them; empty: the
     default) and analyses the answer from the latency on, as `vorlanx-analyze --measure` does.
 
     Returns the report's keys and underruns, overruns, output_device, input_device. RuntimeError for a
     device that fails or a recording that is silent or clips, ValueError for refused settings or
-    recordings, OSError when the recording cannot be written, KeyboardInterrupt on Ctrl-C."""
+    recordings, OSError when the recording cannot be written, KeyboardInterrupt on Ctrl-C.
+
+    With continuous=True it returns a ContinuousMeasurement instead: the stimulus loops and each item
+    is the Result of the newest `update` seconds (the coherent average of the newest `average` blocks),
+    as `vorlanx-analyze --continuous --json` gives it, until `count` updates, close(), a break or
+    Ctrl-C; the devices are released when it stops."""
+
+class ContinuousMeasurement:
+    """The updates of measure(continuous=True); an iterator and a context manager."""
+
+    def __iter__(self) -> "ContinuousMeasurement": ...
+    def __next__(self) -> Result: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> "ContinuousMeasurement": ...
+    def __exit__(self, *args: Any) -> None: ...
 
 def play(settings: Settings, device: str = "", loop: bool = False) -> dict[str, Any]:
     """Plays the stimulus on an output device to its end, or with loop=True until Ctrl-C.

@@ -25,6 +25,7 @@
 #include "generation/plan_report.h"
 #include "generation/settings_fields.h"
 #include "instrument/analyse_file.h"
+#include "instrument/continuous_formats.h"
 #include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
@@ -32,6 +33,7 @@
 #include "platform/output_file.h"
 #include "platform/sound_file_reader.h"
 #include "python/array_recording.h"
+#include "python/continuous_run.h"
 #include "python/python_feedback.h"
 #include "python/settings_keywords.h"
 
@@ -505,15 +507,102 @@ template <class Work> auto RunOnDevices(CPythonWatch& watch, Work work) {
     }
 }
 
+// The iterator measure(continuous=True) returns: each next() is the newest update's result, as
+// vorlanx-analyze --continuous --json gives it; close(), the end of a for loop (break included), a
+// with block's end, Ctrl-C and the object's end all stop the measurement and release the devices.
+class CContinuousIterator {
+public:
+    CContinuousIterator(const CGenerationSettings& settings, const instrument::CLiveDevices& devices,
+                        const analysis::CAnalysisOptions& options,
+                        const instrument::CContinuousOptions& continuous)
+        : m_settings(settings),
+          m_run(std::make_unique<CContinuousRun>(settings, devices, options, continuous)) {}
+    ~CContinuousIterator() { Close(); }
+
+    py::object Next() {
+        if (!m_run) {
+            throw py::stop_iteration();
+        }
+        instrument::CContinuousUpdate update;
+        for (;;) {
+            CContinuousRun::EWait wait;
+            {
+                const py::gil_scoped_release unlocked;
+                wait = m_run->Next(update, std::chrono::milliseconds(50));
+            }
+            if (wait == CContinuousRun::EWait::Update) {
+                break;
+            }
+            if (wait == CContinuousRun::EWait::Finished) {
+                try {
+                    m_run->RethrowIfFailed();
+                } catch (const audio::CAudioError& error) {
+                    Close();
+                    throw std::runtime_error(error.what());
+                } catch (const std::invalid_argument& error) {
+                    Close();
+                    throw py::value_error(error.what());
+                }
+                Close();
+                throw py::stop_iteration();
+            }
+            if (PyErr_CheckSignals() != 0) {
+                Close();
+                throw py::error_already_set();
+            }
+        }
+        const instrument::CLiveOutcome& outcome = update.m_outcome;
+        py::dict keys = FromJson(instrument::ContinuousJson(update, m_run->BlockS(), nullptr));
+        CKeptMeasurement kept;
+        kept.m_report = outcome.m_report;
+        kept.m_context = instrument::MakeReportContext(
+            m_settings, "", "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName,
+            "vorlanx " VORLANX_VERSION);
+        return KeepWithResult(keys, std::move(kept));
+    }
+
+    void Close() {
+        if (m_run) {
+            const py::gil_scoped_release unlocked; // the devices take a moment to stop
+            m_run.reset();
+        }
+    }
+
+private:
+    CGenerationSettings m_settings;
+    std::unique_ptr<CContinuousRun> m_run;
+};
+
 py::object Measure(const CGenerationSettings& settings, const std::string& output, const std::string& input,
                    const std::string& saveRecording, double skip, std::optional<double> length,
-                   const py::object& progressArgument) {
+                   const py::object& progressArgument, bool continuous, double update, unsigned average,
+                   std::optional<std::uint64_t> count) {
     if (!progressArgument.is_none() && !PyCallable_Check(progressArgument.ptr())) {
         throw py::type_error("progress expects a callable taking the fraction done, or None");
     }
     const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, std::nullopt, std::nullopt);
     if (const auto problem = CheckSettingsRanges(settings)) {
         throw py::value_error(*problem);
+    }
+    if (continuous) {
+        if (!saveRecording.empty() || !progressArgument.is_none() || length) {
+            throw py::value_error(
+                "continuous=True keeps no recording and analyses whole blocks: save_recording, "
+                "progress and length do not go with it");
+        }
+        if (count && *count == 0) {
+            throw py::value_error("count expects 1 or more updates, or None for no end");
+        }
+        instrument::CContinuousOptions run;
+        run.m_dUpdateS = update;
+        run.m_nAverage = average;
+        run.m_nCount = count.value_or(0);
+        try {
+            return py::cast(std::make_unique<CContinuousIterator>(
+                settings, instrument::CLiveDevices{output, input, ""}, options, run));
+        } catch (const std::invalid_argument& error) {
+            throw py::value_error(error.what());
+        }
     }
     CPythonWatch watch(progressArgument);
     CPythonProgress progress(watch);
@@ -636,9 +725,21 @@ PYBIND11_MODULE(vorlanx, module) {
                "under \"verdict\", as vorlanx-analyze --limits --json gives it.\n"
                "Raises OSError for a file that cannot be opened, ValueError for one that is not\n"
                "audio or cannot be analysed, KeyboardInterrupt on Ctrl-C. Releases the GIL while it works.");
+    py::class_<CContinuousIterator>(
+        module, "ContinuousMeasurement",
+        "The updates of measure(continuous=True): iterate, close(), or use in a with "
+        "block; the devices are released when it stops.")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &CContinuousIterator::Next)
+        .def("close", &CContinuousIterator::Close, "Stops the measurement and releases the devices.")
+        .def("__enter__", [](py::object self) { return self; })
+        .def("__exit__", [](CContinuousIterator& self, const py::args&) { self.Close(); });
     module.def("measure", &Measure, py::arg("settings"), py::arg("output") = "", py::arg("input") = "",
                py::arg("save_recording") = "", py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS,
                py::arg("length") = py::none(), py::arg("progress") = py::none(),
+               py::arg("continuous") = false, py::arg("update") = instrument::CContinuousOptions().m_dUpdateS,
+               py::arg("average") = instrument::CContinuousOptions().m_nAverage,
+               py::arg("count") = py::none(),
                "Plays the stimulus on the output device and records the input (names or parts of names\n"
                "as vorlanx-analyze --list-devices shows them; empty: the default), then analyses the\n"
                "answer from the latency on, as vorlanx-analyze --measure does. Returns the report's keys\n"
@@ -646,7 +747,11 @@ PYBIND11_MODULE(vorlanx, module) {
                "recording there. Raises ValueError for refused settings or a refused recording,\n"
                "RuntimeError for a device that fails or a recording that is silent or clips, OSError\n"
                "when the recording cannot be written, KeyboardInterrupt on Ctrl-C (the device is\n"
-               "released). Releases the GIL while it works.");
+               "released). Releases the GIL while it works.\n"
+               "With continuous=True it returns an iterator instead: the stimulus loops and each item is\n"
+               "the result of the newest `update` seconds of recording (averaged with the blocks before\n"
+               "it when average > 1), as vorlanx-analyze --continuous --json gives it, until `count`\n"
+               "updates, close(), a break or Ctrl-C.");
     py::object builtins = py::module_::import("builtins");
     g_pResultType = new py::object(builtins.attr("type")(
         "Result", py::make_tuple(builtins.attr("dict")),

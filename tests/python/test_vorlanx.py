@@ -260,6 +260,58 @@ print(json.dumps(out))
     assert "recorded silence" in out["silent"]
 
 
+def test_continuous_measurement_is_an_iterator_that_releases_the_device(tmp_path):
+    """measure(continuous=True) through ALSA's file plugin, paced by a thread of the child interpreter
+    that feeds the input's FIFO with the stimulus's one-second period at about four times real time;
+    breaking out of the loop releases the device for the next measurement."""
+    (tmp_path / ".asoundrc").write_text(
+        'pcm.test_out { type file slave.pcm "null" file "/dev/null" format "raw" }\n'
+        f'pcm.test_in {{ type file slave.pcm "null" file "/dev/null" infile "{tmp_path}/in.fifo" format "raw" }}\n')
+    os.mkfifo(tmp_path / "in.fifo")
+    script = """
+import json, os, threading, time, vorlanx
+s = vorlanx.Settings(duration=1.0, format="f32")
+period = vorlanx.render(s).tobytes()
+stop = threading.Event()
+def feed():
+    fd = os.open("in.fifo", os.O_RDWR | os.O_NONBLOCK)
+    at = 0
+    while not stop.is_set():
+        chunk = (period + period)[at:at + 4096]  # whole frames, written whole or not at all
+        try:
+            os.write(fd, chunk)
+            at = (at + 4096) % len(period)
+        except BlockingIOError:
+            pass
+        time.sleep(0.003)
+threading.Thread(target=feed, daemon=True).start()
+out = {"updates": []}
+for result in vorlanx.measure(s, output="test_out", input="test_in", continuous=True, average=2):
+    out["updates"].append([result["update"], result["averaged"], result["refusal"],
+                           max(abs(t["gain_db"]) for t in result["tones"])])
+    if len(out["updates"]) == 3:
+        break
+with vorlanx.measure(s, output="test_out", input="test_in", continuous=True, count=1) as again:
+    out["again"] = [r["update"] for r in again]
+for bad in [dict(average=0), dict(update=-1.0), dict(count=0), dict(save_recording="x.wav")]:
+    try:
+        vorlanx.measure(s, output="test_out", input="test_in", continuous=True, **bad)
+    except ValueError as error:
+        out.setdefault("refused", []).append(str(error))
+stop.set()
+print(json.dumps(out))
+"""
+    env = dict(os.environ, HOME=str(tmp_path))
+    run = subprocess.run([os.sys.executable, "-c", script], cwd=tmp_path, env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert run.returncode == 0, run.stderr
+    out = json.loads(run.stdout.strip().splitlines()[-1])
+    assert [u[:3] for u in out["updates"]] == [[1, 1, None], [2, 2, None], [3, 2, None]]
+    assert max(u[3] for u in out["updates"]) < 0.001
+    assert out["again"] == [1]
+    assert len(out["refused"]) == 4
+
+
 def test_paths_numbers_and_comparisons_follow_pythons_rules(tmp_path):
     # Paths: str, bytes and os.PathLike as open() takes them; a NUL is a ValueError before any work; a
     # name that is not UTF-8 is written, analysed and returned as the bytes or str it was given.
