@@ -134,6 +134,14 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
                            line.m_continuous.m_nCount = *value;
                            return std::nullopt;
                        }});
+    options.push_back({"--sweep", "", true, [&](const std::string& text) -> std::optional<std::string> {
+                           std::string error;
+                           line.m_sweep = instrument::ParseSweep(text, error);
+                           if (!line.m_sweep) {
+                               return error;
+                           }
+                           return std::nullopt;
+                       }});
     options.push_back({"--gain-at", "", true, [&](const std::string& text) -> std::optional<std::string> {
                            const auto value = platform::ParseDouble(text);
                            if (!value || !(*value > 0.0) || !std::isfinite(*value)) {
@@ -202,7 +210,7 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
         if (argument == "--") {
             break;
         }
-        for (const char* name : {"--update", "--average", "--count", "--gain-at"}) {
+        for (const char* name : {"--update", "--average", "--count"}) {
             if (argument == name || argument.rfind(std::string(name) + "=", 0) == 0) {
                 continuousOnly = name;
             }
@@ -210,6 +218,26 @@ CAnalyzeCommandLine ParseAnalyzeCommandLine(const std::vector<std::string>& argu
     }
     if (!continuousOnly.empty() && !line.m_bContinuous) {
         return bad(continuousOnly + " goes with --measure --continuous");
+    }
+    if (line.m_dGainAtHz && !line.m_bContinuous && !line.m_sweep) {
+        return bad("--gain-at goes with --continuous or --sweep");
+    }
+    if (line.m_sweep) {
+        if (line.m_bContinuous || line.m_dMakeLimitsK || !line.m_strSaveRecording.empty()) {
+            return bad(
+                "--sweep measures each step once: --continuous, --make-limits and --save-recording do not "
+                "go with it");
+        }
+        if (line.m_bMeasure) {
+            return positional.empty()
+                       ? line
+                       : bad("--measure --sweep records its own steps: no FOLDER goes with it");
+        }
+        if (positional.size() != 1) {
+            return bad("--sweep expects the folder of recordings, one per step (or --measure)");
+        }
+        line.m_strRecording = positional.front();
+        return line;
     }
     if (line.m_bContinuous) {
         if (!line.m_bMeasure) {
@@ -248,6 +276,7 @@ std::string AnalyzeUsageText() {
     const CGenerationSettings defaults;
     return "Usage: vorlanx-analyze [OPTION]... RECORDING\n"
            "  or:  vorlanx-analyze --measure [OPTION]...\n"
+           "  or:  vorlanx-analyze --sweep SPEC [OPTION]... (FOLDER | --measure)\n"
            "Measure a recording of the Ombrel test signal after it went through a device: the device's\n"
            "gain and phase at every stimulus tone, its delay and polarity, the distortion on the lines\n"
            "the stimulus leaves empty, distortion + noise, the noise floor, and the reference's THD.\n"
@@ -296,7 +325,16 @@ std::string AnalyzeUsageText() {
            UsageLine("    --average N", "average the newest N blocks coherently: the noise floor") +
            UsageLine("", "falls by 10 log10 N dB (default 1)") +
            UsageLine("    --count N", "stop after N updates (default: at Ctrl-C)") +
-           UsageLine("    --gain-at HZ", "the tone whose gain each line shows (default: the first)") +
+           UsageLine("    --gain-at HZ", "the tone whose gain a line or a sweep shows (default: the") +
+           UsageLine("", "first)") +
+           "\n"
+           "Sweeps (one measurement per step, live with --measure or from FOLDER, whose recordings\n"
+           "are named by step: step_-40.wav, amp_-37.5dB.wav, 277Hz.flac):\n" +
+           UsageLine("    --sweep level=START:STOP:STEP", "the left's level in dB against the settings'") +
+           UsageLine("", "amplitudes: D+N, even and odd order and gain against") +
+           UsageLine("", "level, where D+N is lowest and where it first passes") +
+           UsageLine("", "the limits file's [sweep] limit_db (default -40 dB)") +
+           UsageLine("    --sweep fundamental=F1,F2,...", "each f0 in turn, their responses merged") +
            UsageLine("    --list-devices", "list the sound devices and their channels, and exit") +
            UsageLine("-q, --quiet", "no progress line") + UsageLine("-h, --help", "show this text") +
            UsageLine("    --version", "show the version") +

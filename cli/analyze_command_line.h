@@ -7,6 +7,7 @@
 #include "analysis/analyzer.h"
 #include "generation/settings.h"
 #include "instrument/measure_continuous.h"
+#include "instrument/sweep_spec.h"
 
 // What vorlanx-analyze's command line asks for.
 struct CAnalyzeCommandLine {
@@ -38,7 +39,9 @@ struct CAnalyzeCommandLine {
     bool m_bContinuous = false;
     instrument::CContinuousOptions m_continuous; // --update, --average, --count
     std::optional<double> m_dGainAtHz;           // --gain-at: the tone whose gain each line shows
-    std::string m_strError;                      // with BadUsage
+    // --sweep: a measurement per level or fundamental, live or from a folder of recordings.
+    std::optional<instrument::CSweepSpec> m_sweep;
+    std::string m_strError; // with BadUsage
 };
 
 // Parses the arguments after the program name: the signal options exactly as vorlanx-gen reads

@@ -26,6 +26,7 @@
 #include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
+#include "instrument/sweep.h"
 #include "platform/output_file.h"
 
 namespace {
@@ -98,6 +99,111 @@ int MeasureContinuously(const CAnalyzeCommandLine& line, const std::optional<ins
         return 128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT);
     }
     return status;
+}
+
+// Writes the JUnit verdict and the HTML page where asked, then `text` to -o's file or standard output;
+// `status` unless a write fails.
+int Deliver(const CAnalyzeCommandLine& line, const std::string& text, const std::optional<std::string>& xml,
+            const std::optional<std::string>& html, int status) {
+    if (xml) {
+        platform::COutputFile junit;
+        if (!junit.Open(line.m_strJunit)) {
+            return Fail(line.m_strJunit + ": " + junit.OpenError());
+        }
+        junit.Write(xml->data(), xml->size());
+        junit.Commit();
+    }
+    if (html) {
+        platform::COutputFile page;
+        if (!page.Open(line.m_strReport)) {
+            return Fail(line.m_strReport + ": " + page.OpenError());
+        }
+        page.Write(html->data(), html->size());
+        page.Commit();
+    }
+    if (line.m_strOutput.empty()) {
+        // Written directly: a reader that went away (EPIPE) ends the program quietly, as the
+        // tools of a pipeline do, with the status SIGPIPE would give.
+        std::cout.flush();
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote < 0) {
+                return errno == EPIPE
+                           ? 128 + SIGPIPE
+                           : Fail(std::string("standard output: the report could not be written: ") +
+                                  std::strerror(errno));
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        return status;
+    }
+    platform::COutputFile file;
+    CInterruptibleWait wait;
+    if (!file.Open(line.m_strOutput, &wait)) {
+        if (file.Cancelled()) {
+            std::cerr << "vorlanx-analyze: interrupted; nothing was written to " << line.m_strOutput << '\n';
+            return 128 + InterruptSignal();
+        }
+        return Fail(line.m_strOutput + ": " + file.OpenError());
+    }
+    file.Write(text.data(), text.size());
+    file.Commit();
+    return status;
+}
+
+// Measures each step of a sweep (live, or from the folder of recordings) and reports the sweep.
+int Sweep(const CAnalyzeCommandLine& line, const instrument::CSweepSpec& spec,
+          const std::optional<instrument::CLimits>& limits) {
+    instrument::CSweepResult result;
+    std::string devices;
+    if (line.m_bMeasure) {
+        const audio::CQuietStandardError quiet;
+        CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet,
+                                  quiet.SavedDescriptor());
+        result =
+            instrument::SweepLive(line.m_settings, spec, {line.m_strOutputDevice, line.m_strInputDevice, ""},
+                                  line.m_options, &progress);
+        devices = result.m_strDevices;
+    } else {
+        CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet);
+        progress.SetPasses(2);
+        result = instrument::SweepFolder(line.m_settings, spec, line.m_strRecording, line.m_options,
+                                         &progress, line.m_bSampleRateGiven);
+    }
+    result.m_dGainAtHz = line.m_dGainAtHz;
+    if (limits && limits->m_dSweepLimitDb) {
+        result.m_dLimitDb = *limits->m_dSweepLimitDb;
+    }
+    instrument::SummariseSweep(result);
+    std::optional<instrument::CVerdict> verdict;
+    if (limits && !limits->m_aSweepBounds.empty()) {
+        verdict = instrument::JudgeSweep(result, *limits);
+    }
+    using F = CAnalyzeCommandLine::EFormat;
+    std::string text = line.m_eFormat == F::Json
+                           ? instrument::SweepJson(result, verdict ? &*verdict : nullptr)
+                       : line.m_eFormat == F::Csv ? instrument::SweepCsv(result)
+                                                  : instrument::SweepText(result);
+    if (line.m_eFormat == F::Text && verdict) {
+        text += '\n';
+        text += instrument::VerdictText(*verdict);
+    }
+    std::optional<std::string> xml, html;
+    if (verdict && !line.m_strJunit.empty()) {
+        xml = instrument::VerdictJunit(*verdict, "sweep");
+    }
+    if (!line.m_strReport.empty()) {
+        html = instrument::SweepHtml(
+            result, verdict ? &*verdict : nullptr, limits ? &*limits : nullptr,
+            instrument::MakeReportContext(line.m_settings, "", devices, "vorlanx-analyze " VORLANX_VERSION));
+    }
+    const bool measured =
+        std::any_of(result.m_aSteps.begin(), result.m_aSteps.end(),
+                    [](const instrument::CSweepStep& step) { return step.m_outcome.m_report; });
+    return Deliver(line, text, xml, html, !measured ? 1 : verdict && !verdict->m_bPass ? 3 : 0);
 }
 
 } // namespace
@@ -190,6 +296,15 @@ int main(int argc, char** argv) {
         if (line.m_bContinuous) {
             return MeasureContinuously(line, limits);
         }
+        // A sweep: asked for, or a folder of recordings with a limits file that names one.
+        struct stat folder {};
+        if (line.m_sweep) {
+            return Sweep(line, *line.m_sweep, limits);
+        }
+        if (limits && limits->m_sweep && !line.m_bMeasure &&
+            ::stat(line.m_strRecording.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode)) {
+            return Sweep(line, *limits->m_sweep, limits);
+        }
         instrument::COutcome outcome;
         std::string devices; // a live measurement's, as found
         if (line.m_bMeasure) {
@@ -234,61 +349,18 @@ int main(int argc, char** argv) {
                 std::cerr << instrument::VerdictText(*verdict);
             }
         }
+        std::optional<std::string> xml, html;
         if (verdict && !line.m_strJunit.empty()) {
-            const std::string xml = instrument::VerdictJunit(*verdict, report.m_strRecording);
-            platform::COutputFile junit;
-            if (!junit.Open(line.m_strJunit)) {
-                return Fail(line.m_strJunit + ": " + junit.OpenError());
-            }
-            junit.Write(xml.data(), xml.size());
-            junit.Commit();
+            xml = instrument::VerdictJunit(*verdict, report.m_strRecording);
         }
         if (!line.m_strReport.empty()) {
             const instrument::CReportContext context = instrument::MakeReportContext(
                 line.m_settings, line.m_bMeasure ? std::string() : line.m_strRecording, devices,
                 "vorlanx-analyze " VORLANX_VERSION);
-            const std::string html = instrument::ReportHtml(report, verdict ? &*verdict : nullptr,
-                                                            limits ? &*limits : nullptr, context);
-            platform::COutputFile page;
-            if (!page.Open(line.m_strReport)) {
-                return Fail(line.m_strReport + ": " + page.OpenError());
-            }
-            page.Write(html.data(), html.size());
-            page.Commit();
+            html = instrument::ReportHtml(report, verdict ? &*verdict : nullptr, limits ? &*limits : nullptr,
+                                          context);
         }
-        const int status = verdict && !verdict->m_bPass ? 3 : 0; // a limit failed
-        if (line.m_strOutput.empty()) {
-            // Written directly: a reader that went away (EPIPE) ends the program quietly, as the
-            // tools of a pipeline do, with the status SIGPIPE would give.
-            std::cout.flush();
-            for (std::size_t done = 0; done < text.size();) {
-                const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-                if (wrote < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (wrote < 0) {
-                    return errno == EPIPE
-                               ? 128 + SIGPIPE
-                               : Fail(std::string("standard output: the report could not be written: ") +
-                                      std::strerror(errno));
-                }
-                done += static_cast<std::size_t>(wrote);
-            }
-            return status;
-        }
-        platform::COutputFile file;
-        CInterruptibleWait wait;
-        if (!file.Open(line.m_strOutput, &wait)) {
-            if (file.Cancelled()) {
-                std::cerr << "vorlanx-analyze: interrupted; nothing was written to " << line.m_strOutput
-                          << '\n';
-                return 128 + InterruptSignal();
-            }
-            return Fail(line.m_strOutput + ": " + file.OpenError());
-        }
-        file.Write(text.data(), text.size());
-        file.Commit();
-        return status;
+        return Deliver(line, text, xml, html, verdict && !verdict->m_bPass ? 3 : 0); // 3: a limit failed
     } catch (const platform::CCancelled&) {
         std::cerr << (line.m_bMeasure ? "vorlanx-analyze: interrupted; nothing was measured\n"
                                       : "vorlanx-analyze: interrupted\n");

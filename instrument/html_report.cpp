@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "generation/settings_fields.h"
+#include "instrument/svg_plot.h"
 #include "platform/markup_text.h"
 #include "platform/md5.h"
 #include "platform/number_text.h"
@@ -18,6 +19,11 @@ namespace instrument {
 namespace {
 
 using platform::FormatDecimals;
+using svg::CAxes;
+using svg::Frame;
+using svg::N;
+using svg::Polyline;
+using svg::Step;
 
 std::string Figure(const std::optional<double>& value, int decimals, const char* unit) {
     return value ? platform::FormatFigure(*value, decimals) + unit : "n/a";
@@ -34,77 +40,6 @@ std::string Physical(const analysis::CAnalysisReport& report, double dbfs) {
                ? " (" + platform::FormatFigure(value, 6) + " V)"
                : " (" + platform::FormatFigure(value, 2) +
                      (scale.m_eUnit == analysis::CFullScale::EUnit::Dbu ? " dBu)" : " dBV)");
-}
-
-// A plot's frame: a log-frequency axis across and a linear one up, in SVG user units.
-struct CAxes {
-    double m_dLeftHz, m_dRightHz, m_dBottom, m_dTop;
-    static constexpr double kX0 = 60, kX1 = 700, kY0 = 20, kY1 = 260; // the plotting area
-    double X(double hz) const {
-        return kX0 + (kX1 - kX0) * std::log(hz / m_dLeftHz) / std::log(m_dRightHz / m_dLeftHz);
-    }
-    double Y(double value) const {
-        const double clamped = std::clamp(value, m_dBottom, m_dTop);
-        return kY1 - (kY1 - kY0) * (clamped - m_dBottom) / (m_dTop - m_dBottom);
-    }
-};
-
-std::string N(double value) {
-    return FormatDecimals(value, 1);
-}
-
-// The frame, its grid at 1-2-5 decades in frequency and at round steps up, and the labels.
-std::string Frame(const CAxes& axes, const std::string& yLabel, double yStep) {
-    std::string svg;
-    svg += "<rect x=\"" + N(CAxes::kX0) + "\" y=\"" + N(CAxes::kY0) + "\" width=\"" +
-           N(CAxes::kX1 - CAxes::kX0) + "\" height=\"" + N(CAxes::kY1 - CAxes::kY0) +
-           "\" fill=\"#fff\" stroke=\"#444\"/>\n";
-    for (double decade = 1.0; decade <= 1e6; decade *= 10.0) {
-        for (const double step : {1.0, 2.0, 5.0}) {
-            const double hz = decade * step;
-            if (hz < axes.m_dLeftHz || hz > axes.m_dRightHz) {
-                continue;
-            }
-            const double x = axes.X(hz);
-            svg += "<line x1=\"" + N(x) + "\" y1=\"" + N(CAxes::kY0) + "\" x2=\"" + N(x) + "\" y2=\"" +
-                   N(CAxes::kY1) + "\" stroke=\"#ddd\"/>\n";
-            const std::string label =
-                hz >= 1000.0 ? FormatDecimals(hz / 1000.0, 0) + "k" : FormatDecimals(hz, 0);
-            svg += "<text x=\"" + N(x) + "\" y=\"" + N(CAxes::kY1 + 14) + "\" text-anchor=\"middle\">" +
-                   label + "</text>\n";
-        }
-    }
-    const double first = std::ceil(axes.m_dBottom / yStep) * yStep;
-    for (double value = first; value <= axes.m_dTop + 1e-9; value += yStep) {
-        const double y = axes.Y(value);
-        svg += "<line x1=\"" + N(CAxes::kX0) + "\" y1=\"" + N(y) + "\" x2=\"" + N(CAxes::kX1) + "\" y2=\"" +
-               N(y) + "\" stroke=\"#ddd\"/>\n";
-        svg += "<text x=\"" + N(CAxes::kX0 - 4) + "\" y=\"" + N(y + 4) + "\" text-anchor=\"end\">" +
-               platform::FormatGeneral15(std::round(value * 100.0) / 100.0) + "</text>\n";
-    }
-    svg += "<text x=\"" + N((CAxes::kX0 + CAxes::kX1) / 2) + "\" y=\"" + N(CAxes::kY1 + 30) +
-           "\" text-anchor=\"middle\">Frequency (Hz)</text>\n";
-    svg += "<text transform=\"translate(14 " + N((CAxes::kY0 + CAxes::kY1) / 2) +
-           ") rotate(-90)\" text-anchor=\"middle\">" + platform::MarkupEscaped(yLabel) + "</text>\n";
-    return svg;
-}
-
-std::string Polyline(const std::vector<std::pair<double, double>>& points, const std::string& style) {
-    std::string svg = "<polyline fill=\"none\" " + style + " points=\"";
-    for (const auto& [x, y] : points) {
-        svg += N(x) + "," + N(y) + " ";
-    }
-    return svg + "\"/>\n";
-}
-
-// A round step that gives about five grid lines over `span`.
-double Step(double span) {
-    for (const double step : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0}) {
-        if (span / step <= 8.0) {
-            return step;
-        }
-    }
-    return 100.0;
 }
 
 double LowestHz(const analysis::CAnalysisReport& report) {
@@ -159,7 +94,7 @@ std::string ResponsePlot(const analysis::CAnalysisReport& report, const CLimits*
             std::vector<std::pair<double, double>> points;
             // Each point, those beyond the axis moved onto its end with the curve's value there.
             for (const auto& point : *curve) {
-                const double shown = std::clamp(point.first, axes.m_dLeftHz, axes.m_dRightHz);
+                const double shown = std::clamp(point.first, axes.m_dLeft, axes.m_dRight);
                 if (const std::optional<double> at = MaskCurveAt(*curve, shown)) {
                     points.emplace_back(axes.X(shown), axes.Y(*at + offset));
                 }
@@ -170,7 +105,7 @@ std::string ResponsePlot(const analysis::CAnalysisReport& report, const CLimits*
     }
     std::vector<std::pair<double, double>> harmonics;
     for (const analysis::CToneResult& tone : report.m_aTones) {
-        if (!std::isfinite(tone.m_dGainDb) || tone.m_dFrequencyHz < axes.m_dLeftHz) {
+        if (!std::isfinite(tone.m_dGainDb) || tone.m_dFrequencyHz < axes.m_dLeft) {
             continue;
         }
         const double x = axes.X(tone.m_dFrequencyHz), y = axes.Y(tone.m_dGainDb);
@@ -196,7 +131,7 @@ std::string SpectrumPlot(const analysis::CAnalysisReport& report) {
                       "aria-label=\"Spectrum\" xmlns=\"http://www.w3.org/2000/svg\">\n" +
                       Frame(axes, "Level (dBFS)", 20.0);
     for (const analysis::CLineResult& line : report.m_aLines) {
-        if (line.m_dFrequencyHz < axes.m_dLeftHz || line.m_dFrequencyHz > axes.m_dRightHz) {
+        if (line.m_dFrequencyHz < axes.m_dLeft || line.m_dFrequencyHz > axes.m_dRight) {
             continue;
         }
         const double x = axes.X(line.m_dFrequencyHz);
@@ -211,7 +146,7 @@ std::string SpectrumPlot(const analysis::CAnalysisReport& report) {
         double loudest = -std::numeric_limits<double>::infinity();
         for (std::size_t bin = 1; bin < bins.size(); ++bin) {
             const double hz = static_cast<double>(bin) * report.m_dBinHz;
-            if (hz < axes.m_dLeftHz || hz > axes.m_dRightHz) {
+            if (hz < axes.m_dLeft || hz > axes.m_dRight) {
                 continue;
             }
             const int here = static_cast<int>(axes.X(hz) * 2.0);
@@ -228,7 +163,7 @@ std::string SpectrumPlot(const analysis::CAnalysisReport& report) {
     }
     svg += Polyline(points, "class=\"trace\" stroke=\"#1f5fa8\" stroke-width=\"1\"");
     for (const analysis::CSpur& spur : report.m_aSpurs) {
-        if (spur.m_dFrequencyHz < axes.m_dLeftHz || spur.m_dFrequencyHz > axes.m_dRightHz) {
+        if (spur.m_dFrequencyHz < axes.m_dLeft || spur.m_dFrequencyHz > axes.m_dRight) {
             continue;
         }
         const double x = axes.X(spur.m_dFrequencyHz), y = axes.Y(spur.m_dLevelDbfs);
@@ -256,41 +191,47 @@ const CJudgement* FindJudgement(const CVerdict* verdict, const std::string& name
 
 } // namespace
 
+std::string PageStart(const std::string& title) {
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           platform::MarkupEscaped(title) +
+           "</title>\n<style>\n"
+           "body{font-family:sans-serif;color:#111;background:#fff;margin:2em "
+           "auto;max-width:760px;font-size:14px}\n"
+           "h1{font-size:20px;margin:0 0 .3em}h2{font-size:16px;margin:1.2em 0 .4em;border-bottom:1px solid "
+           "#ccc}\n"
+           "table{border-collapse:collapse;width:100%}td,th{border:1px solid #ccc;padding:3px "
+           "6px;text-align:left;"
+           "vertical-align:top}\n"
+           "td.num{text-align:right;white-space:nowrap;font-variant-numeric:tabular-nums}\n"
+           ".banner{font-size:22px;font-weight:bold;padding:.4em .8em;border:3px solid;margin:.6em 0}\n"
+           ".pass{color:#14532d;border-color:#15803d;background:#dcfce7}.fail{color:#7f1d1d;border-color:#"
+           "b91c1c;"
+           "background:#fee2e2}\n"
+           "td.bad{color:#7f1d1d;font-weight:bold}svg.plot{width:100%;height:auto;font-size:11px}\n"
+           ".meta td:first-child{width:9em;color:#444}\n"
+           "@page{size:A4;margin:15mm}@media print{body{margin:0;max-width:none;font-size:11px}"
+           "svg.plot{break-inside:avoid;max-height:66mm}h2{break-after:avoid}tr{break-inside:avoid}}\n"
+           "</style>\n</head>\n<body>\n<h1>" +
+           platform::MarkupEscaped(title) + "</h1>\n";
+}
+
+std::string VerdictBanner(const CVerdict* verdict) {
+    if (verdict == nullptr) {
+        return "";
+    }
+    std::size_t failed = 0;
+    for (const CJudgement& judged : verdict->m_aLimits) {
+        failed += judged.m_bPass ? 0 : 1;
+    }
+    return std::string("<div class=\"banner ") +
+           (verdict->m_bPass ? "pass\" id=\"verdict\">PASS" : "fail\" id=\"verdict\">FAIL") + " &mdash; " +
+           std::to_string(verdict->m_aLimits.size() - failed) + " of " +
+           std::to_string(verdict->m_aLimits.size()) + " limits met</div>\n";
+}
+
 std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* verdict,
                        const CLimits* limits, const CReportContext& context) {
-    std::string html =
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Measurement of " +
-        platform::MarkupEscaped(report.m_strRecording) +
-        "</title>\n<style>\n"
-        "body{font-family:sans-serif;color:#111;background:#fff;margin:2em "
-        "auto;max-width:760px;font-size:14px}\n"
-        "h1{font-size:20px;margin:0 0 .3em}h2{font-size:16px;margin:1.2em 0 .4em;border-bottom:1px solid "
-        "#ccc}\n"
-        "table{border-collapse:collapse;width:100%}td,th{border:1px solid #ccc;padding:3px "
-        "6px;text-align:left;"
-        "vertical-align:top}\n"
-        "td.num{text-align:right;white-space:nowrap;font-variant-numeric:tabular-nums}\n"
-        ".banner{font-size:22px;font-weight:bold;padding:.4em .8em;border:3px solid;margin:.6em 0}\n"
-        ".pass{color:#14532d;border-color:#15803d;background:#dcfce7}.fail{color:#7f1d1d;border-color:#"
-        "b91c1c;"
-        "background:#fee2e2}\n"
-        "td.bad{color:#7f1d1d;font-weight:bold}svg.plot{width:100%;height:auto;font-size:11px}\n"
-        ".meta td:first-child{width:9em;color:#444}\n"
-        "@page{size:A4;margin:15mm}@media print{body{margin:0;max-width:none;font-size:11px}"
-        "svg.plot{break-inside:avoid;max-height:66mm}h2{break-after:avoid}tr{break-inside:avoid}}\n"
-        "</style>\n</head>\n<body>\n<h1>Measurement of " +
-        platform::MarkupEscaped(report.m_strRecording) + "</h1>\n";
-    if (verdict != nullptr) {
-        std::size_t failed = 0;
-        for (const CJudgement& judged : verdict->m_aLimits) {
-            failed += judged.m_bPass ? 0 : 1;
-        }
-        html += std::string("<div class=\"banner ") +
-                (verdict->m_bPass ? "pass\" id=\"verdict\">PASS" : "fail\" id=\"verdict\">FAIL") +
-                " &mdash; " + std::to_string(verdict->m_aLimits.size() - failed) + " of " +
-                std::to_string(verdict->m_aLimits.size()) + " limits met</div>\n";
-    }
+    std::string html = PageStart("Measurement of " + report.m_strRecording) + VerdictBanner(verdict);
     html += "<table class=\"meta\">\n";
     const auto meta = [&](const char* label, const std::string& value) {
         if (!value.empty()) {

@@ -5,6 +5,7 @@
 #include "analysis/analysis_report.h"
 #include "generation/settings.h"
 #include "instrument/limits.h"
+#include "instrument/sweep.h"
 
 namespace instrument {
 
@@ -30,6 +31,19 @@ CReportContext MakeReportContext(const CGenerationSettings& settings, const std:
 // uncertainty and limit; the warnings close it. `report` must not be a refusal. Any thread.
 std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* verdict,
                        const CLimits* limits, const CReportContext& context);
+
+// The start of a report page up to and including its heading `title`: the page's styles for screen
+// and A4 print.
+std::string PageStart(const std::string& title);
+// The PASS/FAIL banner of a verdict ("PASS - 3 of 3 limits met"); empty without one.
+std::string VerdictBanner(const CVerdict* verdict);
+
+// A sweep as one page in the same style: the verdict of its [sweep] bounds first when given; for a
+// level sweep, D+N, even and odd order against the level (the limit figure and the bounds dashed,
+// the best and limit levels marked) and the gain against the level; for a fundamental sweep, the
+// merged response, each point coloured by the fundamental it came from; then a table of the steps.
+std::string SweepHtml(const CSweepResult& result, const CVerdict* verdict, const CLimits* limits,
+                      const CReportContext& context);
 
 // The MD5 of a regular file's bytes as 32 lower-case hex digits (what md5sum prints); empty for
 // anything else (a FIFO, a device) and where it cannot be read (a file removed meanwhile).

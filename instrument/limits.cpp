@@ -151,6 +151,85 @@ double ToneFigure(const analysis::CToneResult& tone, const std::string& figure) 
 
 } // namespace
 
+namespace {
+
+// The [sweep] table: level = { start, stop, step } or fundamental = [F1, F2, ...], limit_db = DB, and
+// bounds such as distortion_noise_db = { max = -90.0, from = -40.0, to = -6.0 }.
+std::optional<std::string> ReadSweepTable(const toml::node& node, CLimits& limits) {
+    const toml::table* table = node.as_table();
+    if (table == nullptr) {
+        return "line " + std::to_string(LineOf(node)) + ": sweep must be a [sweep] table";
+    }
+    for (const auto& [key, value] : *table) {
+        const std::string where = "line " + std::to_string(LineOf(value)) + ": ";
+        const std::string name(key.str());
+        if (name == "level") {
+            const toml::table* steps = value.as_table();
+            const auto start = steps ? (*steps)["start"].value<double>() : std::nullopt;
+            const auto stop = steps ? (*steps)["stop"].value<double>() : std::nullopt;
+            const auto step = steps ? (*steps)["step"].value<double>() : std::nullopt;
+            std::string error;
+            const auto values =
+                start && stop && step ? LevelSteps(*start, *stop, *step, error) : std::nullopt;
+            if (!values) {
+                return where + "level must be a table such as { start = -40.0, stop = 0.0, step = 2.0 }" +
+                       (error.empty() ? std::string() : ": " + error);
+            }
+            limits.m_sweep = CSweepSpec{ESweepKind::Level, *values};
+        } else if (name == "fundamental") {
+            const toml::array* list = value.as_array();
+            CSweepSpec spec{ESweepKind::Fundamental, {}};
+            for (std::size_t i = 0; list != nullptr && i < list->size(); ++i) {
+                const auto hz = (*list)[i].value<double>();
+                if (!hz || !(*hz > 0.0) || !std::isfinite(*hz)) {
+                    list = nullptr;
+                } else {
+                    spec.m_aValues.push_back(*hz);
+                }
+            }
+            if (list == nullptr || spec.m_aValues.size() < 2 || spec.m_aValues.size() > kMaxSweepSteps) {
+                return where +
+                       "fundamental must be a list of two or more frequencies in Hz, such as [20.0, 277.0]";
+            }
+            limits.m_sweep = spec;
+        } else if (name == "limit_db") {
+            const auto db = value.value<double>();
+            if (!db || !std::isfinite(*db)) {
+                return where + "limit_db must be a number of dB";
+            }
+            limits.m_dSweepLimitDb = *db;
+        } else if (name == "distortion_noise_db" || name == "even_order_db" || name == "odd_order_db" ||
+                   name == "gain_db") {
+            const toml::table* range = value.as_table();
+            CSweepBound bound{name, std::nullopt, std::nullopt, std::nullopt, std::nullopt, LineOf(value)};
+            bool readable = range != nullptr;
+            for (const auto& [side, number] : range != nullptr ? *range : toml::table()) {
+                const auto figure = number.value<double>();
+                const std::string field(side.str());
+                std::optional<double>* slot = field == "min"    ? &bound.m_dMin
+                                              : field == "max"  ? &bound.m_dMax
+                                              : field == "from" ? &bound.m_dFrom
+                                              : field == "to"   ? &bound.m_dTo
+                                                                : nullptr;
+                if (slot == nullptr || !figure || !std::isfinite(*figure)) {
+                    readable = false;
+                    break;
+                }
+                *slot = *figure;
+            }
+            if (!readable || (!bound.m_dMin && !bound.m_dMax)) {
+                return where + name + " must be a table such as { max = -90.0, from = -40.0, to = -6.0 }";
+            }
+            limits.m_aSweepBounds.push_back(bound);
+        } else {
+            return where + "a [sweep] table has no '" + name + "'";
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<CLimits> ParseLimits(const std::string& text, const std::string& name, std::string& error) {
     toml::table table;
     try {
@@ -232,6 +311,8 @@ std::optional<CLimits> ParseLimits(const std::string& text, const std::string& n
                 }
                 limits.m_aMasks.push_back(mask);
             }
+        } else if (key == "sweep") {
+            problem = ReadSweepTable(node, limits);
         } else if (const toml::table* group = node.as_table(); group != nullptr && key == "reference") {
             for (const auto& [inner, value] : *group) { // [reference] thd_n_db = { ... }
                 if (!problem) {
@@ -246,7 +327,8 @@ std::optional<CLimits> ParseLimits(const std::string& text, const std::string& n
             return std::nullopt;
         }
     }
-    if (limits.m_aFigures.empty() && limits.m_aMasks.empty()) { // a verdict of nothing would pass anything
+    if (limits.m_aFigures.empty() && limits.m_aMasks.empty() && limits.m_aSweepBounds.empty() &&
+        !limits.m_sweep && !limits.m_dSweepLimitDb) { // a verdict of nothing would pass anything
         error = "line 1: it holds no limits";
         return std::nullopt;
     }
@@ -360,6 +442,7 @@ std::string VerdictJson(const CVerdict& verdict) {
              {"margin", number(each.m_dMargin)},
              {"pass", each.m_bPass},
              {"worst_frequency_hz", each.m_dWorstHz ? number(*each.m_dWorstHz) : nlohmann::json(nullptr)},
+             {"worst_step", each.m_dWorstStep ? number(*each.m_dWorstStep) : nlohmann::json(nullptr)},
              {"noise_limited", each.m_bNoiseLimited}});
     }
     return nlohmann::json{{"pass", verdict.m_bPass}, {"limits", limits}}.dump(2);
@@ -437,6 +520,7 @@ std::string VerdictText(const CVerdict& verdict) {
                                                : std::string()) +
                 (each.m_dWorstHz ? " at " + platform::FormatDecimals(*each.m_dWorstHz, 1) + " Hz"
                                  : std::string()) +
+                (each.m_dWorstStep ? " at step " + StepText(*each.m_dWorstStep) : std::string()) +
                 (each.m_bNoiseLimited ? " (noise-limited)" : "") + "\n";
     }
     return text;
@@ -457,7 +541,8 @@ std::string VerdictJunit(const CVerdict& verdict, const std::string& recording) 
             (std::isfinite(each.m_dValue) ? Number(each.m_dValue) : std::string("not measured")) +
             " against " + each.m_strLimit +
             (std::isfinite(each.m_dMargin) ? ": margin " + Number(each.m_dMargin) : std::string()) +
-            (each.m_dWorstHz ? " at " + Number(*each.m_dWorstHz) + " Hz" : std::string());
+            (each.m_dWorstHz ? " at " + Number(*each.m_dWorstHz) + " Hz" : std::string()) +
+            (each.m_dWorstStep ? " at step " + StepText(*each.m_dWorstStep) : std::string());
         cases +=
             ">\n      <failure message=\"" + platform::MarkupEscaped(message) + "\"/>\n    </testcase>\n";
     }

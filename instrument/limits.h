@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/analysis_report.h"
+#include "instrument/sweep_spec.h"
 
 namespace instrument {
 
@@ -28,9 +29,23 @@ struct CMask {
     int m_nLine = 0;
 };
 
+// A bound on a sweep's curve: `m_strFigure` ("distortion_noise_db", "even_order_db", "odd_order_db",
+// "gain_db") within min and max at every step whose value lies from m_dFrom to m_dTo (absent: no
+// end on that side).
+struct CSweepBound {
+    std::string m_strFigure;
+    std::optional<double> m_dMin, m_dMax, m_dFrom, m_dTo;
+    int m_nLine = 0;
+};
+
 struct CLimits {
     std::vector<CFigureLimit> m_aFigures;
     std::vector<CMask> m_aMasks;
+    // The [sweep] table: the sweep to run when none is asked for, the D+N figure whose crossing a level
+    // sweep reports, and the bounds on its curves.
+    std::optional<CSweepSpec> m_sweep;
+    std::optional<double> m_dSweepLimitDb;
+    std::vector<CSweepBound> m_aSweepBounds;
 };
 
 // Reads a limits file in TOML:
@@ -57,6 +72,7 @@ struct CJudgement {
     double m_dMargin = 0.0;
     bool m_bPass = false;
     std::optional<double> m_dWorstHz;
+    std::optional<double> m_dWorstStep; // a sweep bound: the step's value where it is worst
     bool m_bNoiseLimited = false; // the figure is within 3 dB of the noise: judged as measured, but flagged
 };
 
