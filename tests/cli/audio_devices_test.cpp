@@ -378,3 +378,27 @@ TEST_F(AudioDevicesTest, ContinuousUpdatesAverageTheNoiseDown) {
         EXPECT_NEAR(single - updates[i]["noise_floor_dbfs"].get<double>(), 10.0 * std::log10(8.0), 0.5) << i;
     }
 }
+
+// --measure --sweep: one measurement per step on the same devices. The input gives back the stimulus
+// at the settings' level whatever was played, so each step's gain reads minus its level: the steps'
+// stimuli were scaled as asked, and each step was measured anew.
+TEST_F(AudioDevicesTest, LiveLevelSweepMeasuresEachStep) {
+    CGenerationSettings settings;
+    settings.m_dDuration = 1.0;
+    std::vector<double> stimulus = test::FloatStimulus(settings);
+    stimulus.resize(stimulus.size() + 2 * 44100, 0.0); // a second of silence after it
+    SetInput(std::vector<float>(stimulus.begin(), stimulus.end()));
+    const test::CRun run =
+        Analyze({"--measure", "--sweep", "level=-6:0:3", "--json", "--duration", "1", "--format", "f32",
+                 "--output-device", "test_out", "--input", "test_in", "-q"});
+    ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr;
+    const auto sweep = nlohmann::json::parse(run.m_strOut)["sweep"];
+    ASSERT_EQ(sweep["steps"].size(), 3u);
+    for (const auto& step : sweep["steps"]) {
+        ASSERT_TRUE(step["refusal"].is_null()) << step["refusal"];
+        EXPECT_EQ(step["source"], "measured live");
+        for (const auto& tone : step["tones"]) {
+            EXPECT_NEAR(tone["gain_db"].get<double>(), -step["step_value"].get<double>(), 0.01);
+        }
+    }
+}

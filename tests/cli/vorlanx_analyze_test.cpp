@@ -89,6 +89,17 @@ TEST_F(VorlanxAnalyze, UsageMistakesExitWithTwo) {
         {{"--left", "0", "a.wav"}, "--left expects a channel number"},
         {{"--nyquist-factor", "2", "a.wav"}, "--nyquist-factor must be between 0 and 1, not 2"},
         {{"--fundamental", "0,5", "a.wav"}, "use a decimal point"},
+        {{"--continuous", "a.wav"}, "--continuous measures live: it goes with --measure"},
+        {{"--measure", "--continuous", "--csv"},
+         "-o, --csv, --report, --junit and --save-recording do not go"},
+        {{"--average", "4", "a.wav"}, "--average goes with --measure --continuous"},
+        {{"--measure", "--continuous", "--average", "0"}, "--average expects how many blocks to average"},
+        {{"--gain-at", "1000", "a.wav"}, "--gain-at goes with --continuous or --sweep"},
+        {{"--sweep", "level=0:-10:2", "dir"}, "a STEP other than 0 that goes from START towards STOP"},
+        {{"--sweep", "fundamental=20", "dir"}, "a fundamental sweep takes 2 to 1000 fundamentals"},
+        {{"--sweep", "pitch=1", "dir"}, "expects level=START:STOP:STEP or fundamental=F1,F2,..."},
+        {{"--sweep", "level=-10:0:1", "--measure", "dir"}, "no FOLDER goes with it"},
+        {{"--sweep", "level=-10:0:1", "--measure", "--continuous"}, "--sweep measures each step once"},
     };
     for (const auto& [arguments, phrase] : cases) {
         const test::CRun run = RunAnalyzer(dir, arguments);
@@ -416,4 +427,61 @@ TEST_F(VorlanxAnalyze, ReportIsAPageAPersonCanFile) {
                           "--screenshot=" + png, "file://" + page});
     ASSERT_EQ(shot.m_nStatus, 0) << shot.m_strErr;
     EXPECT_GT(std::filesystem::file_size(png), 20000u) << "a rendered page, not a blank one";
+}
+
+// A level sweep from a folder made by SoX: the stimulus at each level through a clipper (gain +6 dB,
+// which clips in SoX's integer pipeline, then -6 dB) on the left. JSON has the sweep's shape, its
+// steps in order with their values; the limits' [sweep] table names the sweep for a folder and bounds
+// it (status 3); the page has both plots and every step.
+TEST_F(VorlanxAnalyze, LevelSweepFromAFolder) {
+    test::CTempDir dir;
+    std::filesystem::create_directory(dir / "steps");
+    for (const int level : {-12, -6, 0}) {
+        const std::string stimulus = (dir / "s.wav").string(), left = (dir / "l.wav").string(),
+                          right = (dir / "r.wav").string();
+        CGenerationSettings settings = test::ShortSettings(stimulus, 2.0);
+        settings.m_eFormat = ESampleFormat::F32;
+        settings.m_dMotherAmplitude = std::pow(10.0, level / 20.0);
+        test::CRecordingFeedback feedback;
+        ASSERT_TRUE(GenerateTestFile(settings, feedback));
+        ASSERT_TRUE(test::RunSox({stimulus, left, "remix", "1", "gain", "6", "gain", "-6"}));
+        ASSERT_TRUE(test::RunSox({stimulus, right, "remix", "2"}));
+        const std::string step = (dir / "steps" / ("step_" + std::to_string(level) + "dB.wav")).string();
+        ASSERT_TRUE(test::RunSox({"-M", left, right, "-e", "floating-point", "-b", "32", step}));
+    }
+    const std::string folder = (dir / "steps").string();
+    const test::CRun json = RunAnalyzer(dir, {"--json", "--sweep", "level=-12:0:6", folder});
+    ASSERT_EQ(json.m_nStatus, 0) << json.m_strErr;
+    const auto sweep = nlohmann::json::parse(json.m_strOut)["sweep"];
+    EXPECT_EQ(sweep["kind"], "level");
+    ASSERT_EQ(sweep["steps"].size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sweep["steps"][i]["step_value"], -12.0 + 6.0 * static_cast<double>(i));
+        EXPECT_TRUE(sweep["steps"][i]["refusal"].is_null());
+        EXPECT_TRUE(sweep["steps"][i]["tones"].is_array());
+    }
+    EXPECT_LT(sweep["steps"][0]["distortion_noise_db"].get<double>(), -100.0)
+        << "-12 dB does not reach -6 dBFS";
+    EXPECT_GT(sweep["steps"][2]["distortion_noise_db"].get<double>(), -40.0) << "0 dB clips";
+    EXPECT_EQ(sweep["limit_level_db"], 0.0);
+    EXPECT_TRUE(sweep["best_level_db"].is_number());
+
+    test::WriteText(dir / "sweep.toml", "[sweep]\nlevel = { start = -12.0, stop = 0.0, step = 6.0 }\n"
+                                        "distortion_noise_db = { max = -90.0 }\n");
+    const std::string page = (dir / "sweep.html").string();
+    const test::CRun judged =
+        RunAnalyzer(dir, {"--limits", (dir / "sweep.toml").string(), "--report", page, folder});
+    EXPECT_EQ(judged.m_nStatus, 3) << judged.m_strErr;
+    EXPECT_NE(judged.m_strOut.find("FAIL  sweep.distortion_noise_db"), std::string::npos) << judged.m_strOut;
+    EXPECT_NE(judged.m_strOut.find("at step 0"), std::string::npos) << judged.m_strOut;
+    const std::string html = test::Slurp(page);
+    EXPECT_NE(html.find("id=\"verdict\">FAIL"), std::string::npos);
+    EXPECT_EQ(Count(html, "<svg class=\"plot\""), 2u);
+    EXPECT_EQ(Count(html, "class=\"mask\""), 1u);
+    EXPECT_NE(html.find("step_-6dB.wav"), std::string::npos);
+    const test::CRun csv = RunAnalyzer(dir, {"--csv", "--sweep", "level=-12:0:3", folder});
+    EXPECT_EQ(csv.m_nStatus, 0);
+    EXPECT_EQ(Count(csv.m_strOut, "\n"), 6u) << csv.m_strOut;
+    EXPECT_NE(csv.m_strOut.find("-9,,,,,,\"" + folder + ": no recording for the step -9"), std::string::npos)
+        << csv.m_strOut;
 }
