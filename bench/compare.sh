@@ -159,5 +159,11 @@ if [ -x "$analyze" ] && command -v sox >/dev/null; then
     done
     rm -f "$out"/*.wav
 fi
+# The continuous mode's work per update: a 1 s block analysed, at 48 and 192 kHz (Google Benchmark).
+if [ -x "$build/bench/block_bench" ]; then
+    "$build/bench/block_bench" --benchmark_format=csv 2>/dev/null | awk -F, '/^"AnalyseOneSecondBlock/ {
+        gsub(/"/, "", $1); split($1, name, "/");
+        printf "| continuous mode: one 1 s block analysed at %d Hz | %.4f | %.1f%% of the update period | n/a |\n", name[2], $3 / 1000, $3 / 10 }'
+fi
 echo
 echo "Block and per-frame files: $same (huge amplitudes: $hugesame). Runs: $runs; $(nproc) cores; kernel: $("$gen" --kernel avx512 --duration 0 -o "$out/k.wav" >/dev/null 2>&1 && echo avx512 || echo 'avx2 or narrower')."
