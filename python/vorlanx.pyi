@@ -119,6 +119,27 @@ def measure(
     as `vorlanx-analyze --continuous --json` gives it, until `count` updates, close(), a break or
     Ctrl-C; the devices are released when it stops."""
 
+def sweep(
+    settings: Settings,
+    *,
+    level: Optional[tuple[float, float, float]] = None,
+    fundamental: Optional[list[float]] = None,
+    folder: Union[None, str, os.PathLike[str]] = None,
+    output: str = "",
+    input: str = "",
+    skip: float = 0.1,
+    length: Optional[float] = None,
+    gain_at: Optional[float] = None,
+    limit_db: float = -40.0,
+) -> dict[str, Any]:
+    """One measurement per level (dB against the settings' amplitudes) or per fundamental, live or from
+    `folder` (recordings named by step: step_-40dB.wav, 277Hz.wav), as `vorlanx-analyze --sweep`.
+
+    Returns kind, step_value and distortion_noise_db, even_order_db, odd_order_db, gain_db,
+    noise_floor_dbfs as numpy arrays (NaN where a step was not measured), steps (Results or None),
+    problems, and limit_db, best_level_db, limit_level_db (levels) or merged_response (fundamentals:
+    arrays frequency_hz, gain_db, phase_deg, from_fundamental_hz)."""
+
 class ContinuousMeasurement:
     """The updates of measure(continuous=True); an iterator and a context manager."""
 

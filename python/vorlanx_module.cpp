@@ -29,6 +29,7 @@
 #include "instrument/html_report.h"
 #include "instrument/limits.h"
 #include "instrument/measure_live.h"
+#include "instrument/sweep.h"
 #include "platform/number_text.h"
 #include "platform/output_file.h"
 #include "platform/sound_file_reader.h"
@@ -628,6 +629,139 @@ py::object Measure(const CGenerationSettings& settings, const std::string& outpu
     return KeepWithResult(result, std::move(kept));
 }
 
+// A sweep as Python returns it: the table as numpy arrays (NaN where a step has no figure), the
+// level figures or the merged response, and each step's Result (None for a step not measured, whose
+// reason is in "problems").
+py::object SweepResult(const instrument::CSweepResult& result, const CGenerationSettings& settings) {
+    py::dict out;
+    out["kind"] = instrument::SweepKindName(result.m_spec.m_eKind);
+    const std::size_t count = result.m_aSteps.size();
+    const auto column =
+        [&](const std::function<std::optional<double>(const analysis::CAnalysisReport&)>& figure) {
+            py::array_t<double> values(static_cast<py::ssize_t>(count));
+            auto at = values.mutable_unchecked<1>();
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto& report = result.m_aSteps[i].m_outcome.m_report;
+                const auto value = report ? figure(*report) : std::nullopt;
+                at(static_cast<py::ssize_t>(i)) =
+                    value && std::isfinite(*value) ? *value : std::numeric_limits<double>::quiet_NaN();
+            }
+            return values;
+        };
+    py::array_t<double> steps(static_cast<py::ssize_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        steps.mutable_at(static_cast<py::ssize_t>(i)) = result.m_aSteps[i].m_dValue;
+    }
+    out["step_value"] = steps;
+    for (const char* figure : {"distortion_noise_db", "even_order_db", "odd_order_db", "gain_db"}) {
+        out[figure] = column([&](const analysis::CAnalysisReport& report) {
+            return instrument::SweepFigure(report, figure, result.m_dGainAtHz);
+        });
+    }
+    out["noise_floor_dbfs"] =
+        column([](const analysis::CAnalysisReport& report) { return report.m_dNoiseFloorDbfs; });
+    py::list results, problems;
+    for (const instrument::CSweepStep& step : result.m_aSteps) {
+        if (!step.m_outcome.m_report) {
+            results.append(py::none());
+            problems.append(step.m_outcome.Message());
+            continue;
+        }
+        CKeptMeasurement kept;
+        kept.m_report = step.m_outcome.m_report;
+        kept.m_context = instrument::MakeReportContext(
+            instrument::StepSettings(settings, result.m_spec.m_eKind, step.m_dValue), "", result.m_strDevices,
+            "vorlanx " VORLANX_VERSION);
+        kept.m_strRecording = step.m_strSource == "measured live" ? "" : step.m_strSource;
+        results.append(
+            KeepWithResult(FromJson(analysis::ReportJson(*step.m_outcome.m_report)), std::move(kept)));
+        problems.append(py::none());
+    }
+    out["steps"] = results;
+    out["problems"] = problems;
+    if (result.m_spec.m_eKind == instrument::ESweepKind::Level) {
+        const auto optional = [](const std::optional<double>& value) {
+            return value ? py::cast(*value) : py::none();
+        };
+        out["limit_db"] = result.m_dLimitDb;
+        out["best_level_db"] = optional(result.m_dBestLevelDb);
+        out["limit_level_db"] = optional(result.m_dLimitLevelDb);
+    } else {
+        const std::size_t points = result.m_aMerged.size();
+        py::array_t<double> hz(static_cast<py::ssize_t>(points)), gain(static_cast<py::ssize_t>(points)),
+            phase(static_cast<py::ssize_t>(points)), from(static_cast<py::ssize_t>(points));
+        for (std::size_t i = 0; i < points; ++i) {
+            const auto j = static_cast<py::ssize_t>(i);
+            hz.mutable_at(j) = result.m_aMerged[i].m_dFrequencyHz;
+            gain.mutable_at(j) = result.m_aMerged[i].m_dGainDb;
+            phase.mutable_at(j) = result.m_aMerged[i].m_dPhaseDeg;
+            from.mutable_at(j) = result.m_aMerged[i].m_dFromFundamentalHz;
+        }
+        py::dict merged;
+        merged["frequency_hz"] = hz;
+        merged["gain_db"] = gain;
+        merged["phase_deg"] = phase;
+        merged["from_fundamental_hz"] = from;
+        out["merged_response"] = merged;
+    }
+    return out;
+}
+
+py::object Sweep(const CGenerationSettings& settings, const py::object& level, const py::object& fundamental,
+                 const py::object& folderArgument, const std::string& output, const std::string& input,
+                 double skip, std::optional<double> length, std::optional<double> gainAt, double limitDb) {
+    if (level.is_none() == fundamental.is_none()) {
+        throw py::value_error(
+            "sweep takes either level=(start, stop, step) in dB or fundamental=[f1, f2, ...] in Hz");
+    }
+    if (const auto problem = CheckSettingsRanges(settings)) {
+        throw py::value_error(*problem);
+    }
+    if (!std::isfinite(limitDb)) {
+        throw py::value_error("limit_db expects a number of dB");
+    }
+    instrument::CSweepSpec spec;
+    std::string error;
+    if (!level.is_none()) {
+        const auto parts = level.cast<std::vector<double>>();
+        if (parts.size() != 3) {
+            throw py::value_error("level expects (start, stop, step) in dB");
+        }
+        const auto values = instrument::LevelSteps(parts[0], parts[1], parts[2], error);
+        if (!values) {
+            throw py::value_error(error);
+        }
+        spec.m_aValues = *values;
+    } else {
+        spec.m_eKind = instrument::ESweepKind::Fundamental;
+        spec.m_aValues = fundamental.cast<std::vector<double>>();
+        if (spec.m_aValues.size() < 2 || std::any_of(spec.m_aValues.begin(), spec.m_aValues.end(),
+                                                     [](double hz) { return !(hz > 0.0); })) {
+            throw py::value_error("fundamental expects two or more frequencies above 0 Hz");
+        }
+    }
+    const analysis::CAnalysisOptions options = AnalysisOptions(skip, length, std::nullopt, std::nullopt);
+    std::string folder;
+    if (!folderArgument.is_none()) {
+        py::object shown;
+        folder = PathArgument(folderArgument, "folder", shown);
+    }
+    // The stimulus's rate is the recordings' unless the settings name another than the default.
+    const bool rateGiven = settings.m_nSampleRate != CGenerationSettings().m_nSampleRate;
+    CPythonWatch watch;
+    CPythonProgress progress(watch);
+    instrument::CSweepResult result = RunOnDevices(watch, [&] {
+        return folder.empty()
+                   ? instrument::SweepLive(settings, spec, {output, input, ""}, options, &progress)
+                   : instrument::SweepFolder(settings, spec, folder, options, &progress, rateGiven);
+    });
+    watch.Rethrow();
+    result.m_dGainAtHz = gainAt;
+    result.m_dLimitDb = limitDb;
+    instrument::SummariseSweep(result);
+    return SweepResult(result, settings);
+}
+
 // Writes the measurement behind a result of analyze() or measure() as the HTML page
 // vorlanx-analyze --report writes, replacing `path` only once complete.
 void Report(const py::object& result, const py::object& pathArgument) {
@@ -725,6 +859,21 @@ PYBIND11_MODULE(vorlanx, module) {
                "under \"verdict\", as vorlanx-analyze --limits --json gives it.\n"
                "Raises OSError for a file that cannot be opened, ValueError for one that is not\n"
                "audio or cannot be analysed, KeyboardInterrupt on Ctrl-C. Releases the GIL while it works.");
+    module.def("sweep", &Sweep, py::arg("settings"), py::kw_only(), py::arg("level") = py::none(),
+               py::arg("fundamental") = py::none(), py::arg("folder") = py::none(), py::arg("output") = "",
+               py::arg("input") = "", py::arg("skip") = analysis::CAnalysisOptions().m_dSkipS,
+               py::arg("length") = py::none(), py::arg("gain_at") = py::none(),
+               py::arg("limit_db") = instrument::kDefaultSweepLimitDb,
+               "Measures one step per level (level=(start, stop, step), dB against the settings'\n"
+               "amplitudes) or per fundamental (fundamental=[f1, f2, ...]), live on the devices or from\n"
+               "`folder`, whose recordings are named by step (step_-40dB.wav, 277Hz.wav), as\n"
+               "vorlanx-analyze --sweep does. Returns a dict: kind, step_value and the figures per step as\n"
+               "numpy arrays (distortion_noise_db, even_order_db, odd_order_db, gain_db at the tone\n"
+               "nearest gain_at, noise_floor_dbfs; NaN where a step was not measured), steps (each step's\n"
+               "Result, or None) and problems (why not), and for levels limit_db, best_level_db and\n"
+               "limit_level_db, for fundamentals merged_response (arrays frequency_hz, gain_db, phase_deg,\n"
+               "from_fundamental_hz). ValueError for bad steps, RuntimeError for a device that fails,\n"
+               "KeyboardInterrupt on Ctrl-C. Releases the GIL while it works.");
     py::class_<CContinuousIterator>(
         module, "ContinuousMeasurement",
         "The updates of measure(continuous=True): iterate, close(), or use in a with "

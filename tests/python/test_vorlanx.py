@@ -312,6 +312,39 @@ print(json.dumps(out))
     assert len(out["refused"]) == 4
 
 
+def test_sweep_of_a_folder_returns_the_table_as_arrays(tmp_path):
+    """A level sweep of recordings made here: the stimulus at each level through a hard clipper at half of
+    full scale, saved as 16-bit WAV. The steps whose peak passes 0.5 clip and no others; a step without
+    its recording is NaN in the arrays, None in steps, and says why in problems."""
+    import wave
+    settings = vorlanx.Settings(duration=2.0, format="f32")
+    peak = np.abs(vorlanx.render(settings)[:, 0]).max()
+    for level in (-12, -6, 0):
+        scaled = vorlanx.Settings(duration=2.0, format="f32", mother_amplitude=10 ** (level / 20))
+        samples = vorlanx.render(scaled).astype(np.float64)
+        samples[:, 0] = np.clip(samples[:, 0], -0.5, 0.5)
+        with wave.open(str(tmp_path / f"step_{level}dB.wav"), "wb") as out:
+            out.setnchannels(2)
+            out.setsampwidth(2)
+            out.setframerate(44100)
+            out.writeframes(np.round(samples * 32767).astype("<i2").tobytes())
+    result = vorlanx.sweep(settings, level=(-12, 0, 3), folder=tmp_path, limit_db=-60.0)
+    assert result["kind"] == "level" and list(result["step_value"]) == [-12, -9, -6, -3, 0]
+    dn = result["distortion_noise_db"]
+    assert np.isnan(dn[1]) and np.isnan(dn[3]) and result["steps"][1] is None
+    assert "no recording for the step -9" in result["problems"][1]
+    clips = [peak * 10 ** (level / 20) > 0.5 for level in result["step_value"]]
+    for i in (0, 2, 4):
+        assert (dn[i] > -60) == clips[i], (result["step_value"][i], dn[i])
+        assert result["steps"][i]["distortion_noise_db"] == pytest.approx(dn[i])
+    first = next(v for v, c, d in zip(result["step_value"], clips, dn) if c and not np.isnan(d))
+    assert result["limit_level_db"] == first
+    with pytest.raises(ValueError, match="either level"):
+        vorlanx.sweep(settings, folder=tmp_path)
+    with pytest.raises(ValueError, match="STEP other than 0"):
+        vorlanx.sweep(settings, level=(0, -6, 3), folder=tmp_path)
+
+
 def test_paths_numbers_and_comparisons_follow_pythons_rules(tmp_path):
     # Paths: str, bytes and os.PathLike as open() takes them; a NUL is a ValueError before any work; a
     # name that is not UTF-8 is written, analysed and returned as the bytes or str it was given.
