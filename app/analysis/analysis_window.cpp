@@ -189,8 +189,19 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     fullScaleRow->addWidget(m_pFullScale, 1);
     side->addLayout(fullScaleRow);
     connect(m_pFullScale, &QLineEdit::editingFinished, this, &CAnalysisWindow::OnFullScale);
+    m_pLiveStatus = new QLabel(this);
+    m_pLiveStatus->setObjectName(QStringLiteral("liveStatus"));
+    m_pLiveStatus->setWordWrap(true);
+    m_pLiveStatus->setVisible(false);
+    side->addWidget(m_pLiveStatus);
+    m_pHold = new QPushButton(QStringLiteral("&Hold"), this);
+    m_pHold->setObjectName(QStringLiteral("hold"));
+    m_pHold->setCheckable(true);
+    m_pHold->setToolTip(QStringLiteral("Keep the figures shown while the measurement goes on"));
+    m_pHold->setVisible(false);
     auto* progress = new QHBoxLayout;
     progress->addWidget(m_pProgress, 1);
+    progress->addWidget(m_pHold);
     progress->addWidget(m_pCancel);
     side->addLayout(progress);
     auto* layout = new QHBoxLayout(this);
@@ -209,6 +220,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     connect(m_pCancel, &QPushButton::clicked, &m_worker, &CAnalysisWorker::Cancel);
     connect(&m_worker, &CAnalysisWorker::progressed, this, &CAnalysisWindow::OnProgressed);
     connect(&m_worker, &CAnalysisWorker::finished, this, &CAnalysisWindow::OnFinished);
+    connect(&m_worker, &CAnalysisWorker::updated, this, &CAnalysisWindow::OnUpdated);
     ShowReport();
     // Roomy for the plots, but never larger than the screen leaves (a window manager's frame aside).
     QSize size = fontMetrics().height() * QSize(72, 42);
@@ -244,7 +256,67 @@ void CAnalysisWindow::OnMeasure() {
         }
         return;
     }
-    Measure(dialog.OutputDevice(), dialog.InputDevice());
+    if (dialog.Continuous()) {
+        MeasureContinuously(dialog.OutputDevice(), dialog.InputDevice(), dialog.Average());
+    } else {
+        Measure(dialog.OutputDevice(), dialog.InputDevice());
+    }
+}
+
+void CAnalysisWindow::MeasureContinuously(const QString& output, const QString& input, unsigned average) {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    m_strPendingTitle =
+        QStringLiteral("Running continuously (%1 to %2) - Vorlanx analysis").arg(output, input);
+    m_bContinuous = true;
+    m_bMeasuring = true;
+    m_bOverlayRunning = false;
+    m_pProgress->setVisible(false);
+    m_pCancel->setText(QStringLiteral("&Stop"));
+    m_pCancel->setVisible(true);
+    m_pHold->setChecked(false);
+    m_pHold->setVisible(true);
+    m_pLiveStatus->setText(QStringLiteral("Starting: the first figures come after a second or two."));
+    m_pLiveStatus->setVisible(true);
+    m_pOverlay->setEnabled(false);
+    m_pMeasure->setEnabled(false);
+    m_worker.StartContinuous(m_stimulus, output.toStdString(), input.toStdString(), average);
+}
+
+QString CAnalysisWindow::LiveStatus() const {
+    return m_pLiveStatus->text();
+}
+
+void CAnalysisWindow::OnUpdated(const CAnalysisWorker::CResult& update) {
+    if (!m_bContinuous) {
+        return; // stopped meanwhile
+    }
+    QString status = QStringLiteral("Update %1").arg(update.m_nUpdate);
+    if (update.m_nAveraged > 1) {
+        status += QStringLiteral(" \u00b7 average of %1").arg(update.m_nAveraged);
+    }
+    status += QStringLiteral(" \u00b7 underruns %1 \u00b7 overruns %2")
+                  .arg(update.m_nUnderruns)
+                  .arg(update.m_nOverruns);
+    if (!update.Report()) {
+        status += QStringLiteral("\nNot measured: ") + QString::fromStdString(update.m_outcome.Message());
+    }
+    if (m_pHold->isChecked()) {
+        status += QStringLiteral(" (held)");
+    }
+    m_pLiveStatus->setText(status);
+    if (!update.Report() || m_pHold->isChecked()) {
+        return;
+    }
+    if (std::exchange(m_bMeasuring, false)) {
+        m_strName = QStringLiteral("Measured live");
+        setWindowTitle(m_strPendingTitle);
+    }
+    m_report = *update.Report();
+    m_report->m_fullScale = m_fullScale;
+    m_strSource = update.m_strPath;
+    ShowReport();
 }
 
 void CAnalysisWindow::Measure(const QString& output, const QString& input) {
@@ -290,6 +362,25 @@ void CAnalysisWindow::OnProgressed(qint64 done, qint64 total) {
 void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
     m_pProgress->setVisible(false);
     m_pCancel->setVisible(false);
+    if (std::exchange(m_bContinuous, false)) {
+        m_pCancel->setText(QStringLiteral("Cancel"));
+        m_pHold->setVisible(false);
+        m_pLiveStatus->setText(m_pLiveStatus->text().replace(QStringLiteral(" (held)"), QString()) +
+                               QStringLiteral(" \u00b7 stopped"));
+        m_bMeasuring = false;
+        m_pMeasure->setEnabled(true);
+        ShowReport();
+        if (!finished.m_strError.empty()) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"),
+                            QStringLiteral("The continuous measurement stopped."), QMessageBox::Ok, this);
+            box.setInformativeText(QString::fromStdString(finished.m_strError).toHtmlEscaped());
+            box.exec();
+        }
+        if (!m_report) {
+            close(); // stopped before anything was shown
+        }
+        return;
+    }
     m_pOverlay->setEnabled(m_report.has_value());
     m_pMeasure->setEnabled(true);
     if (finished.m_bCancelled) {
@@ -388,7 +479,7 @@ void CAnalysisWindow::ShowReport() {
     m_pSaveImage->setEnabled(ready);
     m_pReport->setEnabled(ready);
     m_pOverlay->setEnabled(ready && !m_worker.IsRunning());
-    m_pProgress->setVisible(m_worker.IsRunning());
+    m_pProgress->setVisible(m_worker.IsRunning() && !m_bContinuous);
     m_pCancel->setVisible(m_worker.IsRunning());
     if (!ready) {
         return;

@@ -42,6 +42,14 @@ public:
     // Measures live: plays the stimulus on `output`, records `input`, and shows the analysis (in
     // place of what the window showed) when it is done.
     void Measure(const QString& output, const QString& input);
+    // Measures continuously: the stimulus loops, and every second the window shows the newest
+    // block's analysis (averaged over the newest `average`) in place, with the update's number, the
+    // average's count and the underruns and overruns, until "Stop" (or the window closes). "Hold"
+    // keeps what is shown while the measurement goes on.
+    void MeasureContinuously(const QString& output, const QString& input, unsigned average);
+    bool IsRunningContinuously() const { return m_bContinuous; }
+    // The continuous measurement's status line, as shown.
+    QString LiveStatus() const;
     // Called with each file dropped on the window (the main dialog opens a window for it).
     void SetDropHandler(std::function<void(const QString&)> handler) { m_onDrop = std::move(handler); }
 
@@ -87,6 +95,7 @@ private:
     void OnProgressed(qint64 done, qint64 total);
     void OnMeasuring(bool recording);
     void OnFinished(const CAnalysisWorker::CResult& result);
+    void OnUpdated(const CAnalysisWorker::CResult& result);
     void ShowReport();
     // What a saved picture says under the plots: the recording, when and by what it was analysed, the
     // stimulus's settings, and the verdict where limits were loaded.
@@ -121,4 +130,8 @@ private:
     std::optional<instrument::CLimits> m_limits;     // judged against, once loaded
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;
+    // Continuous measurement.
+    bool m_bContinuous = false;
+    QPushButton* m_pHold = nullptr;
+    QLabel* m_pLiveStatus = nullptr;
 };

@@ -1,13 +1,16 @@
 #include "app/analysis/measure_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "audio/audio_system.h"
+#include "instrument/measure_continuous.h"
 
 CMeasureDialog::CMeasureDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("measureDialog"));
@@ -55,9 +58,23 @@ CMeasureDialog::CMeasureDialog(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    m_pContinuous = new QCheckBox(QStringLiteral("&Run continuously"), this);
+    m_pContinuous->setObjectName(QStringLiteral("runContinuously"));
+    m_pContinuous->setToolTip(
+        QStringLiteral("Loop the stimulus and update the figures every second until Stop"));
+    m_pAverage = new QSpinBox(this);
+    m_pAverage->setObjectName(QStringLiteral("average"));
+    m_pAverage->setRange(1, static_cast<int>(instrument::kMaxAverage));
+    m_pAverage->setSuffix(QStringLiteral(" blocks"));
+    m_pAverage->setToolTip(QStringLiteral("Average the newest blocks coherently: the noise floor falls by "
+                                          "10 log10 N dB"));
+    m_pAverage->setEnabled(false);
+    connect(m_pContinuous, &QCheckBox::toggled, m_pAverage, &QSpinBox::setEnabled);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Output (plays)"), m_pOutput);
     form->addRow(QStringLiteral("Input (records)"), m_pInput);
+    form->addRow(QString(), m_pContinuous);
+    form->addRow(QStringLiteral("&Average"), m_pAverage);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(note);
@@ -76,4 +93,12 @@ QString CMeasureDialog::OutputDevice() const {
 
 QString CMeasureDialog::InputDevice() const {
     return m_pInput->currentData().toString();
+}
+
+bool CMeasureDialog::Continuous() const {
+    return m_pContinuous->isChecked();
+}
+
+unsigned CMeasureDialog::Average() const {
+    return static_cast<unsigned>(m_pAverage->value());
 }

@@ -3,7 +3,9 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QComboBox;
+class QSpinBox;
 
 // Asks which devices a live measurement uses: the output that plays the stimulus and the input that
 // records the answer, each from the sound devices there are (the system's defaults chosen first), with
@@ -15,8 +17,14 @@ public:
     explicit CMeasureDialog(QWidget* parent);
     QString OutputDevice() const;
     QString InputDevice() const;
+    // "Run continuously": the stimulus loops and the window updates about every second, averaging
+    // the newest Average() blocks.
+    bool Continuous() const;
+    unsigned Average() const;
 
 private:
     QComboBox* m_pOutput;
     QComboBox* m_pInput;
+    QCheckBox* m_pContinuous;
+    QSpinBox* m_pAverage;
 };

@@ -1,6 +1,7 @@
 #include "app/workers/analysis_worker.h"
 
 #include "instrument/analyse_file.h"
+#include "instrument/measure_continuous.h"
 #include "instrument/measure_live.h"
 
 CAnalysisWorker::CAnalysisWorker(QObject* parent) : CWorkerThread(parent) {}
@@ -47,6 +48,41 @@ void CAnalysisWorker::StartMeasurement(const CGenerationSettings& settings, cons
             }
         } catch (const platform::CCancelled&) {
             result = CResult{true, result.m_strPath, {}, {}};
+        } catch (const std::exception& error) {
+            result.m_strError = error.what();
+        }
+        return [this, result] { emit finished(result); };
+    });
+}
+
+void CAnalysisWorker::StartContinuous(const CGenerationSettings& settings, const std::string& output,
+                                      const std::string& input, unsigned average) {
+    Run([this, settings, output, input, average]() -> CDelivery {
+        CResult result;
+        result.m_strPath = "live: " + output + " to " + input;
+        try {
+            CProgress progress(*this);
+            instrument::CContinuousOptions continuous;
+            continuous.m_nAverage = average;
+            const audio::CSessionReport session = instrument::MeasureContinuously(
+                settings, {output, input, {}}, {}, continuous, &progress,
+                [this, &result](const instrument::CContinuousUpdate& update) {
+                    CResult each;
+                    each.m_strPath = result.m_strPath;
+                    each.m_outcome = update.m_outcome;
+                    if (each.m_outcome.m_report) {
+                        each.m_outcome.m_report->m_strRecording = result.m_strPath;
+                    }
+                    each.m_nUpdate = update.m_nUpdate;
+                    each.m_nAveraged = update.m_nAveraged;
+                    each.m_nUnderruns = update.m_outcome.m_session.m_nUnderruns;
+                    each.m_nOverruns = update.m_outcome.m_session.m_nOverruns;
+                    emit updated(each);
+                    return !Cancelling();
+                });
+            result.m_bCancelled = true; // a continuous measurement ends when it is stopped
+            result.m_nUnderruns = session.m_nUnderruns;
+            result.m_nOverruns = session.m_nOverruns;
         } catch (const std::exception& error) {
             result.m_strError = error.what();
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,11 @@ public:
         std::string m_strPath;          // the recording's path, or what was measured ("live: OUT to IN")
         instrument::COutcome m_outcome; // the report, or why there is none
         std::string m_strError;         // a failure outside the outcome (a device, a read error)
+        // A continuous measurement's update: its number, the blocks averaged, the session's counts.
+        std::uint64_t m_nUpdate = 0;
+        unsigned m_nAveraged = 0;
+        std::uint64_t m_nUnderruns = 0;
+        std::uint64_t m_nOverruns = 0;
         // The report, or nullptr.
         const analysis::CAnalysisReport* Report() const {
             return m_outcome.m_report ? &*m_outcome.m_report : nullptr;
@@ -39,8 +45,15 @@ public:
     void StartMeasurement(const CGenerationSettings& settings, const std::string& output,
                           const std::string& input);
 
+    // Measures continuously (instrument::MeasureContinuously, updates every second, averaging the
+    // newest `average` blocks): each update comes as `updated`, until Cancel; then `finished`
+    // (cancelled, or the device's failure). Only when nothing is running.
+    void StartContinuous(const CGenerationSettings& settings, const std::string& output,
+                         const std::string& input, unsigned average);
+
 signals:
     void progressed(qint64 done, qint64 total);
+    void updated(const CAnalysisWorker::CResult& result);
     void measuring(bool recording);
     void finished(const CAnalysisWorker::CResult& result);
 };

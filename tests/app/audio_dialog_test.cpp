@@ -8,9 +8,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "app/analysis/analysis_window.h"
 #include "app/analysis/measure_dialog.h"
@@ -59,7 +65,15 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n"
         " hint { show on description \"test output\" }\n}\n"
         "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
-            home + "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n");
+            home +
+            "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n"
+            "pcm.test_live_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
+            home + "/live.fifo\"\n format \"raw\"\n}\n");
+    ASSERT_EQ(::mkfifo((dir / "live.fifo").c_str(), 0600), 0);
+    // Held open for reading and writing from the start: probing the devices opens the FIFO, and an
+    // open without a writer would wait.
+    const int fifo = ::open((dir / "live.fifo").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifo, 0);
     // What test_in records: the stimulus through SoX's one-pole low-pass at 1 kHz on the left.
     CGenerationSettings stimulus = test::ShortSettings(dir / "stimulus.wav", 2.0);
     test::CRecordingFeedback feedback;
@@ -123,7 +137,61 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         EXPECT_EQ(file->windowTitle(), title);
         EXPECT_EQ(file->Report()->m_strRecording, d);
         file->close();
+
+        // Running continuously: test_live_in reads a FIFO that a thread here fills with the stimulus's
+        // one-second period plus a little noise, paced at about four times real time. The window
+        // updates in place; Hold keeps the figures while the updates go on; Stop ends it and keeps them.
+        CGenerationSettings looped = stimulus;
+        looped.m_dDuration = 1.0;
+        looped.m_eFormat = ESampleFormat::F32;
+        const std::vector<double> period = test::FloatStimulus(looped);
+        std::atomic<bool> stop{false};
+        std::thread writer([&, fd = fifo] {
+            std::mt19937 random(3);
+            std::normal_distribution<double> noise(0.0, 1e-5);
+            std::vector<float> chunk(1024); // 512 frames: 4096 bytes, written whole or not at all
+            std::size_t at = 0;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (fd >= 0 && !stop && std::chrono::steady_clock::now() < deadline) {
+                for (std::size_t i = 0; i < chunk.size(); i += 2, at = (at + 2) % period.size()) {
+                    chunk[i] = static_cast<float>(period[at] + noise(random));
+                    chunk[i + 1] = static_cast<float>(period[at + 1]);
+                }
+                while (::write(fd, chunk.data(), 4096) < 0 && !stop) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(2900));
+            }
+        });
+        QPointer<CAnalysisWindow> live = new CAnalysisWindow(looped, &dialog);
+        live->show();
+        live->MeasureContinuously("test_out", "test_live_in", 2);
+        EXPECT_TRUE(live->IsRunningContinuously());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return live->LiveStatus().startsWith("Update 3"); }, 20000))
+            << live->LiveStatus().toStdString();
+        EXPECT_TRUE(live->windowTitle().startsWith("Running continuously (test_out to test_live_in)"));
+        ASSERT_TRUE(live->Report());
+        for (const auto& tone : live->Report()->m_aTones) {
+            EXPECT_NEAR(tone.m_dGainDb, 0.0, 0.01) << tone.m_dFrequencyHz;
+        }
+        EXPECT_TRUE(live->LiveStatus().contains("average of 2"));
+        live->findChild<QPushButton*>("hold")->click();
+        const double held = *live->Report()->m_dNoiseFloorDbfs;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return live->LiveStatus().startsWith("Update 5"); }, 20000));
+        EXPECT_TRUE(live->LiveStatus().endsWith("(held)"));
+        EXPECT_EQ(*live->Report()->m_dNoiseFloorDbfs, held) << "held figures stay";
+        live->findChild<QPushButton*>("cancelAnalysis")->click(); // "Stop"
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !live->IsBusy(); }, 10000));
+        EXPECT_FALSE(live->IsRunningContinuously());
+        EXPECT_TRUE(live->LiveStatus().endsWith("stopped")) << live->LiveStatus().toStdString();
+        EXPECT_TRUE(live->Report()) << "the last figures stay";
+        EXPECT_TRUE(live->findChild<QPushButton*>("measure")->isEnabled());
+        EXPECT_TRUE(answerer.m_aBoxes.size() == 1) << "no failure but the one above";
+        live->close();
+        stop = true;
+        writer.join();
     }
+    ::close(fifo);
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 
