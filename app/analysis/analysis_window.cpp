@@ -25,6 +25,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <cmath>
 #include <utility>
@@ -37,6 +38,8 @@
 #include "app/analysis/measured_spectrum_plot.h"
 #include "app/analysis/plot_axis.h"
 #include "app/analysis/response_plot.h"
+#include "app/analysis/sweep_dialog.h"
+#include "app/analysis/sweep_plot.h"
 #include "app/app_icon.h"
 #include "generation/file_formats.h"
 #include "instrument/html_report.h"
@@ -168,6 +171,11 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     buttons->addWidget(m_pSaveImage, 1, 1);
     buttons->addWidget(m_pLimits, 2, 0);
     buttons->addWidget(m_pReport, 2, 1);
+    m_pSweepButton = new QPushButton(QStringLiteral("S&weep..."), this);
+    m_pSweepButton->setObjectName(QStringLiteral("sweep"));
+    m_pSweepButton->setToolTip(QStringLiteral(
+        "Measure at several levels or fundamentals: distortion against level, a merged response"));
+    buttons->addWidget(m_pSweepButton, 3, 0);
     side->addLayout(buttons);
     // The Response's lower plot: the phase, or the group delay.
     auto* groupDelay = new QCheckBox(QStringLiteral("Show &group delay"), this);
@@ -204,8 +212,16 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     progress->addWidget(m_pHold);
     progress->addWidget(m_pCancel);
     side->addLayout(progress);
+    // The plots of the measurement, and a sweep's curves in a tab of their own once there is one.
+    m_pTabs = new QTabWidget(this);
+    m_pTabs->setObjectName(QStringLiteral("tabs"));
+    m_pTabs->setDocumentMode(true);
+    m_pTabs->addTab(m_pPlots, QStringLiteral("Measurement"));
+    m_pSweep = new CSweepPlot(this);
+    m_pSweep->setObjectName(QStringLiteral("sweepPlot"));
+    m_pSweep->setVisible(false);
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(m_pPlots, 1);
+    layout->addWidget(m_pTabs, 1);
     layout->addLayout(side);
     summary->setMinimumWidth(
         fontMetrics().horizontalAdvance(QStringLiteral("Reference THD+N   -123.45 dB   ")) + 40);
@@ -221,6 +237,8 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     connect(&m_worker, &CAnalysisWorker::progressed, this, &CAnalysisWindow::OnProgressed);
     connect(&m_worker, &CAnalysisWorker::finished, this, &CAnalysisWindow::OnFinished);
     connect(&m_worker, &CAnalysisWorker::updated, this, &CAnalysisWindow::OnUpdated);
+    connect(&m_worker, &CAnalysisWorker::swept, this, &CAnalysisWindow::OnSwept);
+    connect(m_pSweepButton, &QPushButton::clicked, this, &CAnalysisWindow::OnSweep);
     ShowReport();
     // Roomy for the plots, but never larger than the screen leaves (a window manager's frame aside).
     QSize size = fontMetrics().height() * QSize(72, 42);
@@ -282,6 +300,88 @@ void CAnalysisWindow::MeasureContinuously(const QString& output, const QString& 
     m_pOverlay->setEnabled(false);
     m_pMeasure->setEnabled(false);
     m_worker.StartContinuous(m_stimulus, output.toStdString(), input.toStdString(), average);
+}
+
+void CAnalysisWindow::OnSweep() {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    CSweepDialog question(this);
+    if (question.exec() != QDialog::Accepted || !question.Spec()) {
+        return;
+    }
+    if (!question.Folder().isEmpty()) {
+        Sweep(*question.Spec(), question.Folder());
+        return;
+    }
+    CMeasureDialog devices(this);
+    if (devices.exec() == QDialog::Accepted) {
+        Sweep(*question.Spec(), QString(), devices.OutputDevice(), devices.InputDevice());
+    }
+}
+
+void CAnalysisWindow::Sweep(const instrument::CSweepSpec& spec, const QString& folder, const QString& output,
+                            const QString& input) {
+    if (m_worker.IsRunning()) {
+        return;
+    }
+    m_pProgress->setFormat(QStringLiteral("Step %v of %m"));
+    m_pProgress->setRange(0, static_cast<int>(spec.m_aValues.size()));
+    m_pProgress->setValue(0);
+    m_pProgress->setVisible(true);
+    m_pCancel->setVisible(true);
+    m_pMeasure->setEnabled(false);
+    m_pOverlay->setEnabled(false);
+    m_pSweepButton->setEnabled(false);
+    m_worker.StartSweep(m_stimulus, spec, folder.toStdString(), output.toStdString(), input.toStdString());
+}
+
+const instrument::CSweepResult* CAnalysisWindow::SweepShown() const {
+    return m_sweep ? &*m_sweep : nullptr;
+}
+
+void CAnalysisWindow::OnSwept(const CAnalysisWorker::CSweepOutcome& outcome) {
+    m_pProgress->setRange(0, 1000);
+    m_pProgress->setFormat(QStringLiteral("%p%"));
+    m_pProgress->setVisible(false);
+    m_pCancel->setVisible(false);
+    m_pMeasure->setEnabled(true);
+    m_pSweepButton->setEnabled(true);
+    m_pOverlay->setEnabled(m_report.has_value());
+    if (outcome.m_bCancelled) {
+        return;
+    }
+    if (!outcome.m_strError.empty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vorlanx"), QStringLiteral("The sweep failed."),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(QString::fromStdString(outcome.m_strError).toHtmlEscaped());
+        box.exec();
+        return;
+    }
+    m_sweep = outcome.m_result;
+    if (m_limits && m_limits->m_dSweepLimitDb) {
+        m_sweep->m_dLimitDb = *m_limits->m_dSweepLimitDb;
+        instrument::SummariseSweep(*m_sweep);
+    }
+    m_pSweep->SetSweep(*m_sweep);
+    if (m_pTabs->indexOf(m_pSweep) < 0) {
+        m_pTabs->addTab(m_pSweep, QStringLiteral("Sweep"));
+    }
+    m_pTabs->setCurrentWidget(m_pSweep);
+    if (!m_report) {
+        setWindowTitle(QStringLiteral("Sweep - Vorlanx analysis"));
+    }
+    m_pReport->setEnabled(true);
+    QStringList problems;
+    for (const instrument::CSweepStep& step : m_sweep->m_aSteps) {
+        if (!step.m_outcome.m_report) {
+            problems << QString::fromStdString(instrument::StepText(step.m_dValue) + ": " +
+                                               step.m_outcome.Message());
+        }
+    }
+    if (!problems.isEmpty()) {
+        m_pWarnings->setText(QStringLiteral("Steps not measured:\n") + problems.join('\n'));
+    }
 }
 
 QString CAnalysisWindow::LiveStatus() const {
@@ -476,8 +576,8 @@ std::optional<std::pair<int, int>> CAnalysisWindow::ChooseChannels(int channels)
 void CAnalysisWindow::ShowReport() {
     const bool ready = m_report.has_value();
     m_pExport->setEnabled(ready);
-    m_pSaveImage->setEnabled(ready);
-    m_pReport->setEnabled(ready);
+    m_pSaveImage->setEnabled(ready || m_sweep.has_value());
+    m_pReport->setEnabled(ready || m_sweep.has_value());
     m_pOverlay->setEnabled(ready && !m_worker.IsRunning());
     m_pProgress->setVisible(m_worker.IsRunning() && !m_bContinuous);
     m_pCancel->setVisible(m_worker.IsRunning());
@@ -678,7 +778,7 @@ void CAnalysisWindow::OnExport() {
 }
 
 void CAnalysisWindow::OnSaveImage() {
-    if (!m_report) {
+    if (!m_report && !m_sweep) {
         return;
     }
 #ifdef VORLANX_HAVE_SVG
@@ -699,15 +799,15 @@ void CAnalysisWindow::OnSaveImage() {
     // The plots with a caption under them, so that a saved picture says what it shows.
     const QStringList caption = Caption();
     const int lineHeight = fontMetrics().lineSpacing();
-    const QSize size(m_pPlots->width(),
-                     m_pPlots->height() + lineHeight * (static_cast<int>(caption.size()) + 1));
+    QWidget* shown = m_pTabs->currentWidget(); // the measurement's plots, or the sweep's
+    const QSize size(shown->width(), shown->height() + lineHeight * (static_cast<int>(caption.size()) + 1));
     const auto paint = [&](QPainter& painter) {
         painter.fillRect(QRect(QPoint(0, 0), size), palette().color(QPalette::Window));
-        m_pPlots->render(&painter);
+        shown->render(&painter);
         painter.setPen(palette().color(QPalette::WindowText));
         painter.setFont(font());
         for (int i = 0; i < caption.size(); ++i) {
-            painter.drawText(QPointF(8, m_pPlots->height() + lineHeight * (i + 1)), caption[i]);
+            painter.drawText(QPointF(8, shown->height() + lineHeight * (i + 1)), caption[i]);
         }
     };
 #ifdef VORLANX_HAVE_SVG
@@ -734,6 +834,23 @@ void CAnalysisWindow::OnSaveImage() {
 }
 
 void CAnalysisWindow::OnReport() {
+    if (m_sweep && m_pTabs->currentWidget() == m_pSweep) { // the sweep's page
+        const QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Save the sweep's report"),
+                                         QStringLiteral("sweep.html"), QStringLiteral("Web page (*.html)"));
+        if (path.isEmpty()) {
+            return;
+        }
+        std::optional<instrument::CVerdict> verdict;
+        if (m_limits && !m_limits->m_aSweepBounds.empty()) {
+            verdict = instrument::JudgeSweep(*m_sweep, *m_limits);
+        }
+        const std::string html = instrument::SweepHtml(
+            *m_sweep, verdict ? &*verdict : nullptr, m_limits ? &*m_limits : nullptr,
+            instrument::MakeReportContext(m_stimulus, "", m_sweep->m_strDevices, "Vorlanx " VORLANX_VERSION));
+        WriteFile(path, QByteArray::fromStdString(html));
+        return;
+    }
     if (!m_report) {
         return;
     }
@@ -758,6 +875,13 @@ void CAnalysisWindow::OnReport() {
 
 QStringList CAnalysisWindow::Caption() const {
     QStringList lines;
+    if (m_sweep && m_pTabs->currentWidget() == m_pSweep) {
+        lines << QStringLiteral("Sweep of the %1, %2 steps - by Vorlanx %3")
+                     .arg(QString::fromLatin1(instrument::SweepKindName(m_sweep->m_spec.m_eKind)))
+                     .arg(m_sweep->m_aSteps.size())
+                     .arg(QStringLiteral(VORLANX_VERSION));
+        return lines;
+    }
     if (!m_report) {
         return lines;
     }

@@ -12,6 +12,8 @@
 #include "instrument/limits.h"
 
 class CMeasuredSpectrumPlot;
+class CSweepPlot;
+class QTabWidget;
 class CResponsePlot;
 class QLabel;
 class QLineEdit;
@@ -48,6 +50,12 @@ public:
     // keeps what is shown while the measurement goes on.
     void MeasureContinuously(const QString& output, const QString& input, unsigned average);
     bool IsRunningContinuously() const { return m_bContinuous; }
+    // Runs a sweep (from `folder`, or live on the devices when it is empty) and shows it in the
+    // "Sweep" tab when done.
+    void Sweep(const instrument::CSweepSpec& spec, const QString& folder, const QString& output = {},
+               const QString& input = {});
+    // The last sweep shown, or nullptr.
+    const instrument::CSweepResult* SweepShown() const;
     // The continuous measurement's status line, as shown.
     QString LiveStatus() const;
     // Called with each file dropped on the window (the main dialog opens a window for it).
@@ -65,6 +73,8 @@ public slots:
     // Asks for the devices (CMeasureDialog) and measures; a window with nothing to show closes when
     // the question is cancelled.
     void OnMeasure();
+    // "Sweep...": asks for the steps and their source (CSweepDialog, then the devices for a live one).
+    void OnSweep();
     void OnOverlay();
     void OnExport();
     // "Limits...": asks for a limits file and judges the report against it.
@@ -96,6 +106,7 @@ private:
     void OnMeasuring(bool recording);
     void OnFinished(const CAnalysisWorker::CResult& result);
     void OnUpdated(const CAnalysisWorker::CResult& result);
+    void OnSwept(const CAnalysisWorker::CSweepOutcome& outcome);
     void ShowReport();
     // What a saved picture says under the plots: the recording, when and by what it was analysed, the
     // stimulus's settings, and the verdict where limits were loaded.
@@ -130,6 +141,10 @@ private:
     std::optional<instrument::CLimits> m_limits;     // judged against, once loaded
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;
+    QTabWidget* m_pTabs = nullptr;
+    CSweepPlot* m_pSweep = nullptr; // in the "Sweep" tab, added with the first sweep
+    QPushButton* m_pSweepButton = nullptr;
+    std::optional<instrument::CSweepResult> m_sweep;
     // Continuous measurement.
     bool m_bContinuous = false;
     QPushButton* m_pHold = nullptr;

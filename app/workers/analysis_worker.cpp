@@ -89,3 +89,26 @@ void CAnalysisWorker::StartContinuous(const CGenerationSettings& settings, const
         return [this, result] { emit finished(result); };
     });
 }
+
+void CAnalysisWorker::StartSweep(const CGenerationSettings& settings, const instrument::CSweepSpec& spec,
+                                 const std::string& folder, const std::string& output,
+                                 const std::string& input) {
+    Run([this, settings, spec, folder, output, input]() -> CDelivery {
+        CSweepOutcome outcome;
+        try {
+            CProgress progress(*this);
+            const auto stepping = [this](std::size_t step, std::size_t steps) {
+                emit progressed(static_cast<qint64>(step), static_cast<qint64>(steps));
+            };
+            outcome.m_result =
+                folder.empty()
+                    ? instrument::SweepLive(settings, spec, {output, input, {}}, {}, &progress, stepping)
+                    : instrument::SweepFolder(settings, spec, folder, {}, &progress, true, stepping);
+        } catch (const platform::CCancelled&) {
+            outcome.m_bCancelled = true;
+        } catch (const std::exception& error) {
+            outcome.m_strError = error.what();
+        }
+        return [this, outcome] { emit swept(outcome); };
+    });
+}

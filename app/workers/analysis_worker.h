@@ -9,6 +9,7 @@
 #include "app/workers/worker_thread.h"
 #include "generation/settings.h"
 #include "instrument/outcome.h"
+#include "instrument/sweep.h"
 
 // Analyses one recording at a time on a thread of its own through the instrument's use cases, as
 // vorlanx-analyze does: progress comes back as `progressed`, queued to the GUI thread, and the end as
@@ -51,8 +52,20 @@ public:
     void StartContinuous(const CGenerationSettings& settings, const std::string& output,
                          const std::string& input, unsigned average);
 
+    // What a sweep gave: its steps, or why it failed (a device), or that it was cancelled.
+    struct CSweepOutcome {
+        bool m_bCancelled = false;
+        instrument::CSweepResult m_result;
+        std::string m_strError;
+    };
+    // Runs a sweep (instrument::SweepFolder for a `folder`, otherwise SweepLive on the devices);
+    // `progressed` counts the steps; `swept` ends it. Only when nothing is running.
+    void StartSweep(const CGenerationSettings& settings, const instrument::CSweepSpec& spec,
+                    const std::string& folder, const std::string& output, const std::string& input);
+
 signals:
     void progressed(qint64 done, qint64 total);
+    void swept(const CAnalysisWorker::CSweepOutcome& outcome);
     void updated(const CAnalysisWorker::CResult& result);
     void measuring(bool recording);
     void finished(const CAnalysisWorker::CResult& result);

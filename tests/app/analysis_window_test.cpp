@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -29,6 +31,8 @@
 #include "app/analysis/analysis_window.h"
 #include "app/analysis/measured_spectrum_plot.h"
 #include "app/analysis/response_plot.h"
+#include "app/analysis/sweep_dialog.h"
+#include "app/analysis/sweep_plot.h"
 #include "app/dialog/vorlanx_dlg.h"
 #include "app/workers/worker_thread.h"
 #include "generation/generate_job.h"
@@ -384,6 +388,54 @@ TEST_F(AnalysisWindowTest, LimitsGiveAVerdictAndDrawTheirMasks) {
     ASSERT_EQ(answerer.m_aBoxes.size(), 1u);
     EXPECT_TRUE(answerer.m_aBoxes[0].m_strDetail.contains("line 3: the points of upper are out of order"))
         << answerer.m_aBoxes[0].m_strDetail.toStdString();
+}
+
+// "Sweep..." over a folder of recordings made here (the stimulus at each level, through nothing): the
+// question checks its steps; the sweep lands in a "Sweep" tab of its own, every step at 0 dB gain, and
+// "Report..." on that tab files the sweep's page.
+TEST_F(AnalysisWindowTest, SweepShowsItsCurvesInATabOfItsOwn) {
+    test::CTempDir dir;
+    CGenerationSettings settings;
+    settings.m_dDuration = 1.0;
+    for (const int level : {-12, -6, 0}) {
+        const CGenerationSettings step =
+            instrument::StepSettings(settings, instrument::ESweepKind::Level, level);
+        ASSERT_TRUE(test::WriteSoundFile(dir / ("step_" + std::to_string(level) + "dB.wav"),
+                                         test::FloatStimulus(step), 2, 44100, 0x010000 | 0x0006));
+    }
+    CSweepDialog question(&m_dialog);
+    auto* steps = question.findChild<QLineEdit*>("sweepSteps");
+    auto* start = question.findChild<QPushButton*>("startSweep");
+    question.findChild<QLineEdit*>("sweepFolder")->setText(QString::fromStdString(dir.Path().string()));
+    steps->setText("-12:0:0");
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(question.findChild<QLabel*>("sweepProblem")->text().contains("STEP other than 0"));
+    steps->setText("-12:0:6");
+    EXPECT_TRUE(start->isEnabled());
+    ASSERT_TRUE(question.Spec());
+
+    auto* window = new CAnalysisWindow(settings, &m_dialog);
+    window->show();
+    window->Sweep(*question.Spec(), question.Folder());
+    ASSERT_TRUE(Done(window));
+    ASSERT_NE(window->SweepShown(), nullptr);
+    auto* tabs = window->findChild<QTabWidget*>("tabs");
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "Sweep");
+    const instrument::CSweepResult& sweep = window->findChild<CSweepPlot*>("sweepPlot")->Sweep();
+    ASSERT_EQ(sweep.m_aSteps.size(), 3u);
+    for (const auto& step : sweep.m_aSteps) {
+        ASSERT_TRUE(step.m_outcome.m_report) << step.m_outcome.Message();
+        EXPECT_NEAR(step.m_outcome.m_report->m_aTones.front().m_dGainDb, 0.0, 1e-3) << step.m_dValue;
+    }
+    const std::filesystem::path page = dir / "sweep.html";
+    {
+        CFileDialogAnswer answer(QString::fromStdString(page.string()));
+        window->findChild<QPushButton*>("report")->click();
+    }
+    const std::vector<unsigned char> bytes = test::ReadBytes(page);
+    const std::string html(bytes.begin(), bytes.end());
+    EXPECT_NE(html.find("<h1>Level sweep</h1>"), std::string::npos);
+    EXPECT_NE(html.find("step_-6dB.wav"), std::string::npos);
 }
 
 // Recordings that cannot be measured give one message naming the file and the reason, and the
