@@ -137,7 +137,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     warnings->setFrameShape(QFrame::NoFrame);
     form->addRow(QStringLiteral("Warnings"), warnings);
 
-    m_pMeasure = new QPushButton(QStringLiteral("Measure..."), this);
+    m_pMeasure = new QPushButton(QStringLiteral("&Measure..."), this);
     m_pMeasure->setObjectName(QStringLiteral("measure"));
     m_pMeasure->setToolTip(
         QStringLiteral("Play the stimulus on a sound device, record the answer and show it"));
@@ -216,6 +216,7 @@ CAnalysisWindow::CAnalysisWindow(const CGenerationSettings& stimulus, QWidget* p
     m_pTabs = new QTabWidget(this);
     m_pTabs->setObjectName(QStringLiteral("tabs"));
     m_pTabs->setDocumentMode(true);
+    m_pTabs->setTabBarAutoHide(true); // a tab bar only once there is a sweep beside the measurement
     m_pTabs->addTab(m_pPlots, QStringLiteral("Measurement"));
     m_pSweep = new CSweepPlot(this);
     m_pSweep->setObjectName(QStringLiteral("sweepPlot"));
@@ -292,6 +293,7 @@ void CAnalysisWindow::MeasureContinuously(const QString& output, const QString& 
     m_bOverlayRunning = false;
     m_pProgress->setVisible(false);
     m_pCancel->setText(QStringLiteral("&Stop"));
+    m_pTabs->setCurrentWidget(m_pPlots);
     m_pCancel->setVisible(true);
     m_pHold->setChecked(false);
     m_pHold->setVisible(true);

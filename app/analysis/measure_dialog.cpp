@@ -19,6 +19,19 @@ CMeasureDialog::CMeasureDialog(QWidget* parent) : QDialog(parent) {
     m_pOutput->setObjectName(QStringLiteral("outputDevice"));
     m_pInput = new QComboBox(this);
     m_pInput->setObjectName(QStringLiteral("inputDevice"));
+    // Created in the order the keyboard goes through them: the devices, the run mode, the buttons.
+    m_pContinuous = new QCheckBox(QStringLiteral("&Run continuously"), this);
+    m_pContinuous->setObjectName(QStringLiteral("runContinuously"));
+    m_pContinuous->setToolTip(
+        QStringLiteral("Loop the stimulus and update the figures every second until Stop"));
+    m_pAverage = new QSpinBox(this);
+    m_pAverage->setObjectName(QStringLiteral("average"));
+    m_pAverage->setRange(1, static_cast<int>(instrument::kMaxAverage));
+    m_pAverage->setSuffix(QStringLiteral(" blocks"));
+    m_pAverage->setToolTip(QStringLiteral("Average the newest blocks coherently: the noise floor falls by "
+                                          "10 log10 N dB"));
+    m_pAverage->setEnabled(false);
+    connect(m_pContinuous, &QCheckBox::toggled, m_pAverage, &QSpinBox::setEnabled);
     auto* note = new QLabel(this);
     note->setWordWrap(true);
     note->setText(QStringLiteral(
@@ -58,18 +71,6 @@ CMeasureDialog::CMeasureDialog(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    m_pContinuous = new QCheckBox(QStringLiteral("&Run continuously"), this);
-    m_pContinuous->setObjectName(QStringLiteral("runContinuously"));
-    m_pContinuous->setToolTip(
-        QStringLiteral("Loop the stimulus and update the figures every second until Stop"));
-    m_pAverage = new QSpinBox(this);
-    m_pAverage->setObjectName(QStringLiteral("average"));
-    m_pAverage->setRange(1, static_cast<int>(instrument::kMaxAverage));
-    m_pAverage->setSuffix(QStringLiteral(" blocks"));
-    m_pAverage->setToolTip(QStringLiteral("Average the newest blocks coherently: the noise floor falls by "
-                                          "10 log10 N dB"));
-    m_pAverage->setEnabled(false);
-    connect(m_pContinuous, &QCheckBox::toggled, m_pAverage, &QSpinBox::setEnabled);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Output (plays)"), m_pOutput);
     form->addRow(QStringLiteral("Input (records)"), m_pInput);

@@ -162,18 +162,29 @@ QString FrequencyTick(double hz) {
     return hz >= 1000.0 ? NumberTick(hz / 1000.0) + QStringLiteral("k") : NumberTick(hz);
 }
 
+double PlotLabelWidth(const QFont& font, const QRectF& area, const CPlotAxis& y, const CTickText& yText,
+                      const QString& yTitle) {
+    const QFontMetricsF metrics(font);
+    double labelWidth = metrics.horizontalAdvance(yTitle);
+    for (const auto& tick :
+         y.Ticks(std::max(2, static_cast<int>(area.height() / (2.2 * metrics.height()))))) {
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(yText(tick.m_dValue)));
+    }
+    return labelWidth;
+}
+
 QRectF DrawPlotFrame(QPainter& painter, const QRectF& area, const QPalette& palette, const CPlotAxis& x,
                      const CPlotAxis& y, const CTickText& xText, const CTickText& yText,
-                     const QString& xTitle, const QString& yTitle, bool xLabels, int topRows) {
+                     const QString& xTitle, const QString& yTitle, bool xLabels, int topRows,
+                     double labelWidth) {
     const QFontMetricsF metrics(painter.font());
     const double line = metrics.height();
     // Room on the left for the widest y label and the y title, below for the x labels and title.
-    double labelWidth = metrics.horizontalAdvance(yTitle);
+    if (labelWidth < 0.0) {
+        labelWidth = PlotLabelWidth(painter.font(), area, y, yText, yTitle);
+    }
     const std::vector<CPlotAxis::CTick> yTicks =
         y.Ticks(std::max(2, static_cast<int>(area.height() / (2.2 * line))));
-    for (const auto& tick : yTicks) {
-        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(yText(tick.m_dValue)));
-    }
     const QRectF data =
         area.adjusted(labelWidth + 8, line * topRows + 4, -metrics.horizontalAdvance(QStringLiteral("00")),
                       xLabels ? -(2 * line + 4) : -4);

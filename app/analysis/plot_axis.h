@@ -74,9 +74,15 @@ void DrawLegend(QPainter& painter, const QRectF& area, const QPalette& palette, 
 // titles into `area` with the palette's colours, and returns the rectangle left for the data.
 // `xLabels` false leaves out the x axis's labels and title (a plot stacked above another);
 // `topRows` rows of text are left above the data (the y title's, and a legend's: LegendRows).
+// `labelWidth`: the room for the y labels and title (PlotLabelWidth), the same for plots stacked on
+// one x axis so that their data lines up; negative: this plot's own.
 QRectF DrawPlotFrame(QPainter& painter, const QRectF& area, const QPalette& palette, const CPlotAxis& x,
                      const CPlotAxis& y, const CTickText& xText, const CTickText& yText,
-                     const QString& xTitle, const QString& yTitle, bool xLabels = true, int topRows = 1);
+                     const QString& xTitle, const QString& yTitle, bool xLabels = true, int topRows = 1,
+                     double labelWidth = -1.0);
+// The room a plot in `area` needs on its left for the y axis's labels and its title.
+double PlotLabelWidth(const QFont& font, const QRectF& area, const CPlotAxis& y, const CTickText& yText,
+                      const QString& yTitle);
 
 // A colour of the palette's highlight with its hue turned by `degrees`: marks that must differ from
 // the highlight yet keep its contrast against the plot's background, in light and dark themes.

@@ -143,12 +143,16 @@ void CResponsePlot::paintEvent(QPaintEvent*) {
         legend.push_back({m_aCurves[c].m_strName, CurveColour(c), Qt::SolidLine});
     }
     const QString gainTitle = QStringLiteral("Gain (dB)");
-    m_gainRect = DrawPlotFrame(painter, top, colours, frequency, gain, FrequencyTick, NumberTick, QString(),
-                               gainTitle, false, LegendRows(painter.font(), top.width(), gainTitle, legend));
+    const QString lowerTitle = m_eLower == ELower::GroupDelay ? QStringLiteral("Group delay (ms)")
+                                                              : QStringLiteral("Phase (degrees)");
+    // One frequency axis: both plots leave the same room on the left, so a tone is at one x in both.
+    const double labelWidth = std::max(PlotLabelWidth(painter.font(), top, gain, NumberTick, gainTitle),
+                                       PlotLabelWidth(painter.font(), bottom, phase, NumberTick, lowerTitle));
+    m_gainRect =
+        DrawPlotFrame(painter, top, colours, frequency, gain, FrequencyTick, NumberTick, QString(), gainTitle,
+                      false, LegendRows(painter.font(), top.width(), gainTitle, legend), labelWidth);
     m_phaseRect = DrawPlotFrame(painter, bottom, colours, frequency, phase, FrequencyTick, NumberTick,
-                                QStringLiteral("Frequency (Hz)"),
-                                m_eLower == ELower::GroupDelay ? QStringLiteral("Group delay (ms)")
-                                                               : QStringLiteral("Phase (degrees)"));
+                                QStringLiteral("Frequency (Hz)"), lowerTitle, true, 1, labelWidth);
     const auto x = [&](double hz) { return frequency.Pixel(hz, m_gainRect.left(), m_gainRect.right()); };
     const auto yGain = [&](double db) { return gain.Pixel(db, m_gainRect.bottom(), m_gainRect.top()); };
     const auto yPhase = [&](double degrees) {

@@ -33,9 +33,16 @@ CPlotAxis LinearAround(double low, double high, double least) {
         low = middle - least / 2.0;
         high = middle + least / 2.0;
     }
-    const double span = high - low;
-    const double step = span > 100.0 ? 20.0 : span > 40.0 ? 10.0 : span > 10.0 ? 5.0 : span > 2.0 ? 1.0 : 0.1;
-    return CPlotAxis(CPlotAxis::EScale::Linear, std::floor(low / step) * step, std::ceil(high / step) * step);
+    // A round step that gives at most about eight grid lines.
+    double step = 0.05;
+    for (const double each : {0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0}) {
+        step = each;
+        if ((high - low) / each <= 8.0) {
+            break;
+        }
+    }
+    return CPlotAxis(CPlotAxis::EScale::Linear, std::floor(low / step) * step, std::ceil(high / step) * step,
+                     step);
 }
 
 void DrawCurve(QPainter& painter, const std::vector<QPointF>& points, const QColor& colour,
@@ -109,10 +116,21 @@ void CSweepPlot::PaintLevels(QPainter& painter) {
     const QRectF area = QRectF(rect()).adjusted(4, 2, -4, -2);
     const QRectF upper(area.left(), area.top(), area.width(), area.height() * 0.62);
     const QRectF lower(area.left(), upper.bottom() + 4, area.width(), area.bottom() - upper.bottom() - 4);
-    const QString title = QStringLiteral("Against the stimulus (dB)");
+    const QString title = QStringLiteral("Distortion (dB)");
+    const std::vector<QPointF> gains = Points(m_sweep, "gain_db");
+    double gainLow = 0.0, gainHigh = 0.0;
+    for (const QPointF& point : gains) {
+        gainLow = std::min(gainLow, point.y());
+        gainHigh = std::max(gainHigh, point.y());
+    }
+    const CPlotAxis gain = LinearAround(gainLow, gainHigh, 0.2);
+    const QString gainTitle = QStringLiteral("Gain (dB)");
+    // One level axis: both plots leave the same room on the left.
+    const double labelWidth = std::max(PlotLabelWidth(painter.font(), upper, distortion, NumberTick, title),
+                                       PlotLabelWidth(painter.font(), lower, gain, NumberTick, gainTitle));
     const QRectF top =
         DrawPlotFrame(painter, upper, colours, level, distortion, NumberTick, NumberTick, QString(), title,
-                      false, LegendRows(painter.font(), upper.width(), title, legend));
+                      false, LegendRows(painter.font(), upper.width(), title, legend), labelWidth);
     DrawLegend(painter, upper, colours, title, legend);
     const auto place = [&](const CPlotAxis& y, const QRectF& data) {
         return [&, data](const QPointF& point) {
@@ -134,21 +152,15 @@ void CSweepPlot::PaintLevels(QPainter& painter) {
             const double x = level.Pixel(*value, top.left(), top.right());
             painter.setPen(QPen(TurnedHighlight(colours, 60), 1, Qt::DashLine));
             painter.drawLine(QPointF(x, top.top()), QPointF(x, top.bottom()));
-            painter.drawText(QPointF(x + 3, top.bottom() - 4),
-                             QStringLiteral("%1 %2 dB").arg(name, NumberTick(*value)));
+            painter.drawText(
+                QPointF(x + 3, name == QStringLiteral("best") ? top.bottom() - 4 : top.top() + 14),
+                QStringLiteral("%1 %2 dB").arg(name, NumberTick(*value)));
         }
     }
     painter.restore();
-    const std::vector<QPointF> gains = Points(m_sweep, "gain_db");
-    double gainLow = 0.0, gainHigh = 0.0;
-    for (const QPointF& point : gains) {
-        gainLow = std::min(gainLow, point.y());
-        gainHigh = std::max(gainHigh, point.y());
-    }
-    const CPlotAxis gain = LinearAround(gainLow, gainHigh, 0.2);
     const QRectF bottom = DrawPlotFrame(painter, lower, colours, level, gain, NumberTick, NumberTick,
                                         QStringLiteral("Level (dB against the settings' amplitude)"),
-                                        QStringLiteral("Gain (dB)"));
+                                        gainTitle, true, 1, labelWidth);
     painter.save();
     painter.setClipRect(bottom.adjusted(-4, -4, 4, 4));
     DrawCurve(painter, gains, colours.color(QPalette::Highlight), place(gain, bottom));
