@@ -116,6 +116,9 @@ struct CAnalysisReport {
     bool m_bOddOrderNoiseLimited = false;
     bool m_bDistortionNoiseNoiseLimited = false;
     std::vector<CSpur> m_aSpurs; // loudest first
+    // The worst departure (dB) of a channel's level in one segment from its median, where it passes the
+    // tolerance (0.5 dB, or four times what the noise scatters it): a dropout, a fade, a compressor.
+    std::optional<double> m_dLevelVariationDb;
     // A live measurement: from the first frame played to the stimulus's start in the recording.
     std::optional<std::uint64_t> m_nLatencyFrames;
     // The converter's full scale in physical units, where given: every level also reads in that unit.

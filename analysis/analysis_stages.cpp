@@ -965,7 +965,9 @@ void RecordFacts(bool hasReference, const CSegmentation& segmentation, double ra
         }
         // A level that changes across the span (a dropout, a fade, a compressor, a loose cable): the
         // tracked tone's level in each segment against its median, beyond 0.5 dB and beyond four
-        // times what the noise makes it scatter.
+        // times what the noise makes it scatter. That scatter comes from the noise floor (the median
+        // bin, over ln 2 for the mean of Gaussian noise's power), not from the segments' spread,
+        // which the change itself would widen.
         const std::vector<double>& levels = channel.m_aTrackedLevels;
         if (levels.size() < 2) {
             return;
@@ -978,8 +980,13 @@ void RecordFacts(bool hasReference, const CSegmentation& segmentation, double ra
             return;
         }
         const CCoherentLine& line = channel.m_aLines[channel.m_nTracked];
+        std::vector<double> power = channel.m_aPower;
+        std::nth_element(power.begin(), power.begin() + static_cast<std::ptrdiff_t>(power.size() / 2),
+                         power.end());
+        const double noisePerBin = power.empty() ? 0.0 : power[power.size() / 2] / std::log(2.0);
         const double noiseDb =
-            20.0 / std::log(10.0) * sums.ComponentUncertainty(line) * std::sqrt(sums.m_dSegments) / median;
+            20.0 / std::log(10.0) *
+            spectrum.ToneNoiseRms(line.m_weights ? &*line.m_weights : nullptr, noisePerBin) / median;
         const double limitDb = std::max(0.5, 4.0 * noiseDb);
         std::size_t worst = 0;
         for (std::size_t s = 0; s < levels.size(); ++s) {
@@ -1007,6 +1014,9 @@ void RecordFacts(bool hasReference, const CSegmentation& segmentation, double ra
             return platform::FormatDecimals(
                 static_cast<double>(segmentation.m_nSkipFrames + s * segmentation.m_nSegment) / rateHz, 1);
         };
+        if (!report.m_dLevelVariationDb || std::fabs(worstDb) > std::fabs(*report.m_dLevelVariationDb)) {
+            report.m_dLevelVariationDb = worstDb;
+        }
         report.m_aWarnings.push_back(
             "The level of the " + std::string(name) + " channel varies across the span: " + seconds(from) +
             " s to " + seconds(to) + " s is " + platform::FormatDecimals(std::fabs(worstDb), 1) + " dB " +

@@ -109,6 +109,22 @@ CSegmentSpectrum::CToneWeights CSegmentSpectrum::ToneWeights(double bin) const {
     return x;
 }
 
+double CSegmentSpectrum::ToneNoiseRms(const CToneWeights* weights, double noisePerBin) const {
+    // A bin of white noise of variance sigma^2 holds sigma^2 Q(0) (2 / (M Q(0))) = 2 sigma^2 / M of power;
+    // the sign-corrected bins' noise is correlated as sigma^2 Q(j - k).
+    const double variance = noisePerBin * static_cast<double>(m_nFrames) / 2.0;
+    const auto a = [&](std::size_t k) {
+        return weights ? 2.0 * (*weights)[k] : 2.0 / static_cast<double>(m_nFrames);
+    };
+    double sum = 0.0;
+    for (std::size_t j = 0; j < m_aNoiseCorrelation.size(); ++j) {
+        for (std::size_t k = 0; k < m_aNoiseCorrelation.size(); ++k) {
+            sum += a(j) * a(k) * m_aNoiseCorrelation[j > k ? j - k : k - j];
+        }
+    }
+    return std::sqrt(std::max(0.0, variance * sum / 2.0));
+}
+
 std::complex<double> CSegmentSpectrum::WeightedToneAt(double bin, const CToneWeights& weights) const {
     const auto first = static_cast<std::ptrdiff_t>(std::lround(bin)) - kMainLobeBins;
     std::complex<double> sum;

@@ -59,6 +59,10 @@ public:
     CToneWeights ToneWeights(double bin) const;
     // A e^(i phi) of the tone at `bin` from the last transform, by `weights` = ToneWeights(bin).
     std::complex<double> WeightedToneAt(double bin, const CToneWeights& weights) const;
+    // The RMS of the noise in the amplitude of a tone that ToneAt (`weights` null) or WeightedToneAt
+    // (`weights`) takes from a segment of white noise whose bins hold `noisePerBin` each (Power's
+    // units): the real part of the complex estimate's noise, sqrt(sigma^2 sum a_j a_k Q(j - k) / 2).
+    double ToneNoiseRms(const CToneWeights* weights, double noisePerBin) const;
     // The window's transform W at `offsetBins` from its centre frequency, from the closed form of the
     // continuous Kaiser window's transform (which the sampled window matches within 1e-12 of W(0)).
     double WindowTransform(double offsetBins) const;

@@ -386,17 +386,21 @@ private:
         for (std::size_t at = 0; at < bytes; at += 4) {
             float sample = 0.0f;
             std::memcpy(&sample, m_aDrain.data() + at, 4);
-            const auto channel = static_cast<std::size_t>((at / 4) % static_cast<std::size_t>(channels));
-            const double magnitude = std::fabs(static_cast<double>(sample));
-            if (!std::isfinite(magnitude)) {
-                ++m_report.m_nNotFinite;
-                continue;
-            }
-            m_report.m_aPeak[channel] = std::max(m_report.m_aPeak[channel], magnitude);
-            m_report.m_aClipped[channel] += magnitude >= kClipLevel;
+            Note(static_cast<std::size_t>((at / 4) % static_cast<std::size_t>(channels)), sample);
         }
         m_recording.Write(m_aDrain.data(), bytes);
         m_nKept += bytes / frameBytes;
+    }
+
+    // Counts a recorded sample into the report: not a number, or its channel's peak and clipping.
+    void Note(std::size_t channel, float sample) {
+        const double magnitude = std::fabs(static_cast<double>(sample));
+        if (!std::isfinite(magnitude)) {
+            ++m_report.m_nNotFinite;
+            return;
+        }
+        m_report.m_aPeak[channel] = std::max(m_report.m_aPeak[channel], magnitude);
+        m_report.m_aClipped[channel] += magnitude >= kClipLevel;
     }
 
     // Continuous: moves `frames` drained frames into the block, past the skip, handing each full block
@@ -411,13 +415,7 @@ private:
                 float sample = 0.0f;
                 std::memcpy(&sample, m_aDrain.data() + 4 * (frame * channels + channel), 4);
                 m_aBlock[m_nInBlock * channels + channel] = sample;
-                const double magnitude = std::fabs(static_cast<double>(sample));
-                if (!std::isfinite(magnitude)) {
-                    ++m_report.m_nNotFinite;
-                    continue;
-                }
-                m_report.m_aPeak[channel] = std::max(m_report.m_aPeak[channel], magnitude);
-                m_report.m_aClipped[channel] += magnitude >= kClipLevel;
+                Note(channel, sample);
             }
             if (++m_nInBlock == m_nBlockFrames) {
                 m_report.m_nUnderruns = m_state.m_nUnderruns.load();

@@ -129,8 +129,11 @@ public:
                                                             "' so far: it played silence where the stimulus "
                                                             "was late, which the figures may show.");
                 }
-            } else {
-                m_average.Clear(); // a refused block (a cable out) must not stay in the average
+            }
+            // A refused block (a cable out), or one whose level changes within it (a dropout), must not
+            // stay in the average: the next update starts it afresh.
+            if (!outcome.m_report || outcome.m_report->m_dLevelVariationDb) {
+                m_average.Clear();
             }
         }
         result.m_dAnalysisS =

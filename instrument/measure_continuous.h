@@ -52,8 +52,9 @@ struct CContinuousUpdate {
 // coherently and uncorrelated noise falls by 10 log10 N dB) and analysed over the whole block with
 // `options`' channels; `update` gets each result on this thread and returns false to stop. A block
 // that is silent, clips or holds NaNs, or that the analysis refuses, is an update with its problem;
-// the measurement goes on (a cable being changed). Ends after `continuous.m_nCount` updates, when
-// `update` returns false, or when `progress` (may be null) cancels; returns the session's report
+// the measurement goes on (a cable being changed); such a block, and one whose level changes within
+// it (a dropout, the report's warning), starts the average afresh. Ends after `continuous.m_nCount` updates,
+// when `update` returns false, or when `progress` (may be null) cancels; returns the session's report
 // (m_bCancelled for a cancel). Memory is bounded by the average's blocks, whatever the running time.
 // Throws audio::CAudioError when a device cannot be found, opened or kept running, and
 // std::invalid_argument as PlanContinuous.

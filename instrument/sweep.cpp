@@ -123,10 +123,12 @@ void SummariseSweep(CSweepResult& result) {
         [](const CMergedPoint& a, const CMergedPoint& b) { return a.m_dFrequencyHz < b.m_dFrequencyHz; });
 }
 
-CSweepResult SweepFolder(const CGenerationSettings& settings, const CSweepSpec& spec,
-                         const std::string& folder, const analysis::CAnalysisOptions& options,
-                         platform::CProgress* progress, bool rateGiven, const CStepProgress& stepping) {
-    const std::vector<std::string> names = SortedNames(folder);
+namespace {
+
+// The sweep's steps in order, each measured by `measure` (its value, its settings), then summarised.
+template <class Measure>
+CSweepResult EachStep(const CGenerationSettings& settings, const CSweepSpec& spec,
+                      const CStepProgress& stepping, Measure measure) {
     CSweepResult result;
     result.m_spec = spec;
     for (std::size_t i = 0; i < spec.m_aValues.size(); ++i) {
@@ -135,49 +137,53 @@ CSweepResult SweepFolder(const CGenerationSettings& settings, const CSweepSpec& 
         }
         CSweepStep step;
         step.m_dValue = spec.m_aValues[i];
-        const auto named = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-            const auto value = NamedValue(name);
-            return value && SameValue(*value, step.m_dValue);
-        });
-        if (named == names.end()) {
-            step.m_strSource = folder;
-            step.m_outcome.m_eProblem = EProblem::Unreadable;
-            step.m_outcome.m_strSubject = folder;
-            step.m_outcome.m_strReason = "no recording for the step " + StepText(step.m_dValue) +
-                                         " (a file named " + StepText(step.m_dValue) +
-                                         ".wav, or with dB or Hz after the number)";
-        } else {
-            step.m_strSource = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + *named;
-            step.m_outcome = AnalyseFile(StepSettings(settings, spec.m_eKind, step.m_dValue),
-                                         step.m_strSource, options, progress, rateGiven);
-        }
+        measure(step, StepSettings(settings, spec.m_eKind, step.m_dValue), result);
         result.m_aSteps.push_back(std::move(step));
     }
     SummariseSweep(result);
     return result;
 }
 
+} // namespace
+
+CSweepResult SweepFolder(const CGenerationSettings& settings, const CSweepSpec& spec,
+                         const std::string& folder, const analysis::CAnalysisOptions& options,
+                         platform::CProgress* progress, bool rateGiven, const CStepProgress& stepping) {
+    const std::vector<std::string> names = SortedNames(folder);
+    return EachStep(
+        settings, spec, stepping, [&](CSweepStep& step, const CGenerationSettings& each, CSweepResult&) {
+            const auto named = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+                const auto value = NamedValue(name);
+                return value && SameValue(*value, step.m_dValue);
+            });
+            if (named == names.end()) {
+                step.m_strSource = folder;
+                step.m_outcome.m_eProblem = EProblem::Unreadable;
+                step.m_outcome.m_strSubject = folder;
+                step.m_outcome.m_strReason = "no recording for the step " + StepText(step.m_dValue) +
+                                             " (a file named like step_" + StepText(step.m_dValue) + ".wav)";
+                return;
+            }
+            step.m_strSource = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + *named;
+            step.m_outcome = AnalyseFile(each, step.m_strSource, options, progress, rateGiven);
+        });
+}
+
 CSweepResult SweepLive(const CGenerationSettings& settings, const CSweepSpec& spec,
                        const CLiveDevices& devices, const analysis::CAnalysisOptions& options,
                        platform::CProgress* progress, const CStepProgress& stepping) {
-    CSweepResult result;
-    result.m_spec = spec;
-    for (std::size_t i = 0; i < spec.m_aValues.size(); ++i) {
-        if (stepping) {
-            stepping(i, spec.m_aValues.size());
-        }
-        CSweepStep step;
-        step.m_dValue = spec.m_aValues[i];
-        step.m_strSource = "measured live";
-        CLiveDevices each = devices;
-        each.m_strSaveRecording.clear();
-        CLiveOutcome outcome =
-            MeasureLive(StepSettings(settings, spec.m_eKind, step.m_dValue), each, options, progress);
-        step.m_outcome = std::move(outcome);
-        result.m_aSteps.push_back(std::move(step));
-    }
-    SummariseSweep(result);
-    return result;
+    CLiveDevices kept = devices;
+    kept.m_strSaveRecording.clear(); // a temporary recording per step
+    return EachStep(settings, spec, stepping,
+                    [&](CSweepStep& step, const CGenerationSettings& each, CSweepResult& result) {
+                        step.m_strSource = "measured live";
+                        CLiveOutcome outcome = MeasureLive(each, kept, options, progress);
+                        if (result.m_strDevices.empty()) {
+                            result.m_strDevices =
+                                "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName;
+                        }
+                        step.m_outcome = std::move(outcome);
+                    });
 }
 
 CVerdict JudgeSweep(const CSweepResult& result, const CLimits& limits) {

@@ -149,6 +149,7 @@ TEST(Captures, NoiseIsMeasuredAndTheUncertaintiesAreHonest) {
         AddToLeft(samples, [&](double) { return gauss(random); });
         const auto report = Analyse(samples, settings);
         ASSERT_FALSE(report.m_strRefusal);
+        EXPECT_FALSE(report.m_dLevelVariationDb) << "steady noise is no change of level: seed " << seed;
         if (seed == 0) {
             EXPECT_NEAR(*report.m_dNoiseFloorDbfs, -80.0, 0.3);
             EXPECT_NEAR(*report.m_dDistortionNoiseDb,

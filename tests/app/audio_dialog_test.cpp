@@ -23,6 +23,7 @@
 #include "app/dialog/vorlanx_dlg.h"
 #include "generation/generate_job.h"
 #include "tests/app/modal_answerer.h"
+#include "tests/support/paced_fifo.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -69,11 +70,7 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
             "/in.raw\"\n format \"raw\"\n hint { show on description \"test input\" }\n}\n"
             "pcm.test_live_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
             home + "/live.fifo\"\n format \"raw\"\n}\n");
-    ASSERT_EQ(::mkfifo((dir / "live.fifo").c_str(), 0600), 0);
-    // Held open for reading and writing from the start: probing the devices opens the FIFO, and an
-    // open without a writer would wait.
-    const int fifo = ::open((dir / "live.fifo").c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(fifo, 0);
+    test::CPacedFifo fifo(dir / "live.fifo"); // before the devices are probed: opening it never waits
     // What test_in records: the stimulus through SoX's one-pole low-pass at 1 kHz on the left.
     CGenerationSettings stimulus = test::ShortSettings(dir / "stimulus.wav", 2.0);
     test::CRecordingFeedback feedback;
@@ -145,24 +142,7 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         looped.m_dDuration = 1.0;
         looped.m_eFormat = ESampleFormat::F32;
         const std::vector<double> period = test::FloatStimulus(looped);
-        std::atomic<bool> stop{false};
-        std::thread writer([&, fd = fifo] {
-            std::mt19937 random(3);
-            std::normal_distribution<double> noise(0.0, 1e-5);
-            std::vector<float> chunk(1024); // 512 frames: 4096 bytes, written whole or not at all
-            std::size_t at = 0;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (fd >= 0 && !stop && std::chrono::steady_clock::now() < deadline) {
-                for (std::size_t i = 0; i < chunk.size(); i += 2, at = (at + 2) % period.size()) {
-                    chunk[i] = static_cast<float>(period[at] + noise(random));
-                    chunk[i + 1] = static_cast<float>(period[at + 1]);
-                }
-                while (::write(fd, chunk.data(), 4096) < 0 && !stop) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                std::this_thread::sleep_for(std::chrono::microseconds(2900));
-            }
-        });
+        fifo.Feed(period, 4.0 * 44100.0, 1e-5, 3);
         QPointer<CAnalysisWindow> live = new CAnalysisWindow(looped, &dialog);
         live->show();
         live->MeasureContinuously("test_out", "test_live_in", 2);
@@ -188,10 +168,7 @@ TEST(AudioDialogTest, PlayStopsOnAnEditAndMeasureShowsTheDevicesResponse) {
         EXPECT_TRUE(live->findChild<QPushButton*>("measure")->isEnabled());
         EXPECT_TRUE(answerer.m_aBoxes.size() == 1) << "no failure but the one above";
         live->close();
-        stop = true;
-        writer.join();
     }
-    ::close(fifo);
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 

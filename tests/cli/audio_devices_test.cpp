@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "tests/cli/run_generator.h"
+#include "tests/support/paced_fifo.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -59,6 +60,21 @@ protected:
         std::vector<unsigned char> bytes(samples.size() * 4);
         std::memcpy(bytes.data(), samples.data(), bytes.size());
         test::WriteBytes(m_dir / "in.raw", bytes);
+    }
+
+    // test_in reads the FIFO live.fifo (a test::CPacedFifo made first); test_out plays into nothing.
+    void UseLiveInput() {
+        test::WriteText(
+            m_dir / ".asoundrc",
+            "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
+            "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
+                (m_dir / "live.fifo").string() + "\"\n format \"raw\"\n}\n");
+    }
+    // One common period of the default stimulus: f0 277 Hz at 44.1 kHz makes every tone whole in 1 s.
+    static std::vector<double> Period() {
+        CGenerationSettings settings;
+        settings.m_dDuration = 1.0;
+        return test::FloatStimulus(settings);
     }
 
     test::CTempDir m_dir;
@@ -319,45 +335,12 @@ TEST_F(AudioDevicesTest, ADeviceThatNeverAnswersIsGivenUpOn) {
 // rightly refuses a recording that outruns it). Each update is one JSON line; the wire's gains read
 // 0 dB; averaging 8 blocks lowers the noise floor by 10 log10 8 dB, within 0.5 dB.
 TEST_F(AudioDevicesTest, ContinuousUpdatesAverageTheNoiseDown) {
-    const fs::path fifo = m_dir / "live.fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    test::WriteText(
-        m_dir / ".asoundrc",
-        "pcm.test_out {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n format \"raw\"\n}\n"
-        "pcm.test_in {\n type file\n slave.pcm \"null\"\n file \"/dev/null\"\n infile \"" +
-            fifo.string() + "\"\n format \"raw\"\n}\n");
-    CGenerationSettings settings;
-    settings.m_dDuration = 1.0; // f0 277 Hz at 44.1 kHz: every tone makes whole periods in 1 s
-    const std::vector<double> period = test::FloatStimulus(settings);
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        // Read and write ends held here: opening never waits, and the reader may come and go.
-        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-        std::mt19937_64 random(7);
-        std::normal_distribution<double> noise(0.0, 1e-4);
-        std::vector<float> chunk(2 * 512); // 4096 bytes: a pipe writes it whole or not at all
-        std::size_t at = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (fd >= 0 && !stop && std::chrono::steady_clock::now() < deadline) {
-            for (std::size_t i = 0; i < chunk.size(); i += 2, at = (at + 2) % period.size()) {
-                chunk[i] = static_cast<float>(period[at] + noise(random));
-                chunk[i + 1] = static_cast<float>(period[at + 1]);
-            }
-            while (::write(fd, chunk.data(), chunk.size() * 4) < 0 && !stop &&
-                   std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(2900)); // 512 frames: 11.6 ms of audio
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    });
+    test::CPacedFifo fifo(m_dir / "live.fifo");
+    UseLiveInput();
+    fifo.Feed(Period(), 4.0 * 44100.0, 1e-4, 7);
     const test::CRun run =
         Analyze({"--measure", "--continuous", "--json", "--count", "10", "--average", "8", "--duration", "2",
                  "--format", "f32", "--output-device", "test_out", "--input", "test_in"});
-    stop = true;
-    writer.join();
     ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr;
     std::vector<nlohmann::json> updates;
     std::istringstream lines(run.m_strOut);
@@ -401,4 +384,44 @@ TEST_F(AudioDevicesTest, LiveLevelSweepMeasuresEachStep) {
             EXPECT_NEAR(tone["gain_db"].get<double>(), -step["step_value"].get<double>(), 0.01);
         }
     }
+}
+
+// A block that cannot be measured (the input goes silent for two seconds, a cable pulled) is an
+// update that says why, and the measurement goes on. The blocks the silence begins and ends in are
+// measured with the level's change as a warning; none of them stays in the average, which starts
+// afresh after them, so the figures that follow hold no silence.
+TEST_F(AudioDevicesTest, ContinuousGoesOnThroughABlockNotMeasured) {
+    test::CPacedFifo fifo(m_dir / "live.fifo");
+    UseLiveInput();
+    // Silent from 3 s to 5 s of what the device gives: the first half second is skipped, so the
+    // silence begins and ends in the middle of a block.
+    fifo.Feed(Period(), 4.0 * 44100.0, 0.0, 1,
+              [](std::uint64_t frame) { return frame >= 3 * 44100 && frame < 5 * 44100; });
+    const test::CRun run =
+        Analyze({"--measure", "--continuous", "--json", "--count", "10", "--average", "4", "--duration", "1",
+                 "--format", "f32", "--output-device", "test_out", "--input", "test_in"});
+    ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr << run.m_strOut;
+    std::vector<nlohmann::json> updates;
+    std::istringstream lines(run.m_strOut);
+    for (std::string text; std::getline(lines, text);) {
+        updates.push_back(nlohmann::json::parse(text));
+    }
+    ASSERT_EQ(updates.size(), 10u);
+    std::size_t refused = 0, varied = 0, steady = 0;
+    for (const auto& update : updates) {
+        const bool changes = update["warnings"].dump().find("varies across the span") != std::string::npos;
+        if (!update["refusal"].is_null() || changes) {
+            refused += !update["refusal"].is_null();
+            varied += changes;
+            EXPECT_TRUE(update["refusal"].is_null() || update["distortion_noise_db"].is_null());
+            steady = 0;
+            continue;
+        }
+        ++steady;
+        EXPECT_EQ(update["averaged"], std::min<std::size_t>(steady, 4)) << update["update"];
+        EXPECT_NEAR(update["tones"][0]["gain_db"].get<double>(), 0.0, 0.001) << update["update"] << " " << update["averaged"] << update["warnings"] << update["segment_frames"] << update["frames_analyzed"];
+    }
+    EXPECT_GE(refused, 1u) << run.m_strOut;
+    EXPECT_GE(varied, 1u) << run.m_strOut;
+    EXPECT_GE(steady, 3u) << "measured again once the signal is back";
 }
