@@ -36,7 +36,6 @@ public:
     // Asks the measurement to stop and waits for it.
     void Stop();
     double BlockS() const { return m_plan.m_dBlockS; }
-    std::uint64_t Dropped() const { return m_nDropped; }
 
 private:
     class CStopProgress : public platform::CProgress {
