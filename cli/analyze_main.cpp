@@ -306,10 +306,11 @@ int main(int argc, char** argv) {
             return Sweep(line, *limits->m_sweep, limits);
         }
         instrument::COutcome outcome;
-        std::string devices; // a live measurement's, as found
+        std::string devices, session; // a live measurement's, as found
         if (line.m_bMeasure) {
             instrument::CLiveOutcome live = Measure(line);
             devices = "output " + live.m_strOutputName + ", input " + live.m_strInputName;
+            session = instrument::SessionText(live.m_session.m_nUnderruns, live.m_session.m_nOverruns);
             outcome = std::move(live);
         } else {
             CConsoleProgress progress("vorlanx-analyze", line.m_settings.m_nSampleRate, line.m_bQuiet);
@@ -354,9 +355,10 @@ int main(int argc, char** argv) {
             xml = instrument::VerdictJunit(*verdict, report.m_strRecording);
         }
         if (!line.m_strReport.empty()) {
-            const instrument::CReportContext context = instrument::MakeReportContext(
+            instrument::CReportContext context = instrument::MakeReportContext(
                 line.m_settings, line.m_bMeasure ? std::string() : line.m_strRecording, devices,
                 "vorlanx-analyze " VORLANX_VERSION);
+            context.m_strSession = session;
             html = instrument::ReportHtml(report, verdict ? &*verdict : nullptr, limits ? &*limits : nullptr,
                                           context);
         }

@@ -191,6 +191,11 @@ const CJudgement* FindJudgement(const CVerdict* verdict, const std::string& name
 
 } // namespace
 
+std::string SessionText(std::uint64_t underruns, std::uint64_t overruns) {
+    return std::to_string(underruns) + (underruns == 1 ? " underrun, " : " underruns, ") +
+           std::to_string(overruns) + (overruns == 1 ? " overrun" : " overruns");
+}
+
 std::string PageStart(const std::string& title) {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
            platform::MarkupEscaped(title) +
@@ -249,6 +254,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
         meta("Full scale", zero.substr(2, zero.size() - 3) + ", a full-scale sine's RMS");
     }
     meta("Devices", context.m_strDevices);
+    meta("Underruns, overruns", context.m_strSession);
     if (report.m_nLatencyFrames && report.m_dSampleRateHz > 0.0) {
         meta("Latency",
              FormatDecimals(static_cast<double>(*report.m_nLatencyFrames) / report.m_dSampleRateHz * 1000.0,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "analysis/analysis_report.h"
@@ -14,6 +15,7 @@ struct CReportContext {
     std::string m_strWhen;     // date and time of the measurement, e.g. "2026-12-09 04:50:12 UTC"
     std::string m_strChecksum; // the recording's MD5 in hex, as md5sum prints it
     std::string m_strDevices;  // a live measurement's output and input devices
+    std::string m_strSession;  // and how its session went: SessionText
     std::string m_strSettings; // the stimulus's settings in one line
     std::string m_strVersion;  // the software that measured
 };
@@ -23,6 +25,9 @@ struct CReportContext {
 // and the devices and version as given.
 CReportContext MakeReportContext(const CGenerationSettings& settings, const std::string& recordingPath,
                                  const std::string& devices, const std::string& version);
+
+// A live session's counts for a page: "0 underruns, 2 overruns".
+std::string SessionText(std::uint64_t underruns, std::uint64_t overruns);
 
 // The measurement as one self-contained HTML page a person can file: no scripts, no fetches, plots as
 // inline SVG, dark text on white, laid out for A4 when printed. The verdict comes first (a PASS/FAIL

@@ -625,6 +625,8 @@ py::object Measure(const CGenerationSettings& settings, const std::string& outpu
     kept.m_context = instrument::MakeReportContext(
         settings, "", "output " + outcome.m_strOutputName + ", input " + outcome.m_strInputName,
         "vorlanx " VORLANX_VERSION);
+    kept.m_context.m_strSession =
+        instrument::SessionText(outcome.m_session.m_nUnderruns, outcome.m_session.m_nOverruns);
     kept.m_strRecording = saveRecording;
     return KeepWithResult(result, std::move(kept));
 }

@@ -418,6 +418,7 @@ void CAnalysisWindow::OnUpdated(const CAnalysisWorker::CResult& update) {
     m_report = *update.Report();
     m_report->m_fullScale = m_fullScale;
     m_strSource = update.m_strPath;
+    m_strSession = instrument::SessionText(update.m_nUnderruns, update.m_nOverruns);
     ShowReport();
 }
 
@@ -544,6 +545,9 @@ void CAnalysisWindow::OnFinished(const CAnalysisWorker::CResult& finished) {
         m_report = std::move(report);
         m_report->m_fullScale = m_fullScale;
         m_strSource = finished.m_strPath;
+        m_strSession = finished.m_strPath.starts_with("live: ")
+                           ? instrument::SessionText(finished.m_nUnderruns, finished.m_nOverruns)
+                           : std::string();
     }
     ShowReport();
 }
@@ -863,9 +867,10 @@ void CAnalysisWindow::OnReport() {
         return;
     }
     const bool live = m_strSource.rfind("live: ", 0) == 0;
-    const instrument::CReportContext context = instrument::MakeReportContext(
+    instrument::CReportContext context = instrument::MakeReportContext(
         m_stimulus, live ? std::string() : m_strSource, live ? m_strSource.substr(6) : std::string(),
         "Vorlanx " VORLANX_VERSION);
+    context.m_strSession = m_strSession;
     std::optional<instrument::CVerdict> verdict;
     if (m_limits) {
         verdict = instrument::Judge(*m_report, *m_limits);

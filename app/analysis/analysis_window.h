@@ -120,8 +120,9 @@ private:
     bool m_bMeasuring = false; // a live measurement runs: its title waits in m_strPendingTitle
     QString m_strPendingTitle;
     std::optional<analysis::CAnalysisReport> m_report;
-    QString m_strName;       // the recording's file name
-    std::string m_strSource; // the shown report's recording path, or "live: OUT to IN"
+    QString m_strName;        // the recording's file name
+    std::string m_strSource;  // the shown report's recording path, or "live: OUT to IN"
+    std::string m_strSession; // a live report's underruns and overruns (SessionText); empty for a file
     std::vector<std::pair<QString, analysis::CAnalysisReport>> m_aOverlays;
     std::function<void(const QString&)> m_onDrop;
 

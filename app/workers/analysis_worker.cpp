@@ -41,8 +41,11 @@ void CAnalysisWorker::StartMeasurement(const CGenerationSettings& settings, cons
             CProgress progress(*this, [this](std::uint64_t done, std::uint64_t total) {
                 emit progressed(static_cast<qint64>(done), static_cast<qint64>(total));
             });
-            result.m_outcome = instrument::MeasureLive(settings, {output, input, {}}, {}, &progress,
-                                                       [this] { emit measuring(false); });
+            instrument::CLiveOutcome live = instrument::MeasureLive(
+                settings, {output, input, {}}, {}, &progress, [this] { emit measuring(false); });
+            result.m_nUnderruns = live.m_session.m_nUnderruns;
+            result.m_nOverruns = live.m_session.m_nOverruns;
+            result.m_outcome = std::move(live);
             if (result.m_outcome.m_report) {
                 result.m_outcome.m_report->m_strRecording = result.m_strPath;
             }

@@ -256,6 +256,7 @@ print(json.dumps(out))
     page = (tmp_path / "live.html").read_text()
     assert f"<td>Devices</td><td>output {out['devices'][0]}, input {out['devices'][1]}</td>" in page
     assert "<td>Latency</td><td>" in page
+    assert "<td>Underruns, overruns</td><td>0 underruns, 0 overruns</td>" in page
     assert "no-such-device" in out["unknown"]
     assert "recorded silence" in out["silent"]
 
