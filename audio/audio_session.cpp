@@ -350,8 +350,6 @@ public:
                               std::to_string(m_report.m_nFramesPlayed) +
                               " frames of the loop: it failed, or went away.");
         }
-        m_report.m_nUnderruns = m_state.m_nUnderruns.load();
-        m_report.m_nOverruns = m_state.m_nOverruns.load();
         if (m_state.m_pRecord != nullptr && !m_report.m_bCancelled) {
             Drain();
             if (m_state.m_nLostFrames.load() > 0) {

@@ -220,6 +220,12 @@ std::string PageStart(const std::string& title) {
            platform::MarkupEscaped(title) + "</h1>\n";
 }
 
+std::string MetaRow(const std::string& label, const std::string& value) {
+    return value.empty() ? std::string()
+                         : "<tr><td>" + platform::MarkupEscaped(label) + "</td><td>" +
+                               platform::MarkupEscaped(value) + "</td></tr>\n";
+}
+
 std::string VerdictBanner(const CVerdict* verdict) {
     if (verdict == nullptr) {
         return "";
@@ -238,12 +244,7 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
                        const CLimits* limits, const CReportContext& context) {
     std::string html = PageStart("Measurement of " + report.m_strRecording) + VerdictBanner(verdict);
     html += "<table class=\"meta\">\n";
-    const auto meta = [&](const char* label, const std::string& value) {
-        if (!value.empty()) {
-            html += std::string("<tr><td>") + label + "</td><td>" + platform::MarkupEscaped(value) +
-                    "</td></tr>\n";
-        }
-    };
+    const auto meta = [&](const char* label, const std::string& value) { html += MetaRow(label, value); };
     meta("Measured", context.m_strWhen);
     meta("Recording", report.m_strRecording);
     meta("MD5", context.m_strChecksum);

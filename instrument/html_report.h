@@ -40,6 +40,9 @@ std::string ReportHtml(const analysis::CAnalysisReport& report, const CVerdict* 
 // The start of a report page up to and including its heading `title`: the page's styles for screen
 // and A4 print.
 std::string PageStart(const std::string& title);
+// A row of a page's table of facts, "<tr><td>LABEL</td><td>VALUE</td></tr>", both escaped; empty for
+// an empty value (a fact that does not apply).
+std::string MetaRow(const std::string& label, const std::string& value);
 // The PASS/FAIL banner of a verdict ("PASS - 3 of 3 limits met"); empty without one.
 std::string VerdictBanner(const CVerdict* verdict);
 

@@ -186,10 +186,7 @@ std::string SweepHtml(const CSweepResult& result, const CVerdict* verdict, const
     std::string html = PageStart(level ? "Level sweep" : "Fundamental sweep") + VerdictBanner(verdict);
     html += "<table class=\"meta\">\n";
     const auto meta = [&](const std::string& label, const std::string& value) {
-        if (!value.empty()) {
-            html += "<tr><td>" + platform::MarkupEscaped(label) + "</td><td>" +
-                    platform::MarkupEscaped(value) + "</td></tr>\n";
-        }
+        html += MetaRow(label, value);
     };
     meta("Measured", context.m_strWhen);
     meta("Devices", context.m_strDevices);

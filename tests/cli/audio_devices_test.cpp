@@ -18,6 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/cli/json_lines.h"
 #include "tests/cli/run_generator.h"
 #include "tests/support/paced_fifo.h"
 #include "tests/support/test_support.h"
@@ -342,11 +343,7 @@ TEST_F(AudioDevicesTest, ContinuousUpdatesAverageTheNoiseDown) {
         Analyze({"--measure", "--continuous", "--json", "--count", "10", "--average", "8", "--duration", "2",
                  "--format", "f32", "--output-device", "test_out", "--input", "test_in"});
     ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr;
-    std::vector<nlohmann::json> updates;
-    std::istringstream lines(run.m_strOut);
-    for (std::string text; std::getline(lines, text);) {
-        updates.push_back(nlohmann::json::parse(text));
-    }
+    const std::vector<nlohmann::json> updates = test::JsonLines(run.m_strOut);
     ASSERT_EQ(updates.size(), 10u) << run.m_strOut;
     for (std::size_t i = 0; i < updates.size(); ++i) {
         const auto& update = updates[i];
@@ -401,11 +398,7 @@ TEST_F(AudioDevicesTest, ContinuousGoesOnThroughABlockNotMeasured) {
         Analyze({"--measure", "--continuous", "--json", "--count", "10", "--average", "4", "--duration", "1",
                  "--format", "f32", "--output-device", "test_out", "--input", "test_in"});
     ASSERT_EQ(run.m_nStatus, 0) << run.m_strErr << run.m_strOut;
-    std::vector<nlohmann::json> updates;
-    std::istringstream lines(run.m_strOut);
-    for (std::string text; std::getline(lines, text);) {
-        updates.push_back(nlohmann::json::parse(text));
-    }
+    const std::vector<nlohmann::json> updates = test::JsonLines(run.m_strOut);
     ASSERT_EQ(updates.size(), 10u);
     std::size_t refused = 0, varied = 0, steady = 0;
     for (const auto& update : updates) {
@@ -419,7 +412,9 @@ TEST_F(AudioDevicesTest, ContinuousGoesOnThroughABlockNotMeasured) {
         }
         ++steady;
         EXPECT_EQ(update["averaged"], std::min<std::size_t>(steady, 4)) << update["update"];
-        EXPECT_NEAR(update["tones"][0]["gain_db"].get<double>(), 0.0, 0.001) << update["update"] << " " << update["averaged"] << update["warnings"] << update["segment_frames"] << update["frames_analyzed"];
+        EXPECT_NEAR(update["tones"][0]["gain_db"].get<double>(), 0.0, 0.001)
+            << update["update"] << " " << update["averaged"] << update["warnings"] << update["segment_frames"]
+            << update["frames_analyzed"];
     }
     EXPECT_GE(refused, 1u) << run.m_strOut;
     EXPECT_GE(varied, 1u) << run.m_strOut;

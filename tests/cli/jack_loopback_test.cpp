@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/cli/json_lines.h"
 #include "tests/cli/run_generator.h"
 #include "tests/support/test_support.h"
 
@@ -72,11 +73,7 @@ TEST(JackLoopback, ContinuousUpdatesStayOnTheWire) {
     test::CTempDir dir;
     ASSERT_EQ(RunThroughLoopback(dir, "--measure --continuous --json --count 3 --average 2 --format f32"), 0)
         << test::Slurp(dir / "err.txt");
-    std::istringstream lines(test::Slurp(dir / "out.json"));
-    std::vector<nlohmann::json> updates;
-    for (std::string text; std::getline(lines, text);) {
-        updates.push_back(nlohmann::json::parse(text));
-    }
+    const std::vector<nlohmann::json> updates = test::JsonLines(test::Slurp(dir / "out.json"));
     ASSERT_EQ(updates.size(), 3u);
     for (const auto& update : updates) {
         ASSERT_TRUE(update["refusal"].is_null()) << update["refusal"];
